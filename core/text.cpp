@@ -1,0 +1,137 @@
+#include "core/text.h"
+
+#include <cctype>
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+
+#include "core/error.h"
+
+namespace qm {
+
+std::string trim(std::string_view s) {
+  size_t b = 0, e = s.size();
+  while (b < e && static_cast<unsigned char>(s[b]) <= ' ') ++b;
+  while (e > b && static_cast<unsigned char>(s[e - 1]) <= ' ') --e;
+  return std::string(s.substr(b, e - b));
+}
+
+std::string trim_right(std::string_view s) {
+  size_t e = s.size();
+  while (e > 0 && static_cast<unsigned char>(s[e - 1]) <= ' ') --e;
+  return std::string(s.substr(0, e));
+}
+
+std::string to_upper_ascii(std::string_view s) {
+  std::string r(s);
+  for (char& c : r)
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  return r;
+}
+
+std::string to_lower_ascii(std::string_view s) {
+  std::string r(s);
+  for (char& c : r)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  return r;
+}
+
+bool iequals(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    char x = a[i], y = b[i];
+    if (x >= 'a' && x <= 'z') x = static_cast<char>(x - 'a' + 'A');
+    if (y >= 'a' && y <= 'z') y = static_cast<char>(y - 'a' + 'A');
+    if (x != y) return false;
+  }
+  return true;
+}
+
+bool contains(std::string_view h, std::string_view n) { return h.find(n) != std::string_view::npos; }
+bool starts_with(std::string_view s, std::string_view p) { return s.substr(0, p.size()) == p; }
+bool ends_with(std::string_view s, std::string_view x) {
+  return s.size() >= x.size() && s.substr(s.size() - x.size()) == x;
+}
+
+bool try_str_to_int(std::string_view s, long long& out) {
+  std::string t = trim(s);
+  std::string_view v = t;
+  if (v.empty()) return false;
+  bool neg = false;
+  if (v[0] == '-' || v[0] == '+') {
+    neg = v[0] == '-';
+    v.remove_prefix(1);
+  }
+  int base = 10;
+  if (!v.empty() && v[0] == '$') {
+    base = 16;
+    v.remove_prefix(1);
+  } else if (v.size() > 2 && v[0] == '0' && (v[1] == 'x' || v[1] == 'X')) {
+    base = 16;
+    v.remove_prefix(2);
+  }
+  if (v.empty()) return false;
+  unsigned long long mag = 0;
+  auto [p, ec] = std::from_chars(v.data(), v.data() + v.size(), mag, base);
+  if (ec != std::errc() || p != v.data() + v.size()) return false;
+  if (mag > (neg ? 9223372036854775808ull : 9223372036854775807ull)) return false;
+  out = neg ? static_cast<long long>(0 - mag) : static_cast<long long>(mag);
+  return true;
+}
+
+long long str_to_int(std::string_view s) {
+  long long v = 0;
+  if (!try_str_to_int(s, v)) throw ConvertError("'" + std::string(s) + "' is not a valid integer value");
+  return v;
+}
+
+std::string format_general(double value) {
+  if (std::isnan(value)) return "NAN";
+  if (std::isinf(value)) return value > 0 ? "INF" : "-INF";
+  if (value == 0) return "0";
+  char buf[64];
+  // The shortest of the forms with up to 15 significant digits that reads back the same
+  // as the 15-digit form.
+  std::snprintf(buf, sizeof buf, "%.15g", value);
+  double ref = std::strtod(buf, nullptr);
+  for (int prec = 1; prec <= 15; ++prec) {
+    char b2[64];
+    std::snprintf(b2, sizeof b2, "%.*g", prec, value);
+    if (std::strtod(b2, nullptr) == ref) {
+      std::snprintf(buf, sizeof buf, "%s", b2);
+      break;
+    }
+  }
+  std::string s = buf;
+  // Ordinary magnitudes are written without an exponent, like the runtime's general format.
+  auto e = s.find('e');
+  if (e != std::string::npos) {
+    int exp = std::atoi(s.c_str() + e + 1);
+    if (exp >= -5 && exp < 15) {
+      std::string mant = s.substr(0, e);
+      bool neg = !mant.empty() && mant[0] == '-';
+      if (neg) mant.erase(0, 1);
+      std::string digits;
+      for (char c : mant)
+        if (c != '.') digits += c;
+      int point = 1 + exp;  // position of the decimal point within digits
+      std::string r;
+      if (point <= 0) {
+        r = "0." + std::string(static_cast<size_t>(-point), '0') + digits;
+      } else if (point >= static_cast<int>(digits.size())) {
+        r = digits + std::string(point - digits.size(), '0');
+      } else {
+        r = digits.substr(0, point) + "." + digits.substr(point);
+      }
+      s = (neg ? "-" : "") + r;
+    } else {
+      // "1.5e+20" -> "1.5E20" as the runtime writes it.
+      std::string mant = s.substr(0, e);
+      s = mant + "E" + (exp < 0 ? "-" : "") + std::to_string(std::abs(exp));
+    }
+  }
+  return s;
+}
+
+}  // namespace qm
