@@ -25,4 +25,4 @@ export QT_QPA_PLATFORM=offscreen
 cmake -S . -B build-fuzz -G Ninja -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
   -DQM_FUZZ=ON -DQM_BUILD_TESTS=OFF -DQM_BUILD_UI=OFF >/dev/null
 cmake --build build-fuzz -j"$jobs"
-bash fuzz/run.sh build-fuzz/fuzz "${QM_FUZZ_SECONDS:-15}"
+bash scripts/fuzz-run.sh build-fuzz/fuzz "${QM_FUZZ_SECONDS:-15}"

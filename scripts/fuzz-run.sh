@@ -1,0 +1,24 @@
+#!/usr/bin/env bash
+# Runs every fuzz target in DIR for SECONDS each, over a copy of its kept corpus (the folder
+# named in fuzz_<name>.corpus beside the target).
+set -euo pipefail
+dir=$1
+secs=${2:-15}
+shopt -s nullglob
+count=0
+for t in "$dir"/fuzz_*; do
+  [ -x "$t" ] && [ -f "$t" ] || continue
+  name=$(basename "$t")
+  work=$(mktemp -d)
+  corpus=$(cat "$t.corpus" 2>/dev/null || true)
+  [ -n "$corpus" ] && [ -d "$corpus" ] && cp -r "$corpus"/. "$work"/ 2>/dev/null || true
+  echo "fuzz: $name for ${secs}s"
+  if ! "$t" -max_total_time="$secs" -rss_limit_mb=2048 -timeout=10 "$work" >"$work.log" 2>&1; then
+    tail -60 "$work.log"
+    echo "fuzz target $name failed; the input is in the log above"
+    exit 1
+  fi
+  rm -rf "$work" "$work.log"
+  count=$((count + 1))
+done
+echo "fuzz: $count targets ran clean"
