@@ -8,8 +8,8 @@
 #include <QHeaderView>
 #include <QScreen>
 #include <QSignalBlocker>
-#include <QValidator>
 #include <QVBoxLayout>
+#include <QValidator>
 
 #include "app/splash_window.h"
 #include "core/datetime.h"
@@ -141,7 +141,8 @@ TfrmConvert::TfrmConvert(TfrmSplash& owner) : QWidget(nullptr), owner_(owner) {
   buildLookList(this);
 
   // Only the handlers of start-up, closing and page 1 are wired here.
-  connect(btnBrowse, &QPushButton::clicked, this, [this] { guarded([this] { btnOpenFileClick(); }); });
+  connect(btnBrowse, &QPushButton::clicked, this,
+          [this] { guarded([this] { btnOpenFileClick(); }); });
   connect(btnOpenSourceFile, &QPushButton::clicked, this,
           [this] { guarded([this] { btnOpenSourceFileClick(); }); });
   connect(cmbSheets, qOverload<int>(&QComboBox::activated), this,
@@ -178,9 +179,9 @@ void TfrmConvert::buildPage1(QWidget* page) {
   chkMakeFirstRecordHeaderFields =
       check("chkMakeFirstRecordHeaderFields", "Make First Date Record as Header Fields", page);
   chkMakeFirstRecordHeaderFields->setChecked(true);
-  UseOlderExcelDrivers = check("UseOlderExcelDrivers",
-                               "Use Older Excel Drivers (This Machine is missing the new Jet Drivers)",
-                               page);
+  UseOlderExcelDrivers =
+      check("UseOlderExcelDrivers",
+            "Use Older Excel Drivers (This Machine is missing the new Jet Drivers)", page);
   g->addWidget(chkMakeFirstRecordHeaderFields, 2, 1, 1, 4);
   g->addWidget(UseOlderExcelDrivers, 3, 1, 1, 4);
   grpExcel = named(new QGroupBox("5 Choose Excel Sheet", page), "grpExcel");
@@ -296,7 +297,8 @@ void TfrmConvert::buildPage4(QWidget* page) {
   auto* left = new QGridLayout;
   left->setVerticalSpacing(1);
   int r = 0;
-  auto row = [&](QGridLayout* g, int& at, const char* caption, QWidget* w, QWidget* extra = nullptr) {
+  auto row = [&](QGridLayout* g, int& at, const char* caption, QWidget* w,
+                 QWidget* extra = nullptr) {
     g->addWidget(label(caption, w->parentWidget(), w), at, 0);
     g->addWidget(w, at, 1, 1, extra ? 1 : 2);
     if (extra) g->addWidget(extra, at, 2);
@@ -362,9 +364,9 @@ void TfrmConvert::buildPage4(QWidget* page) {
 
   auto* bottom = new QGridLayout;
   bottom->setVerticalSpacing(1);
-  DBCheckBox2 = check("DBCheckBox2",
-                      "19 Cable Manufacturer (Oqty = 1000, 500, 250, 100 : PriceType = M, D, T, H)",
-                      page);
+  DBCheckBox2 =
+      check("DBCheckBox2",
+            "19 Cable Manufacturer (Oqty = 1000, 500, 250, 100 : PriceType = M, D, T, H)", page);
   bottom->addWidget(DBCheckBox2, 0, 0, 1, 6);
   DBComboBox1 = named(new QComboBox(page), "DBComboBox1");
   DBComboBox1->addItems({"Y", "N"});
@@ -437,8 +439,8 @@ void TfrmConvert::buildLookList(QWidget* parent) {
   auto* nav = new QHBoxLayout(DBNavigator1);
   nav->setContentsMargins(0, 0, 0, 0);
   nav->setSpacing(1);
-  const char* navButtons[][2] = {{"nbFirst", "|<"}, {"nbPrior", "<"}, {"nbNext", ">"},
-                                 {"nbLast", ">|"},  {"nbInsert", "+"}, {"nbDelete", "-"},
+  const char* navButtons[][2] = {{"nbFirst", "|<"},    {"nbPrior", "<"},      {"nbNext", ">"},
+                                 {"nbLast", ">|"},     {"nbInsert", "+"},     {"nbDelete", "-"},
                                  {"nbPost", "\u2713"}, {"nbCancel", "\u2717"}};
   for (auto& b : navButtons) {
     auto* nb = button(b[0], b[1], DBNavigator1);
@@ -524,7 +526,9 @@ void TfrmConvert::FormActivate() {
   }
 }
 
-void TfrmConvert::ErrorDAO() { owner_.shell().topLevel->ErrorDAO(); }
+void TfrmConvert::ErrorDAO() {
+  owner_.shell().topLevel->ErrorDAO();
+}
 
 void TfrmConvert::FormClose() {
   ErrorDAO();
@@ -566,7 +570,8 @@ SourcePage TfrmConvert::readSourcePage() const {
   p.useOlderExcelDrivers = UseOlderExcelDrivers->isChecked();
   p.grpExcelVisible = !grpExcel->isHidden();
   p.grpExcelEnabled = grpExcel->isEnabled();
-  for (int i = 0; i < cmbSheets->count(); ++i) p.sheets.push_back(cmbSheets->itemText(i).toStdString());
+  for (int i = 0; i < cmbSheets->count(); ++i)
+    p.sheets.push_back(cmbSheets->itemText(i).toStdString());
   p.sheetText = cmbSheets->currentText().toStdString();
   p.btnNextPage2Enabled = btnNextPage2->isEnabled();
   p.lblCompleteVisible = !lblComplete->isHidden();
@@ -585,7 +590,8 @@ void TfrmConvert::writeSourcePage(const SourcePage& p) {
   {
     QSignalBlocker quiet(cmbSheets);
     std::vector<std::string> now;
-    for (int i = 0; i < cmbSheets->count(); ++i) now.push_back(cmbSheets->itemText(i).toStdString());
+    for (int i = 0; i < cmbSheets->count(); ++i)
+      now.push_back(cmbSheets->itemText(i).toStdString());
     if (now != p.sheets) {
       cmbSheets->clear();
       cmbSheets->addItems(to_qt(p.sheets));

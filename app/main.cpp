@@ -30,8 +30,8 @@ int main(int argc, char** argv) {
   qm::app::AppShell shell;
   shell.programFolder = qm::platform::executable_folder();
   if (cli.isSet(folder))
-    shell.programFolder = QDir(cli.value(folder)).absolutePath().toStdString() +
-                          qm::separator_string();
+    shell.programFolder =
+        QDir(cli.value(folder)).absolutePath().toStdString() + qm::separator_string();
   shell.messages = &messages;
   shell.quit = [] { QCoreApplication::quit(); };
   shell.topLevel = std::make_unique<qm::app::TopLevel>(messages, shell.quit);

@@ -8,11 +8,21 @@ namespace qm::app {
 MsgAnswer QtMessages::show(MsgKind kind, MsgButtons buttons, const std::string& text) {
   QMessageBox::Icon icon = QMessageBox::NoIcon;
   switch (kind) {
-    case MsgKind::Plain: icon = QMessageBox::NoIcon; break;
-    case MsgKind::Information: icon = QMessageBox::Information; break;
-    case MsgKind::Warning: icon = QMessageBox::Warning; break;
-    case MsgKind::Error: icon = QMessageBox::Critical; break;
-    case MsgKind::Confirmation: icon = QMessageBox::Question; break;
+    case MsgKind::Plain:
+      icon = QMessageBox::NoIcon;
+      break;
+    case MsgKind::Information:
+      icon = QMessageBox::Information;
+      break;
+    case MsgKind::Warning:
+      icon = QMessageBox::Warning;
+      break;
+    case MsgKind::Error:
+      icon = QMessageBox::Critical;
+      break;
+    case MsgKind::Confirmation:
+      icon = QMessageBox::Question;
+      break;
   }
   QMessageBox::StandardButtons b = QMessageBox::Ok;
   if (buttons == MsgButtons::YesNo) b = QMessageBox::Yes | QMessageBox::No;
@@ -25,18 +35,24 @@ MsgAnswer QtMessages::show(MsgKind kind, MsgButtons buttons, const std::string& 
   int r = box.exec();
   if (busy) QApplication::restoreOverrideCursor();
   switch (r) {
-    case QMessageBox::Yes: return MsgAnswer::Yes;
-    case QMessageBox::No: return MsgAnswer::No;
-    case QMessageBox::Cancel: return MsgAnswer::Cancel;
-    default: break;
+    case QMessageBox::Yes:
+      return MsgAnswer::Yes;
+    case QMessageBox::No:
+      return MsgAnswer::No;
+    case QMessageBox::Cancel:
+      return MsgAnswer::Cancel;
+    default:
+      break;
   }
   // Closing a question without an answer leaves everything as it was.
-  return buttons == MsgButtons::Ok ? MsgAnswer::Ok
+  return buttons == MsgButtons::Ok      ? MsgAnswer::Ok
          : buttons == MsgButtons::YesNo ? MsgAnswer::No
                                         : MsgAnswer::Cancel;
 }
 
-void QtMessages::beep() { QApplication::beep(); }
+void QtMessages::beep() {
+  QApplication::beep();
+}
 
 void QtMessages::setBusy(bool busy) {
   if (busy)

@@ -42,8 +42,9 @@ QVariant SourceRowsModel::data(const QModelIndex& index, int role) const {
 QVariant SourceRowsModel::headerData(int section, Qt::Orientation o, int role) const {
   if (role != Qt::DisplayRole) return {};
   if (o == Qt::Vertical) return section + 1;
-  return section >= 0 && section < columnCount() ? QVariant(headers_[static_cast<std::size_t>(section)])
-                                                 : QVariant();
+  return section >= 0 && section < columnCount()
+             ? QVariant(headers_[static_cast<std::size_t>(section)])
+             : QVariant();
 }
 
 int SourceRowsModel::displayWidth(int column) const {
@@ -66,7 +67,8 @@ void SourceRowsModel::fetchMore(const QModelIndex& parent) {
     while (!dataset_->eof() && static_cast<int>(batch.size()) < kBatch) {
       std::vector<QString> row;
       row.reserve(static_cast<std::size_t>(n));
-      for (int i = 0; i < n; ++i) row.push_back(QString::fromStdString(dataset_->field(i).asString()));
+      for (int i = 0; i < n; ++i)
+        row.push_back(QString::fromStdString(dataset_->field(i).asString()));
       batch.push_back(std::move(row));
       dataset_->next();
     }

@@ -70,7 +70,9 @@ void TfrmSplash::FormActivate() {
   }
 }
 
-bool TfrmSplash::DAOMissing() { return qm::app::DAOMissing(shell_.probe, *shell_.messages); }
+bool TfrmSplash::DAOMissing() {
+  return qm::app::DAOMissing(shell_.probe, *shell_.messages);
+}
 
 void TfrmSplash::btnNextClick() {
   if (btnNext->property("tag").toInt() != 0) {

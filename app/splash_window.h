@@ -22,7 +22,7 @@ class TfrmConvert;
 struct AppShell {
   std::string programFolder;  // the folder AppFolder is set from
   Messages* messages = nullptr;
-  std::function<void()> quit;                      // ends the program
+  std::function<void()> quit;                         // ends the program
   std::function<void()> probe = probe_source_engine;  // the throw-away engine check
   std::function<SourceComponents()> sources = make_source_components;
   OpenDialogRunner openDialog;  // empty: the platform's file dialog

@@ -39,7 +39,9 @@ class AbsentTable : public SourceTableLink {
  public:
   void setTableName(const std::string& n) override { name_ = n; }
   std::string tableName() const override { return name_; }
-  void open() override { throw DatabaseError("TDaoTable.OpenDaoRecordset: Database is NOT connected"); }
+  void open() override {
+    throw DatabaseError("TDaoTable.OpenDaoRecordset: Database is NOT connected");
+  }
   void close() override {}
   bool active() const override { return false; }
   void first() override {}

@@ -8,14 +8,14 @@
 namespace qm::app {
 
 struct Settings {
-  bool useOlderExcelDrivers = false;     // [Import] UseOlderExcelDrivers
-  std::string destFolder;                // [DestFolder] File
-  std::string sourceFolder;              // [SourceFolder] File
-  std::string sourceFile;                // [Source] File
-  std::string manulist;                  // [DestFolder] Manulist
-  std::string flist;                     // [DestFolder] Flist, never written
+  bool useOlderExcelDrivers = false;        // [Import] UseOlderExcelDrivers
+  std::string destFolder;                   // [DestFolder] File
+  std::string sourceFolder;                 // [SourceFolder] File
+  std::string sourceFile;                   // [Source] File
+  std::string manulist;                     // [DestFolder] Manulist
+  std::string flist;                        // [DestFolder] Flist, never written
   bool makeFirstRecordHeaderFields = true;  // [Import] chkMakeFirstRecordHeaderFields
-  bool vendorInfo = false;               // [Vendor] Info
+  bool vendorInfo = false;                  // [Vendor] Info
 };
 
 // Reads the keys in the order the first activation reads them; Flist defaults to appFolder.

@@ -28,6 +28,18 @@ bool DAOMissing(const std::function<void()>& probe, Messages& m) {
   return false;
 }
 
+const char* const kDao35Warning =
+    "This PC does not have DAO version 3.6 but instead have version 3.5\r\nNOTE: some fields "
+    "in an EXCEL spread sheet may not be displayed using version 3.5";
+
+std::string flistwin_missing_message(const std::string& appFolder) {
+  return "Import wizard can not find the flistwin.dbf in the+\r\n" + appFolder + " Directory.";
+}
+
+void warn_about_engine_version(const std::string& versionInUse, Messages& m) {
+  if (versionInUse == "3.5") m.warning(kDao35Warning);
+}
+
 void TopLevel::report(const std::string& text) noexcept {
   if (closing_) {
     terminate_();

@@ -18,6 +18,12 @@ extern const char* const kDaoMissingMessage;
 // Any other failure is ignored.
 bool DAOMissing(const std::function<void()>& probe, Messages& m);
 
+// The messages of the last start-up steps of the wizard window.
+std::string flistwin_missing_message(const std::string& appFolder);
+extern const char* const kDao35Warning;
+// Shows the version warning when the engine in use is 3.5.
+void warn_about_engine_version(const std::string& versionInUse, Messages& m);
+
 // Every handler runs through run(): an error that escapes it is shown in an error box and the
 // program goes on, until ErrorDAO() is set at the start of closing; from then on an escaped
 // error ends the program without a message.

@@ -108,9 +108,9 @@ void btnOpenSourceFileClick(SourcePage& p, SourceContext& c) {
     if (ext == ".XLS" || ext == ".XLSX") {
       c.SourceDB.setConnected(false);
       p.headerEnabled = false;
-      c.SourceDB.setDatabaseParameters(p.headerChecked
-                                           ? "IMEX=1;TypeGuessRows=0;ImportMixedTypes=Text;"
-                                           : "HDR=NO;IMEX=1;TypeGuessRows=0;ImportMixedTypes=Text;");
+      c.SourceDB.setDatabaseParameters(
+          p.headerChecked ? "IMEX=1;TypeGuessRows=0;ImportMixedTypes=Text;"
+                          : "HDR=NO;IMEX=1;TypeGuessRows=0;ImportMixedTypes=Text;");
       c.SourceDB.setVersion(p.useOlderExcelDrivers ? "3.6" : "12.0");
       std::vector<std::string> types = c.SourceDB.databaseTypeList();
       std::string chosenType;

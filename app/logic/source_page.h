@@ -60,7 +60,8 @@ struct SourceContext {
 
 extern const char* const kNoExcelDrivers;
 
-void btnOpenFileClick(SourcePage& p, SourceContext& c, OpenDialog& opd, const OpenDialogRunner& run);
+void btnOpenFileClick(SourcePage& p, SourceContext& c, OpenDialog& opd,
+                      const OpenDialogRunner& run);
 void btnOpenSourceFileClick(SourcePage& p, SourceContext& c);
 void cmbSheets1Change(SourcePage& p, SourceContext& c);
 void Button2Click(SourcePage& p, SourceContext& c);

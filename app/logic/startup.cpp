@@ -9,18 +9,6 @@ namespace qm::app {
 using tables::DbfField;
 using tables::DbfTable;
 
-const char* const kDao35Warning =
-    "This PC does not have DAO version 3.6 but instead have version 3.5\r\nNOTE: some fields "
-    "in an EXCEL spread sheet may not be displayed using version 3.5";
-
-std::string flistwin_missing_message(const std::string& appFolder) {
-  return "Import wizard can not find the flistwin.dbf in the+\r\n" + appFolder + " Directory.";
-}
-
-void warn_about_engine_version(const std::string& versionInUse, Messages& m) {
-  if (versionInUse == "3.5") m.warning(kDao35Warning);
-}
-
 void create_store(StoreTables& t) {
   t.tblFields.close();
   t.tblFields.setFolder(t.appFolder);
@@ -109,7 +97,8 @@ std::vector<std::string> destination_fields(DbfTable& tblFields) {
   if (!tblFields.exists()) return names;
   tblFields.open();
   tblFields.first();
-  for (int i = 0; i < tblFields.fieldCount(); ++i) names.push_back(tblFields.field(i).displayName());
+  for (int i = 0; i < tblFields.fieldCount(); ++i)
+    names.push_back(tblFields.field(i).displayName());
   // A list box finds its entries without regard to case.
   for (auto it = names.begin(); it != names.end(); ++it) {
     if (iequals(*it, "DEPT")) {

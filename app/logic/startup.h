@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "core/messages.h"
+#include "app/logic/shell.h"
 #include "core/profile.h"
 #include "tables/dbf_table.h"
 
@@ -41,11 +41,5 @@ void prepare_store(StoreTables& t);
 // Display names of the fields of flistwin.dbf (tblFields, left open on its first record),
 // without the first entry "DEPT". Empty when the table is not there.
 std::vector<std::string> destination_fields(tables::DbfTable& tblFields);
-
-// The messages of the last start-up steps.
-std::string flistwin_missing_message(const std::string& appFolder);
-extern const char* const kDao35Warning;
-// Shows the version warning when the engine in use is 3.5.
-void warn_about_engine_version(const std::string& versionInUse, Messages& m);
 
 }  // namespace qm::app
