@@ -7,7 +7,7 @@
 
 #include "app/datalink/data_source.h"
 
-class QToolButton;
+#include <QToolButton>
 
 namespace qm {
 class Messages;
