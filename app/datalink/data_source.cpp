@@ -122,6 +122,7 @@ void RowMap::clear() {
   rowOfRecNo_.clear();
   indexName_.clear();
   readerRecNo_ = 0;
+  readerStale_ = false;
   usable_ = false;
   complete_ = true;
   started_ = false;
@@ -185,6 +186,11 @@ void RowMap::appendRow(std::int64_t recNo) {
 DbfTable* RowMap::readRow(std::int64_t row) {
   if (!usable_ || row < 0 || row >= size()) return nullptr;
   const std::int64_t recNo = rows_[static_cast<size_t>(row)];
+  if (readerStale_) {
+    reader_.first();  // a walk to the start is the engine's way of dropping what it read
+    readerStale_ = false;
+    readerRecNo_ = 0;
+  }
   if (readerRecNo_ != recNo) {
     reader_.goToRecNo(recNo);
     readerRecNo_ = recNo;

@@ -139,8 +139,9 @@ class RowMap {
 
   // The record of a row, positioned for reading its fields; nullptr when unusable.
   tables::DbfTable* readRow(std::int64_t row);
-  // Reading tables may keep a record read before the bound table wrote it.
-  void invalidate() { readerRecNo_ = 0; }
+  // The reading table keeps records it read in memory; after the bound table wrote one they
+  // must be read from the file again.
+  void invalidate() { readerStale_ = true; }
 
  private:
   tables::DbfTable scan_;
@@ -149,6 +150,7 @@ class RowMap {
   std::vector<std::int64_t> rowOfRecNo_;  // by record number, -1 when unknown
   std::string indexName_;
   std::int64_t readerRecNo_ = 0;
+  bool readerStale_ = false;
   bool usable_ = false;
   bool complete_ = true;
   bool started_ = false;
