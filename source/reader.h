@@ -16,9 +16,9 @@ namespace qm::source {
 struct Cell {
   enum class Kind : std::uint8_t { Empty, Text, Number, Boolean, DateTime, Error };
   Kind kind = Kind::Empty;
-  double number = 0;       // Number; DateTime as a serial day number (1900 system, Excel's count)
-  bool boolean = false;    // Boolean
-  std::string text;        // Text (UTF-8); Error: its code, such as "#N/A"
+  double number = 0;     // Number; DateTime as a serial day number (1900 system, Excel's count)
+  bool boolean = false;  // Boolean
+  std::string text;      // Text (UTF-8); Error: its code, such as "#N/A"
 
   void clear() {
     kind = Kind::Empty;

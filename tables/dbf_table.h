@@ -21,7 +21,8 @@ namespace qm::tables {
 struct FieldDef {
   std::string name;
   // Type letter as the table stores it: C N F L D M B G I + O @ (level 7), and for tables of
-  // other levels read as they are (FoxPro Y T B V ...). A level-7 create accepts only the first set.
+  // other levels read as they are (FoxPro Y T B V ...). A level-7 create accepts only the first
+  // set.
   char type = 'C';
   int length = 0;
   int decimals = 0;
@@ -115,9 +116,21 @@ class DbfTable : public Dataset {
   std::vector<FieldDef> fieldDefs() const;
   void setFieldDefs(std::vector<FieldDef> defs);
   void setTableLevel(int level);  // only 7 is written
-  // Code page of a created table: that of the table whose definitions were read, else 1252.
+  // Level of the open table (7, 4 for dBase IV/5, 3 for dBase III, 25 FoxPro 2.x, 30 Visual
+  // FoxPro), else the level set for a create. FoxPro tables are read only.
+  int tableLevel() const;
+  bool readOnly() const;  // of the open table: FoxPro dialects, or a file we may not write
+  // Code page of a created table: that of the table whose definitions were read (fieldDefs()
+  // of this object, or copyStructureFrom), else 1252 with the driver DBWINUS0.
   void setCodepage(int codepage);
   int codepage() const;
+  // The language driver name a created table gets ("DBWINUS0"); set by setCodepage and by
+  // reading definitions. Of an open level-7 table: the name in its header.
+  const std::string& languageDriver() const;
+  void setLanguageDriver(std::string name);
+  // Field definitions, code page and language driver of another table (open or closed), so
+  // that a table created from a template keeps the template's driver.
+  void copyStructureFrom(const DbfTable& other);
   // Creates an empty level-7 table from the field definitions (and a .dbt when there are memo
   // fields), replacing nothing: raises when the file exists.
   void createTable();
@@ -161,6 +174,16 @@ class DbfTable : public Dataset {
   // Adds a tag on a single field to the production index (created when missing). Needs an
   // exclusive open.
   void addIndex(const std::string& tagName, const std::string& fieldName);
+
+  // Write-behind (off by default): posted appends are kept in memory and written in batches
+  // of about 1 MB: the records, then the end mark, then the header's count, so the files
+  // form a valid table after every batch. A killed process loses the unwritten batch but
+  // never leaves a broken table. The batch is written on close, by flush(), and before
+  // anything that reads or changes records already on disk (moves, edit, delete, record
+  // count). With it off every post reaches the file before post() returns.
+  void setWriteBehind(bool on);
+  bool writeBehind() const;
+  void flush();
 
   void addListener(TableListener* l);
   void removeListener(TableListener* l);

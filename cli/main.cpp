@@ -1,0 +1,46 @@
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "cli/verbs.h"
+
+namespace {
+
+void usage(std::ostream& os) {
+  os << "usage: quillmere-import VERB ARGUMENTS\n\nverbs:\n";
+  for (const auto& v : qm::cli::verbs())
+    os << "  " << v.name << " " << v.usage << "\n      " << v.summary << "\n";
+  os << "\nSOURCE is an .xls, .xlsx, .dbf, .csv or .txt file.\n"
+        "Environment: QM_DAO_VERSIONS (engine versions to pretend installed, e.g. \"3.5\"; empty\n"
+        "for none), QM_DAO_NO_EXCEL=1 (pretend no Excel format is installed).\n";
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::vector<std::string> args(argv + 1, argv + argc);
+  if (args.empty()) {
+    usage(std::cerr);
+    return qm::cli::kExitUsage;
+  }
+  if (args[0] == "--help" || args[0] == "-h" || args[0] == "help") {
+    usage(std::cout);
+    return qm::cli::kExitOk;
+  }
+  for (const auto& v : qm::cli::verbs()) {
+    if (args[0] == v.name) {
+      std::vector<std::string> rest(args.begin() + 1, args.end());
+      for (const auto& a : rest) {
+        if (a == "--help") {
+          std::cout << "usage: quillmere-import " << v.name << " " << v.usage << "\n  " << v.summary
+                    << "\n";
+          return qm::cli::kExitOk;
+        }
+      }
+      return v.run(rest, std::cout, std::cerr);
+    }
+  }
+  std::cerr << "quillmere-import: unknown verb '" << args[0] << "'\n";
+  usage(std::cerr);
+  return qm::cli::kExitUsage;
+}

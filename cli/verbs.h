@@ -1,0 +1,27 @@
+// The verbs of quillmere-import. A verb gets its own arguments (after the verb's name) and
+// returns the exit code: 0 success, 1 a failed operation (message on err), 2 a usage error.
+#pragma once
+
+#include <ostream>
+#include <string>
+#include <vector>
+
+namespace qm::cli {
+
+constexpr int kExitOk = 0;
+constexpr int kExitFailed = 1;
+constexpr int kExitUsage = 2;
+
+struct Verb {
+  const char* name;
+  const char* usage;    // arguments after the verb's name
+  const char* summary;  // one line for --help
+  int (*run)(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
+};
+
+const std::vector<Verb>& verbs();
+
+int sheets_verb(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
+int dump_verb(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
+
+}  // namespace qm::cli

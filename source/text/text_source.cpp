@@ -1,0 +1,414 @@
+#include "source/text/text_source.h"
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <vector>
+
+#include "core/error.h"
+#include "core/paths.h"
+#include "core/text.h"
+#include "source/sheet_table.h"
+#include "source/text/encoding.h"
+
+namespace qm::source {
+
+namespace fs = std::filesystem;
+
+std::string not_a_valid_path_message(const std::string& folder) {
+  return "'" + folder +
+         "' is not a valid path. Make sure that the path name is spelled correctly and that "
+         "you are connected to the server on which the file resides.";
+}
+
+// ---- schema.ini -------------------------------------------------------------------------
+
+std::optional<SchemaSection> parse_schema_ini(std::string_view ini, std::string_view fileName) {
+  std::optional<SchemaSection> out;
+  bool inSection = false;
+  std::size_t i = 0;
+  while (i < ini.size()) {
+    std::size_t j = ini.find_first_of("\r\n", i);
+    if (j == std::string_view::npos) j = ini.size();
+    std::string line = trim(ini.substr(i, j - i));
+    i = j + 1;
+    if (line.empty() || line[0] == ';') continue;
+    if (line.front() == '[') {
+      auto close = line.find(']');
+      std::string name =
+          trim(line.substr(1, close == std::string::npos ? std::string::npos : close - 1));
+      inSection = iequals(name, fileName);
+      if (inSection && !out) out.emplace();
+      continue;
+    }
+    if (!inSection) continue;
+    auto eq = line.find('=');
+    if (eq == std::string::npos) continue;
+    std::string key = trim(line.substr(0, eq));
+    std::string value = trim(line.substr(eq + 1));
+    if (iequals(key, "Format")) {
+      if (iequals(value, "CSVDelimited")) {
+        out->delimiter = ',';
+      } else if (iequals(value, "TabDelimited")) {
+        out->delimiter = '\t';
+      } else if (value.size() >= 11 && iequals(value.substr(0, 10), "Delimited(") &&
+                 value.back() == ')') {
+        std::string inner = value.substr(10, value.size() - 11);
+        // "Delimited( )" is a space; otherwise the one character between the parentheses.
+        if (inner.size() == 1)
+          out->delimiter = inner[0];
+        else if (inner.empty())
+          out->delimiter = ' ';
+        else
+          out->unsupported = "Format=" + value;
+      } else {
+        out->unsupported = "Format=" + value;
+      }
+    } else if (iequals(key, "ColNameHeader")) {
+      out->colNameHeader = iequals(value, "True") || value == "1" || iequals(value, "Yes");
+    } else if (iequals(key, "CharacterSet")) {
+      long long cp = 0;
+      if (iequals(value, "ANSI"))
+        out->codepage = 1252;
+      else if (iequals(value, "OEM"))
+        out->codepage = 437;
+      else if (iequals(value, "UTF-8") || iequals(value, "UTF8"))
+        out->codepage = kUtf8;
+      else if (try_str_to_int(value, cp) &&
+               (cp == kUtf8 || codepage_supported(static_cast<int>(cp))))
+        out->codepage = static_cast<int>(cp);
+      else
+        out->unsupported = "CharacterSet=" + value;
+    }
+  }
+  return out;
+}
+
+namespace {
+
+std::string read_small_file(const std::string& path, std::size_t limit) {
+  std::ifstream in(to_fs_path(path), std::ios::binary);
+  std::string s(limit, '\0');
+  in.read(s.data(), static_cast<std::streamsize>(limit));
+  s.resize(static_cast<std::size_t>(in.gcount()));
+  return s;
+}
+
+}  // namespace
+
+std::optional<SchemaSection> find_schema_section(const std::string& path) {
+  std::string ini = resolve_path(join_path(folder_of(path), "schema.ini"));
+  std::error_code ec;
+  if (!fs::is_regular_file(to_fs_path(ini), ec)) return std::nullopt;
+  return parse_schema_ini(read_small_file(ini, 1 << 20), file_name_of(path));
+}
+
+// ---- detection --------------------------------------------------------------------------
+
+char detect_delimiter(std::string_view head) {
+  static const char kCandidates[] = {'\t', ';', ',', '|'};
+  // Counts per line outside quotes, for up to 20 whole lines.
+  std::vector<std::array<int, 4>> lines;
+  std::array<int, 4> cur{};
+  bool quoted = false;
+  for (std::size_t i = 0; i < head.size() && lines.size() < 20; ++i) {
+    char c = head[i];
+    if (c == '"') quoted = !quoted;
+    if (quoted) continue;
+    if (c == '\r' || c == '\n') {
+      if (c == '\r' && i + 1 < head.size() && head[i + 1] == '\n') ++i;
+      lines.push_back(cur);
+      cur = {};
+      continue;
+    }
+    for (int k = 0; k < 4; ++k)
+      if (c == kCandidates[k]) ++cur[k];
+  }
+  if (lines.empty()) lines.push_back(cur);  // one line without an end
+  int best = -1, bestCount = 0;
+  for (int k = 0; k < 4; ++k) {
+    int n = lines[0][k];
+    if (n == 0) continue;
+    bool even = std::all_of(lines.begin(), lines.end(), [&](const auto& l) { return l[k] == n; });
+    if (even && n > bestCount) best = k, bestCount = n;
+  }
+  if (best >= 0) return kCandidates[best];
+  long totals[4] = {0, 0, 0, 0};
+  for (const auto& l : lines)
+    for (int k = 0; k < 4; ++k) totals[k] += l[k];
+  long top = 0;
+  for (int k = 0; k < 4; ++k)
+    if (totals[k] > top) top = totals[k], best = k;
+  return best >= 0 ? kCandidates[best] : ',';
+}
+
+int detect_codepage(std::string_view head) {
+  if (head.size() >= 3 && head.compare(0, 3, "\xEF\xBB\xBF") == 0) return kUtf8;
+  return valid_utf8(head, true) ? kUtf8 : 1252;
+}
+
+// ---- the row reader ---------------------------------------------------------------------
+
+namespace {
+
+constexpr std::size_t kBufferSize = 1 << 20;
+constexpr std::size_t kMaxRowBytes = 16u << 20;
+
+class TextRowReader : public RowReader {
+ public:
+  TextRowReader(std::unique_ptr<std::istream> in, TextFormat format, std::string fileName)
+      : in_(std::move(in)), format_(format), fileName_(std::move(fileName)), buf_(kBufferSize) {
+    if (format_.codepage == 0) {
+      std::string head(64 * 1024, '\0');
+      in_->read(head.data(), static_cast<std::streamsize>(head.size()));
+      head.resize(static_cast<std::size_t>(in_->gcount()));
+      format_.codepage = detect_codepage(head);
+    }
+    rewind();
+  }
+
+  void rewind() override {
+    in_->clear();
+    in_->seekg(0);
+    pos_ = len_ = 0;
+    eof_ = false;
+    row_ = 0;
+    // A UTF-8 byte order mark is not part of the first value.
+    if (fill() && len_ >= 3 && std::memcmp(buf_.data(), "\xEF\xBB\xBF", 3) == 0) pos_ = 3;
+  }
+
+  bool nextRow(std::vector<Cell>& cells) override {
+    int c = get();
+    if (c < 0) return false;
+    ++row_;
+    rowBytes_ = 0;
+    std::size_t n = 0;
+    int column = 0;
+    const char delim = format_.delimiter;
+    for (;;) {
+      ++column;
+      std::string* t = &scratch_;
+      if (n < static_cast<std::size_t>(kMaxColumns) + 1) {
+        if (n == cells.size()) cells.emplace_back();
+        Cell& cell = cells[n++];
+        cell.kind = Cell::Kind::Empty;
+        cell.text.clear();
+        t = &cell.text;
+      } else {
+        scratch_.clear();
+      }
+      if (c == '"') {
+        c = read_quoted(*t, column);
+      }
+      if (c >= 0 && c != delim && c != '\r' && c != '\n') {
+        t->push_back(static_cast<char>(c));
+        c = read_plain(*t, delim, column);
+      }
+      if (t != &scratch_) {
+        decode_in_place(*t, format_.codepage);
+        if (!t->empty()) cells[n - 1].kind = Cell::Kind::Text;
+      }
+      if (c == delim) {
+        c = get();
+        if (c < 0 || c == '\r' || c == '\n') {
+          // A delimiter at the end of the line leaves one more, empty, value.
+          if (n == cells.size()) cells.emplace_back();
+          cells[n].kind = Cell::Kind::Empty;
+          cells[n].text.clear();
+          ++n;
+          end_line(c);
+          break;
+        }
+        continue;
+      }
+      end_line(c);
+      break;
+    }
+    cells.resize(n);
+    return true;
+  }
+
+ private:
+  bool fill() {
+    if (eof_) return false;
+    in_->read(buf_.data(), static_cast<std::streamsize>(buf_.size()));
+    len_ = static_cast<std::size_t>(in_->gcount());
+    pos_ = 0;
+    if (len_ == 0) eof_ = true;
+    return len_ > 0;
+  }
+  int get() {
+    if (pos_ == len_ && !fill()) return -1;
+    return static_cast<unsigned char>(buf_[pos_++]);
+  }
+  int peek() {
+    if (pos_ == len_ && !fill()) return -1;
+    return static_cast<unsigned char>(buf_[pos_]);
+  }
+  void end_line(int c) {
+    if (c == '\r' && peek() == '\n') ++pos_;
+  }
+  void count(std::size_t bytes, int column) {
+    rowBytes_ += bytes;
+    if (rowBytes_ > kMaxRowBytes)
+      throw DatabaseError(where(column) + "the row is longer than 16 MiB; the file is not a " +
+                          "delimited text file, or a quote is not closed.");
+  }
+  std::string where(int column) const {
+    return fileName_ + ": row " + std::to_string(row_) + ", column " + std::to_string(column) +
+           ": ";
+  }
+
+  // Reads up to the next delimiter or line end; returns that byte (or -1 at the end).
+  int read_plain(std::string& t, char delim, int column) {
+    for (;;) {
+      if (pos_ == len_ && !fill()) return -1;
+      const char* p = buf_.data() + pos_;
+      const char* e = buf_.data() + len_;
+      const char* q = p;
+      while (q < e && *q != delim && *q != '\r' && *q != '\n') ++q;
+      count(static_cast<std::size_t>(q - p), column);
+      t.append(p, q);
+      pos_ += static_cast<std::size_t>(q - p);
+      if (q < e) return get();
+    }
+  }
+
+  // After an opening quote: reads to the closing one (a doubled quote is one quote, line
+  // breaks are part of the value); returns the byte after the closing quote.
+  int read_quoted(std::string& t, int column) {
+    for (;;) {
+      if (pos_ == len_ && !fill())
+        throw DatabaseError(where(column) +
+                            "a quoted value is not closed before the end of the file.");
+      const char* p = buf_.data() + pos_;
+      const char* e = buf_.data() + len_;
+      const char* q =
+          static_cast<const char*>(std::memchr(p, '"', static_cast<std::size_t>(e - p)));
+      if (!q) q = e;
+      count(static_cast<std::size_t>(q - p), column);
+      t.append(p, q);
+      pos_ += static_cast<std::size_t>(q - p);
+      if (q == e) continue;
+      ++pos_;  // the quote
+      if (peek() == '"') {
+        ++pos_;
+        t.push_back('"');
+        continue;
+      }
+      return get();
+    }
+  }
+
+  std::unique_ptr<std::istream> in_;
+  TextFormat format_;
+  std::string fileName_;
+  std::vector<char> buf_;
+  std::size_t pos_ = 0, len_ = 0;
+  bool eof_ = false;
+  std::int64_t row_ = 0;
+  std::size_t rowBytes_ = 0;
+  std::string scratch_;
+};
+
+}  // namespace
+
+std::unique_ptr<RowReader> open_text_rows(const std::string& path, TextFormat format) {
+  auto in = std::make_unique<std::ifstream>(to_fs_path(path), std::ios::binary);
+  if (!*in) throw DatabaseError("Could not find file '" + path + "'.");
+  return std::make_unique<TextRowReader>(std::move(in), format, path);
+}
+
+std::unique_ptr<RowReader> text_rows_from_memory(std::string data, TextFormat format,
+                                                 std::string fileName) {
+  return std::make_unique<TextRowReader>(std::make_unique<std::istringstream>(std::move(data)),
+                                         format, std::move(fileName));
+}
+
+// ---- the folder ---------------------------------------------------------------------------
+
+namespace {
+
+bool is_text_file_name(const std::string& name) {
+  std::string ext = to_lower_ascii(extension_of(name));
+  return ext == ".txt" || ext == ".csv" || ext == ".tab" || ext == ".asc";
+}
+
+class TextFolderDatabase : public EngineDatabase {
+ public:
+  TextFolderDatabase(std::string folder, ConnectString connect)
+      : folder_(std::move(folder)), connect_(std::move(connect)) {}
+
+  std::vector<std::string> tableNames() const override {
+    std::vector<std::string> names;
+    std::error_code ec;
+    for (fs::directory_iterator it(to_fs_path(folder_), ec), end; !ec && it != end;
+         it.increment(ec)) {
+      std::error_code fec;
+      if (!it->is_regular_file(fec)) continue;
+      std::string name = from_fs_path(it->path().filename());
+      if (is_text_file_name(name)) names.push_back(name);
+    }
+    std::sort(names.begin(), names.end(), [](const std::string& a, const std::string& b) {
+      return to_upper_ascii(a) < to_upper_ascii(b);
+    });
+    return names;
+  }
+
+  std::unique_ptr<Recordset> openRecordset(const std::string& name) override {
+    std::string file = name;
+    if (file.size() >= 2 && file.front() == '[' && file.back() == ']')
+      file = file.substr(1, file.size() - 2);
+    // The engine's own spelling of "prices.csv" is "prices#csv".
+    if (file.find('.') == std::string::npos) {
+      auto hash = file.rfind('#');
+      if (hash != std::string::npos) file[hash] = '.';
+    }
+    std::string path = resolve_path(join_path(folder_, file));
+    std::error_code ec;
+    if (file.empty() || file.find_first_of("/\\") != std::string::npos ||
+        !fs::is_regular_file(to_fs_path(path), ec))
+      throw DatabaseError(object_not_found_message(name));
+
+    SheetOptions options = SheetOptions::from(connect_);
+    options.allText = true;
+    options.fileName = path;
+    TextFormat format;
+    std::optional<SchemaSection> schema = find_schema_section(path);
+    if (schema && !schema->unsupported.empty())
+      throw DatabaseError(path + ": schema.ini asks for " + schema->unsupported +
+                          ", which this engine does not read.");
+    if (schema && schema->colNameHeader) options.firstRowHeader = *schema->colNameHeader;
+    if (schema && schema->codepage) format.codepage = *schema->codepage;
+    if (schema && schema->delimiter) {
+      format.delimiter = *schema->delimiter;
+    } else if (to_lower_ascii(extension_of(path)) == ".csv") {
+      format.delimiter = ',';
+    } else {
+      format.delimiter = detect_delimiter(read_small_file(path, 64 * 1024));
+    }
+    return std::make_unique<SheetRecordset>(open_text_rows(path, format), options);
+  }
+
+  std::string version() const override { return "Text"; }
+
+ private:
+  std::string folder_;
+  ConnectString connect_;
+};
+
+}  // namespace
+
+std::unique_ptr<EngineDatabase> open_text_folder(const std::string& folder,
+                                                 const ConnectString& connect) {
+  std::string real = resolve_path(folder);
+  std::error_code ec;
+  if (folder.empty() || !fs::is_directory(to_fs_path(real), ec))
+    throw DatabaseError(not_a_valid_path_message(folder));
+  return std::make_unique<TextFolderDatabase>(real, connect);
+}
+
+}  // namespace qm::source

@@ -1,0 +1,108 @@
+#include "source/xlsx/shared_strings.h"
+
+#include <cstring>
+
+#include "core/error.h"
+#include "source/xlsx/errors.h"
+#include "source/xlsx/zip_archive.h"
+
+namespace qm::source::xlsx {
+
+SharedStrings::SharedStrings(const Limits& limits) : limits_(limits), ended_(true) {}
+
+SharedStrings::SharedStrings(std::unique_ptr<PartStream> in, const Limits& limits)
+    : limits_(limits), in_(std::move(in)) {
+  xml_ = std::make_unique<XmlReader>(*in_, static_cast<XmlHandler&>(*this), limits_);
+}
+
+SharedStrings::~SharedStrings() = default;
+
+std::string SharedStrings::context() const {
+  return "string " + std::to_string(entries_.size());
+}
+
+void SharedStrings::start(const char* name, const char**) {
+  // si holds either one t or runs r each with a t; rPh and its t are the phonetic reading
+  // of East Asian text, which is not part of the value.
+  if (std::strcmp(name, "si") == 0) {
+    inItem_ = true;
+    inText_ = false;
+    phonetic_ = 0;
+    current_.clear();
+  } else if (inItem_ && name[0] == 't' && name[1] == 0) {
+    inText_ = phonetic_ == 0;
+  } else if (inItem_ && std::strcmp(name, "rPh") == 0) {
+    ++phonetic_;
+  }
+}
+
+void SharedStrings::end(const char* name) {
+  if (!inItem_) return;
+  if (name[0] == 't' && name[1] == 0) {
+    inText_ = false;
+  } else if (std::strcmp(name, "rPh") == 0) {
+    if (phonetic_ > 0) --phonetic_;
+  } else if (std::strcmp(name, "si") == 0) {
+    commit();
+    inItem_ = false;
+  }
+}
+
+void SharedStrings::text(const char* data, int len) {
+  if (!inText_) return;
+  if (current_.size() + static_cast<std::size_t>(len) > limits_.maxCellBytes) {
+    raise(in_->file(), in_->where() + ", " + context(),
+          "the text is longer than " + std::to_string(limits_.maxCellBytes) + " bytes");
+  }
+  current_.append(data, static_cast<std::size_t>(len));
+}
+
+void SharedStrings::commit() {
+  if (entries_.size() >= limits_.maxSharedStrings) {
+    raise(in_->file(), in_->where(),
+          "the workbook holds more than " + std::to_string(limits_.maxSharedStrings) +
+              " shared strings");
+  }
+  static_assert(kBlock < (std::size_t{1} << kLengthBits), "a length must fit its entry");
+  if (current_.size() > kBlock) {
+    raise(in_->file(), in_->where() + ", " + context(), "the text is too long");
+  }
+  totalBytes_ += current_.size();
+  if (totalBytes_ > limits_.maxSharedStringBytes) {
+    raise(in_->file(), in_->where(),
+          "the shared strings take more than " +
+              std::to_string(limits_.maxSharedStringBytes >> 20) + " MiB");
+  }
+  if (blockUsed_ + current_.size() > kBlock) {
+    blocks_.push_back(std::make_unique<char[]>(kBlock));
+    blockUsed_ = 0;
+  }
+  std::uint64_t offset = (blocks_.size() - 1) * kBlock + blockUsed_;
+  if (!current_.empty())
+    std::memcpy(blocks_.back().get() + blockUsed_, current_.data(), current_.size());
+  blockUsed_ += current_.size();
+  entries_.push_back(offset << kLengthBits | current_.size());
+}
+
+bool SharedStrings::get(std::uint64_t index, std::string_view& out) {
+  while (index >= entries_.size()) {
+    if (ended_) return false;
+    if (!xml_->step()) {
+      ended_ = true;
+      xml_.reset();
+      in_.reset();
+    }
+  }
+  std::uint64_t e = entries_[index];
+  std::uint64_t offset = e >> kLengthBits;
+  std::size_t len = static_cast<std::size_t>(e & ((1u << kLengthBits) - 1));
+  out = std::string_view(blocks_[offset / kBlock].get() + offset % kBlock, len);
+  return true;
+}
+
+void SharedStrings::load_all() {
+  std::string_view ignored;
+  get(~std::uint64_t{0} >> 1, ignored);
+}
+
+}  // namespace qm::source::xlsx

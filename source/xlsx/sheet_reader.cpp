@@ -1,0 +1,465 @@
+#include "source/xlsx/sheet_reader.h"
+
+#include <charconv>
+#include <cmath>
+#include <cstring>
+#include <utility>
+
+#include "core/datetime.h"
+#include "core/error.h"
+#include "source/xlsx/errors.h"
+
+namespace qm::source::xlsx {
+namespace {
+
+// Days between Excel's two date systems: 1904-01-01 is serial 0 there and 1462 here.
+constexpr double k1904Offset = 1462;
+
+std::string_view trimmed(std::string_view s) {
+  while (!s.empty() && static_cast<unsigned char>(s.front()) <= ' ') s.remove_prefix(1);
+  while (!s.empty() && static_cast<unsigned char>(s.back()) <= ' ') s.remove_suffix(1);
+  return s;
+}
+
+bool parse_double(std::string_view s, double& out) {
+  s = trimmed(s);
+  if (!s.empty() && s.front() == '+') s.remove_prefix(1);
+  if (s.empty()) return false;
+  auto r = std::from_chars(s.data(), s.data() + s.size(), out, std::chars_format::general);
+  return r.ec == std::errc() && r.ptr == s.data() + s.size() && std::isfinite(out);
+}
+
+bool parse_digits(std::string_view s, std::size_t at, std::size_t n, int& out) {
+  if (s.size() < at + n) return false;
+  int v = 0;
+  for (std::size_t k = at; k < at + n; ++k) {
+    if (s[k] < '0' || s[k] > '9') return false;
+    v = v * 10 + (s[k] - '0');
+  }
+  out = v;
+  return true;
+}
+
+// An ISO 8601 date or date and time of a t="d" cell ("2026-12-09", "2026-12-09T10:30:00Z",
+// "10:30:00") as a serial in Excel's count, which has a 29 February 1900.
+bool parse_iso_serial(std::string_view s, double& out) {
+  s = trimmed(s);
+  double serial = 0;
+  std::size_t i = 0;
+  int y = 0, mo = 0, d = 0;
+  if (s.size() >= 10 && s[4] == '-' && s[7] == '-') {
+    if (!parse_digits(s, 0, 4, y) || !parse_digits(s, 5, 2, mo) || !parse_digits(s, 8, 2, d) ||
+        !valid_ymd(y, mo, d))
+      return false;
+    std::int64_t days = day_from_ymd(y, mo, d) - kDay18991230;
+    serial = static_cast<double>(days < 61 ? days - 1 : days);
+    i = 10;
+    if (i == s.size()) {
+      out = serial;
+      return true;
+    }
+    if (s[i] != 'T' && s[i] != ' ') return false;
+    ++i;
+  }
+  int h = 0, mi = 0, sec = 0;
+  if (!parse_digits(s, i, 2, h) || s.size() < i + 5 || s[i + 2] != ':' ||
+      !parse_digits(s, i + 3, 2, mi))
+    return false;
+  i += 5;
+  double frac = 0;
+  if (i < s.size() && s[i] == ':') {
+    if (!parse_digits(s, i + 1, 2, sec)) return false;
+    i += 3;
+    if (i < s.size() && s[i] == '.') {
+      double scale = 0.1;
+      for (++i; i < s.size() && s[i] >= '0' && s[i] <= '9'; ++i, scale /= 10)
+        frac += (s[i] - '0') * scale;
+    }
+  }
+  // A zone suffix is left aside: the cell shows the local time it was written with.
+  if (i < s.size() && s[i] != 'Z' && s[i] != '+' && s[i] != '-') return false;
+  if (h > 24 || mi > 59 || sec > 60) return false;
+  out = serial + (h * 3600 + mi * 60 + sec + frac) / 86400.0;
+  return true;
+}
+
+}  // namespace
+
+SheetReader::SheetReader(SheetSource source)
+    : src_(std::move(source)), limits_(src_.archive->limits()) {
+  begin();
+}
+
+SheetReader::~SheetReader() = default;
+
+void SheetReader::begin() {
+  xml_.reset();
+  in_.reset();
+  failure_.clear();
+  haveDimension_ = false;
+  inData_ = dataDone_ = ended_ = false;
+  inRow_ = false;
+  rowNumber_ = nextColumn_ = width_ = 0;
+  rowHasValue_ = inCell_ = inValue_ = inInline_ = inInlineText_ = false;
+  phonetic_ = 0;
+  pending_ = false;
+  pendingNumber_ = startRow_ = nextDelivered_ = 0;
+  in_ = src_.archive->open(src_.part, src_.where);
+  xml_ = std::make_unique<XmlReader>(*in_, static_cast<XmlHandler&>(*this), limits_);
+  // Reading up to the first value row settles where row 0 lies and what the file declares,
+  // and shows a broken sheet at once rather than at its first row.
+  fill();
+}
+
+void SheetReader::rewind() {
+  try {
+    begin();
+  } catch (const DatabaseError& e) {
+    failure_ = e.what();
+    throw;
+  }
+}
+
+std::int64_t SheetReader::declaredRowCount() const {
+  if (!haveDimension_ || (startRow_ != 0 && startRow_ != dimension_.first.row)) return -1;
+  return static_cast<std::int64_t>(dimension_.last.row) - dimension_.first.row + 1;
+}
+
+int SheetReader::declaredColumnCount() const {
+  return haveDimension_ ? static_cast<int>(dimension_.last.column) + 1 : -1;
+}
+
+void SheetReader::fill() {
+  while (!pending_ && !ended_) {
+    if (dataDone_ || !xml_->run()) ended_ = true;
+  }
+  if (ended_ && !pending_) {
+    // Nothing more is needed from the part; let its buffers go.
+    xml_.reset();
+    in_.reset();
+  }
+}
+
+bool SheetReader::nextRow(std::vector<Cell>& cells) {
+  if (!failure_.empty()) throw DatabaseError(failure_);
+  try {
+    fill();
+  } catch (const DatabaseError& e) {
+    failure_ = e.what();
+    throw;
+  }
+  if (!pending_) return false;  // rows after the last value row hold nothing
+  if (nextDelivered_ < pendingNumber_) {
+    cells.clear();
+    ++nextDelivered_;
+    return true;
+  }
+  // Swapping hands the caller the row's strings and gives their old buffers back for reuse.
+  cells.resize(width_);
+  for (std::uint32_t i = 0; i < width_; ++i) std::swap(cells[i], row_[i]);
+  pending_ = false;
+  ++nextDelivered_;
+  return true;
+}
+
+std::string SheetReader::context() const {
+  if (inCell_) return "cell " + cell_name(column_, rowNumber_);
+  if (inRow_) return "row " + std::to_string(rowNumber_);
+  if (rowNumber_ > 0) return "after row " + std::to_string(rowNumber_);
+  return {};
+}
+
+void SheetReader::cell_error(const std::string& what) const {
+  raise(src_.archive->file(), src_.where + ", cell " + cell_name(column_, rowNumber_), what);
+}
+
+void SheetReader::start(const char* name, const char** atts) {
+  switch (name[0]) {
+    case 'c':
+      if (name[1] == 0 && inRow_) start_cell(atts);
+      break;
+    case 'v':
+      if (name[1] == 0 && inCell_) {
+        inValue_ = true;
+        value_.clear();
+      }
+      break;
+    case 't':
+      if (name[1] == 0 && inInline_ && phonetic_ == 0) inInlineText_ = true;
+      break;
+    case 'i':
+      if (name[1] == 's' && name[2] == 0 && inCell_) {
+        inInline_ = true;
+        inline_.clear();
+      }
+      break;
+    case 'r':
+      if (name[1] == 'o' && name[2] == 'w' && name[3] == 0) {
+        if (inData_) start_row(atts);
+      } else if (inCell_ && std::strcmp(name, "rPh") == 0) {
+        ++phonetic_;
+      }
+      break;
+    case 's':
+      if (std::strcmp(name, "sheetData") == 0) inData_ = true;
+      break;
+    case 'd':
+      if (!inData_ && rowNumber_ == 0 && std::strcmp(name, "dimension") == 0) {
+        for (int i = 0; atts[i]; i += 2) {
+          if (std::strcmp(atts[i], "ref") == 0)
+            haveDimension_ = parse_range(atts[i + 1], dimension_);
+        }
+      }
+      break;
+    default:
+      break;
+  }
+}
+
+void SheetReader::end(const char* name) {
+  switch (name[0]) {
+    case 'c':
+      if (name[1] == 0 && inCell_) end_cell();
+      break;
+    case 'v':
+      if (name[1] == 0 && inValue_) {
+        inValue_ = false;
+        haveValue_ = true;
+      }
+      break;
+    case 't':
+      if (name[1] == 0) inInlineText_ = false;
+      break;
+    case 'i':
+      if (name[1] == 's' && name[2] == 0 && inInline_) {
+        inInline_ = false;
+        haveInline_ = true;
+      }
+      break;
+    case 'r':
+      if (name[1] == 'o' && name[2] == 'w' && name[3] == 0) {
+        if (!inRow_) break;
+        inRow_ = false;
+        if (rowHasValue_) {
+          pending_ = true;
+          pendingNumber_ = rowNumber_;
+          if (startRow_ == 0) {
+            startRow_ = haveDimension_ && dimension_.first.row <= rowNumber_ ? dimension_.first.row
+                                                                             : rowNumber_;
+            if (startRow_ != dimension_.first.row) haveDimension_ = false;  // it lied
+            nextDelivered_ = startRow_;
+          }
+          xml_->suspend();
+        }
+      } else if (inCell_ && std::strcmp(name, "rPh") == 0 && phonetic_ > 0) {
+        --phonetic_;
+      }
+      break;
+    case 's':
+      if (std::strcmp(name, "sheetData") == 0 && inData_) {
+        inData_ = false;
+        dataDone_ = true;
+        // What follows the cells (merged ranges, page setup) is of no use here.
+        xml_->suspend();
+      }
+      break;
+    default:
+      break;
+  }
+}
+
+void SheetReader::text(const char* data, int len) {
+  std::string* target = inValue_ ? &value_ : inInlineText_ ? &inline_ : nullptr;
+  if (!target) return;
+  if (target->size() + static_cast<std::size_t>(len) > limits_.maxCellBytes) {
+    cell_error("the cell's text is longer than " + std::to_string(limits_.maxCellBytes) + " bytes");
+  }
+  target->append(data, static_cast<std::size_t>(len));
+}
+
+void SheetReader::start_row(const char** atts) {
+  const char* ref = nullptr;
+  for (int i = 0; atts[i]; i += 2) {
+    if (atts[i][0] == 'r' && atts[i][1] == 0) ref = atts[i + 1];
+  }
+  std::uint32_t number = 0;
+  if (ref) {
+    if (!parse_row_number(ref, number)) {
+      raise(src_.archive->file(), src_.where + ", after row " + std::to_string(rowNumber_),
+            std::string("the row number \"") + ref + "\" is not one from 1 to 1048576");
+    }
+    if (number <= rowNumber_) {
+      raise(src_.archive->file(), src_.where + ", row " + std::to_string(number),
+            "the row comes after row " + std::to_string(rowNumber_) +
+                "; a worksheet keeps its rows in order");
+    }
+  } else {
+    if (rowNumber_ >= kMaxRows) {
+      raise(src_.archive->file(), src_.where, "the sheet has more than 1048576 rows");
+    }
+    number = rowNumber_ + 1;
+  }
+  rowNumber_ = number;
+  inRow_ = true;
+  rowHasValue_ = false;
+  width_ = 0;
+  nextColumn_ = 0;
+}
+
+void SheetReader::start_cell(const char** atts) {
+  const char* ref = nullptr;
+  const char* type = nullptr;
+  const char* style = nullptr;
+  for (int i = 0; atts[i]; i += 2) {
+    const char* a = atts[i];
+    if (a[1] != 0) continue;
+    if (a[0] == 'r')
+      ref = atts[i + 1];
+    else if (a[0] == 't')
+      type = atts[i + 1];
+    else if (a[0] == 's')
+      style = atts[i + 1];
+  }
+  if (ref) {
+    CellRef cr;
+    if (!parse_cell_ref(ref, cr)) {
+      column_ = nextColumn_ < kMaxColumns ? nextColumn_ : kMaxColumns - 1;
+      cell_error(std::string("the cell reference \"") + ref +
+                 "\" is not one from A1 to XFD1048576");
+    }
+    // The row comes from the row element; a cell naming another row is taken where it stands.
+    column_ = cr.column;
+  } else {
+    if (nextColumn_ >= kMaxColumns) {
+      column_ = kMaxColumns - 1;
+      cell_error("the row has more than 16384 cells");
+    }
+    column_ = nextColumn_;
+  }
+  type_ = 'n';
+  if (type) {
+    if (std::strcmp(type, "s") == 0)
+      type_ = 's';
+    else if (std::strcmp(type, "str") == 0)
+      type_ = 'S';
+    else if (std::strcmp(type, "inlineStr") == 0)
+      type_ = 'i';
+    else if (std::strcmp(type, "b") == 0)
+      type_ = 'b';
+    else if (std::strcmp(type, "e") == 0)
+      type_ = 'e';
+    else if (std::strcmp(type, "d") == 0)
+      type_ = 'd';
+    else if (std::strcmp(type, "n") != 0)
+      cell_error(std::string("the cell type \"") + type + "\" is unknown");
+  }
+  style_ = 0;
+  if (style) {
+    const char* e = style + std::strlen(style);
+    auto r = std::from_chars(style, e, style_);
+    if (r.ec != std::errc() || r.ptr != e) style_ = 0;
+  }
+  inCell_ = true;
+  inValue_ = inInline_ = inInlineText_ = false;
+  haveValue_ = haveInline_ = false;
+  phonetic_ = 0;
+}
+
+Cell& SheetReader::place(std::uint32_t column) {
+  if (column >= width_) {
+    if (row_.size() <= column) row_.resize(column + 1);
+    for (std::uint32_t i = width_; i < column; ++i) row_[i].clear();
+    width_ = column + 1;
+  }
+  Cell& c = row_[column];
+  c.clear();
+  c.number = 0;
+  c.boolean = false;
+  rowHasValue_ = true;
+  return c;
+}
+
+void SheetReader::end_cell() {
+  inCell_ = false;
+  nextColumn_ = column_ + 1;
+  switch (type_) {
+    case 's': {
+      if (!haveValue_) return;
+      std::string_view digits = trimmed(value_);
+      std::uint64_t index = 0;
+      auto r = std::from_chars(digits.data(), digits.data() + digits.size(), index);
+      if (digits.empty() || r.ec != std::errc() || r.ptr != digits.data() + digits.size())
+        cell_error("the shared string number \"" + value_ + "\" is not a number");
+      std::string_view s;
+      if (!src_.strings->get(index, s)) {
+        cell_error("the cell refers to shared string " + std::to_string(index) +
+                   ", but the workbook has only " + std::to_string(src_.strings->loaded()));
+      }
+      Cell& c = place(column_);
+      c.kind = Cell::Kind::Text;
+      c.text.assign(s);
+      return;
+    }
+    case 'S':
+    case 'i': {
+      // A formula string keeps its result in v; an inline string in is, though some writers
+      // use v for either.
+      const std::string* t = nullptr;
+      if (type_ == 'S')
+        t = haveValue_ ? &value_ : haveInline_ ? &inline_ : nullptr;
+      else
+        t = haveInline_ ? &inline_ : haveValue_ ? &value_ : nullptr;
+      if (!t) return;
+      Cell& c = place(column_);
+      c.kind = Cell::Kind::Text;
+      c.text.assign(*t);
+      return;
+    }
+    case 'b': {
+      if (!haveValue_) return;
+      std::string_view v = trimmed(value_);
+      bool b;
+      if (v == "1" || v == "true")
+        b = true;
+      else if (v == "0" || v == "false")
+        b = false;
+      else
+        cell_error("the logical value \"" + value_ + "\" is neither 1 nor 0");
+      Cell& c = place(column_);
+      c.kind = Cell::Kind::Boolean;
+      c.boolean = b;
+      return;
+    }
+    case 'e': {
+      if (!haveValue_) return;
+      Cell& c = place(column_);
+      c.kind = Cell::Kind::Error;
+      c.text.assign(trimmed(value_));
+      return;
+    }
+    case 'd': {
+      if (!haveValue_ || trimmed(value_).empty()) return;
+      double serial;
+      if (!parse_iso_serial(value_, serial))
+        cell_error("the date \"" + value_ + "\" is not an ISO 8601 date");
+      Cell& c = place(column_);
+      c.kind = Cell::Kind::DateTime;
+      c.number = serial;
+      return;
+    }
+    default: {
+      if (!haveValue_ || trimmed(value_).empty()) return;
+      double v;
+      if (!parse_double(value_, v)) cell_error("the number \"" + value_ + "\" is not a number");
+      bool date = src_.styles->is_date(style_);
+      if (date && src_.date1904) v += k1904Offset;
+      Cell& c = place(column_);
+      // A negative serial is no date Excel can show; it stays the number it is.
+      c.kind = date && v >= 0 ? Cell::Kind::DateTime : Cell::Kind::Number;
+      c.number = v;
+      return;
+    }
+  }
+}
+
+}  // namespace qm::source::xlsx

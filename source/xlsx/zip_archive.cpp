@@ -1,0 +1,174 @@
+#include "source/xlsx/zip_archive.h"
+
+#include <zip.h>
+
+#include <algorithm>
+#include <fstream>
+
+#include "core/paths.h"
+#include "source/xlsx/errors.h"
+
+namespace qm::source::xlsx {
+namespace {
+
+std::string lower_slashes(std::string_view s) {
+  std::string r(s);
+  for (char& c : r) {
+    if (c == '\\') c = '/';
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return r;
+}
+
+std::string zip_error_text(int code) {
+  zip_error_t e;
+  zip_error_init_with_code(&e, code);
+  std::string s = zip_error_strerror(&e);
+  zip_error_fini(&e);
+  return s;
+}
+
+// Words for the package failures a user meets: a file that is not a workbook of this kind,
+// one cut short by a copy or download, one that cannot be opened at all.
+[[noreturn]] void raise_open_error(const std::string& file, int code, bool ole2) {
+  if (ole2) {
+    raise(file, "",
+          "the file is an older Excel workbook (.xls) or a password-protected one, not an "
+          "Excel 2007 (.xlsx) workbook");
+  }
+  switch (code) {
+    case ZIP_ER_NOZIP:
+      raise(file, "", "the file is not an Excel 2007 (.xlsx) workbook (it is not a zip package)");
+    case ZIP_ER_INCONS:
+    case ZIP_ER_EOF:
+    case ZIP_ER_SEEK:
+    case ZIP_ER_READ:
+      raise(file, "", "the zip package is damaged or incomplete (" + zip_error_text(code) + ")");
+    case ZIP_ER_NOENT:
+    case ZIP_ER_OPEN:
+      raise(file, "", "the file cannot be opened (" + zip_error_text(code) + ")");
+    default:
+      raise(file, "", "the zip package cannot be read (" + zip_error_text(code) + ")");
+  }
+}
+
+bool starts_like_ole2(std::string_view head) {
+  static const unsigned char sig[8] = {0xD0, 0xCF, 0x11, 0xE0, 0xA1, 0xB1, 0x1A, 0xE1};
+  return head.size() >= 8 && std::equal(sig, sig + 8, head.begin(), [](unsigned char a, char b) {
+           return a == static_cast<unsigned char>(b);
+         });
+}
+
+}  // namespace
+
+std::shared_ptr<ZipArchive> ZipArchive::open_file(const std::string& path, const Limits& limits) {
+  std::shared_ptr<ZipArchive> a(new ZipArchive(path, limits));
+  std::string head(8, '\0');
+  {
+    std::ifstream in(to_fs_path(path), std::ios::binary);
+    if (!in) raise(path, "", "the file cannot be opened");
+    in.read(head.data(), 8);
+    head.resize(static_cast<std::size_t>(in.gcount()));
+    in.seekg(0, std::ios::end);
+    a->fileSize_ = static_cast<std::uint64_t>(std::max<std::streamoff>(0, in.tellg()));
+  }
+  int err = 0;
+  a->zip_ = zip_open(path.c_str(), ZIP_RDONLY, &err);
+  if (!a->zip_) raise_open_error(path, err, starts_like_ole2(head));
+  return a;
+}
+
+std::shared_ptr<ZipArchive> ZipArchive::open_bytes(const std::string& name, std::string bytes,
+                                                   const Limits& limits) {
+  std::shared_ptr<ZipArchive> a(new ZipArchive(name, limits));
+  a->bytes_ = std::move(bytes);
+  a->fileSize_ = a->bytes_.size();
+  zip_error_t e;
+  zip_error_init(&e);
+  zip_source_t* src = zip_source_buffer_create(a->bytes_.data(), a->bytes_.size(), 0, &e);
+  if (!src) {
+    zip_error_fini(&e);
+    raise(name, "", "out of memory");
+  }
+  a->zip_ = zip_open_from_source(src, ZIP_RDONLY, &e);
+  if (!a->zip_) {
+    int code = zip_error_code_zip(&e);
+    zip_error_fini(&e);
+    zip_source_free(src);
+    raise_open_error(name, code, starts_like_ole2(a->bytes_));
+  }
+  zip_error_fini(&e);
+  return a;
+}
+
+ZipArchive::~ZipArchive() {
+  if (zip_) zip_discard(zip_);
+}
+
+std::optional<std::uint64_t> ZipArchive::find(const std::string& name) const {
+  zip_int64_t i = zip_name_locate(zip_, name.c_str(), ZIP_FL_NOCASE);
+  if (i >= 0) return static_cast<std::uint64_t>(i);
+  // Some writers store "xl\worksheets\sheet1.xml"; the central directory has to be walked for
+  // those, which only happens for a part the quick look did not find.
+  std::string want = lower_slashes(name);
+  zip_int64_t n = zip_get_num_entries(zip_, 0);
+  for (zip_int64_t k = 0; k < n; ++k) {
+    const char* entry = zip_get_name(zip_, static_cast<zip_uint64_t>(k), 0);
+    if (entry && lower_slashes(entry) == want) return static_cast<std::uint64_t>(k);
+  }
+  return std::nullopt;
+}
+
+std::unique_ptr<PartStream> ZipArchive::open(std::uint64_t index, std::string where) const {
+  std::unique_ptr<PartStream> s(new PartStream);
+  s->archive_ = this;
+  s->where_ = std::move(where);
+  const char* n = zip_get_name(zip_, index, 0);
+  s->name_ = n ? n : "?";
+  zip_stat_t st;
+  zip_stat_init(&st);
+  if (zip_stat_index(zip_, index, 0, &st) != 0) {
+    raise(file_, s->where_,
+          "the package entry " + s->name_ + " cannot be read (" + std::string(zip_strerror(zip_)) +
+              ")");
+  }
+  // The packed size is taken from the directory, which may lie; it is only used to judge the
+  // inflation ratio, and never more than the file's real size counts.
+  std::uint64_t packed = (st.valid & ZIP_STAT_COMP_SIZE) ? st.comp_size : fileSize_;
+  s->packed_ = std::max<std::uint64_t>(1, std::min(packed, fileSize_));
+  s->file_ = zip_fopen_index(zip_, index, 0);
+  if (!s->file_) {
+    raise(file_, s->where_,
+          "the package entry " + s->name_ + " cannot be opened (" +
+              std::string(zip_strerror(zip_)) + ")");
+  }
+  return s;
+}
+
+PartStream::~PartStream() {
+  if (file_) zip_fclose(file_);
+}
+
+std::size_t PartStream::read(char* buffer, std::size_t size) {
+  zip_int64_t n = zip_fread(file_, buffer, size);
+  if (n < 0) {
+    raise(file(), where_,
+          "the package entry " + name_ + " is damaged (" + std::string(zip_file_strerror(file_)) +
+              ")");
+  }
+  inflated_ += static_cast<std::uint64_t>(n);
+  const Limits& lim = archive_->limits();
+  if (inflated_ > lim.maxPartBytes) {
+    raise(file(), where_,
+          "the package entry " + name_ + " inflates to more than " +
+              std::to_string(lim.maxPartBytes >> 20) + " MiB, which no workbook needs");
+  }
+  if (inflated_ > lim.ratioFreeBytes && inflated_ / packed_ > lim.maxRatio) {
+    raise(file(), where_,
+          "the package entry " + name_ + " inflates to more than " + std::to_string(lim.maxRatio) +
+              " times its packed size of " + std::to_string(packed_) + " bytes (a zip bomb?)");
+  }
+  return static_cast<std::size_t>(n);
+}
+
+}  // namespace qm::source::xlsx

@@ -1,0 +1,68 @@
+// The zip package of a workbook, read through libzip. Parts are found by name without regard
+// to case (package part names are case-insensitive) and read as bounded streams: the inflated
+// bytes are counted as they arrive and a part that inflates beyond the limits is refused.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "source/xlsx/xlsx_reader.h"
+
+struct zip;
+struct zip_file;
+
+namespace qm::source::xlsx {
+
+class PartStream;
+
+class ZipArchive {
+ public:
+  static std::shared_ptr<ZipArchive> open_file(const std::string& path, const Limits& limits);
+  static std::shared_ptr<ZipArchive> open_bytes(const std::string& name, std::string bytes,
+                                                const Limits& limits);
+  ~ZipArchive();
+  ZipArchive(const ZipArchive&) = delete;
+  ZipArchive& operator=(const ZipArchive&) = delete;
+
+  // Index of the part with this name ("xl/workbook.xml"), found without regard to case and
+  // also when the package writes "\" for "/".
+  std::optional<std::uint64_t> find(const std::string& name) const;
+  // Opens a part for reading; where names it in messages ("sheet \"Prices\"").
+  std::unique_ptr<PartStream> open(std::uint64_t index, std::string where) const;
+
+  const std::string& file() const { return file_; }
+  const Limits& limits() const { return limits_; }
+
+ private:
+  ZipArchive(std::string file, const Limits& limits) : file_(std::move(file)), limits_(limits) {}
+  std::string file_;
+  Limits limits_;
+  std::string bytes_;  // the package when read from memory
+  zip* zip_ = nullptr;
+  std::uint64_t fileSize_ = 0;
+};
+
+class PartStream {
+ public:
+  ~PartStream();
+  PartStream(const PartStream&) = delete;
+  PartStream& operator=(const PartStream&) = delete;
+  // Reads up to size bytes; 0 at the end of the part. Raises on damaged data and on a part
+  // that inflates beyond the limits.
+  std::size_t read(char* buffer, std::size_t size);
+  const std::string& name() const { return name_; }
+  const std::string& where() const { return where_; }
+  const std::string& file() const { return archive_->file(); }
+
+ private:
+  friend class ZipArchive;
+  PartStream() = default;
+  const ZipArchive* archive_ = nullptr;
+  zip_file* file_ = nullptr;
+  std::string name_, where_;
+  std::uint64_t packed_ = 0, inflated_ = 0;
+};
+
+}  // namespace qm::source::xlsx

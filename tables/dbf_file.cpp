@@ -1,0 +1,75 @@
+#include "tables/dbf_file.h"
+
+#include <climits>
+
+#include "core/error.h"
+
+namespace qm::tables {
+
+RandomFile::~RandomFile() {
+  close();
+}
+
+bool RandomFile::open(const std::string& path, bool forWriting) {
+  close();
+  path_ = path;
+  if (forWriting) {
+    f_ = std::fopen(path.c_str(), "r+b");
+    writable_ = f_ != nullptr;
+  }
+  if (!f_) f_ = std::fopen(path.c_str(), "rb");
+  if (f_) std::setvbuf(f_, nullptr, _IONBF, 0);
+  return f_ != nullptr;
+}
+
+void RandomFile::create(const std::string& path) {
+  close();
+  path_ = path;
+  f_ = std::fopen(path.c_str(), "w+b");
+  if (!f_) throw TableError("Cannot create file '" + path + "'");
+  std::setvbuf(f_, nullptr, _IONBF, 0);
+  writable_ = true;
+}
+
+void RandomFile::close() {
+  if (f_) std::fclose(f_);
+  f_ = nullptr;
+  writable_ = false;
+}
+
+void RandomFile::seek(std::uint64_t off) {
+  // long is 64 bits on the platforms we build for; refuse what it cannot address.
+  if (off > static_cast<std::uint64_t>(LONG_MAX) ||
+      std::fseek(f_, static_cast<long>(off), SEEK_SET) != 0)
+    throw TableError("Cannot position in file '" + path_ + "'");
+}
+
+std::uint64_t RandomFile::size() {
+  if (!f_ || std::fseek(f_, 0, SEEK_END) != 0)
+    throw TableError("Cannot read the size of file '" + path_ + "'");
+  long n = std::ftell(f_);
+  if (n < 0) throw TableError("Cannot read the size of file '" + path_ + "'");
+  return static_cast<std::uint64_t>(n);
+}
+
+std::size_t RandomFile::readSome(std::uint64_t off, void* buf, std::size_t n) {
+  if (!f_) throw TableError("File '" + path_ + "' is not open");
+  if (n == 0) return 0;
+  seek(off);
+  return std::fread(buf, 1, n, f_);
+}
+
+void RandomFile::readAt(std::uint64_t off, void* buf, std::size_t n) {
+  if (readSome(off, buf, n) != n)
+    throw TableError("Unexpected end of file '" + path_ + "' at offset " + std::to_string(off));
+}
+
+void RandomFile::writeAt(std::uint64_t off, const void* buf, std::size_t n) {
+  if (!f_ || !writable_) throw TableError("File '" + path_ + "' is read-only");
+  if (n == 0) return;
+  seek(off);
+  if (std::fwrite(buf, 1, n, f_) != n || std::fflush(f_) != 0)
+    throw TableError("Cannot write to file '" + path_ + "' (disk full?)");
+}
+
+}  // namespace qm::tables

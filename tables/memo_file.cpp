@@ -1,0 +1,159 @@
+#include "tables/memo_file.h"
+
+#include <algorithm>
+#include <cstring>
+#include <vector>
+
+#include "core/error.h"
+
+namespace qm::tables {
+namespace {
+
+std::uint32_t u32le(const unsigned char* p) {
+  return std::uint32_t(p[0]) | std::uint32_t(p[1]) << 8 | std::uint32_t(p[2]) << 16 |
+         std::uint32_t(p[3]) << 24;
+}
+std::uint32_t u32be(const unsigned char* p) {
+  return std::uint32_t(p[3]) | std::uint32_t(p[2]) << 8 | std::uint32_t(p[1]) << 16 |
+         std::uint32_t(p[0]) << 24;
+}
+void put_u32le(unsigned char* p, std::uint32_t v) {
+  for (int i = 0; i < 4; ++i) p[i] = static_cast<unsigned char>(v >> (8 * i));
+}
+
+}  // namespace
+
+void MemoFile::bad(const std::string& what) const {
+  throw TableError("Corrupt memo file '" + file_.path() + "': " + what);
+}
+
+MemoFile::MemoFile(const std::string& path, MemoKind kind, bool forWriting) : kind_(kind) {
+  if (!file_.open(path, forWriting && kind != MemoKind::Fpt))
+    throw TableError("Memo file '" + path + "' not found or not readable");
+  std::uint64_t size = file_.size();
+  unsigned char h[24] = {};
+  if (size < 24) bad("the header is truncated");
+  file_.readAt(0, h, sizeof h);
+  switch (kind) {
+    case MemoKind::Dbt3:
+      blockSize_ = 512;  // dBase III memos always use 512-byte blocks
+      break;
+    case MemoKind::Dbt4: {
+      std::uint32_t bs = h[20] | h[21] << 8;
+      blockSize_ = bs == 0 ? 512 : bs;
+      if (blockSize_ < 16) bad("the block size " + std::to_string(bs) + " is too small");
+      break;
+    }
+    case MemoKind::Fpt: {
+      std::uint32_t bs = h[6] << 8 | h[7];
+      if (bs == 0) bad("the block size is 0");
+      blockSize_ = bs;
+      break;
+    }
+    case MemoKind::None:
+      bad("the table has no memo file");
+  }
+}
+
+void MemoFile::create(const std::string& path, std::uint32_t blockSize) {
+  RandomFile f;
+  f.create(path);
+  std::vector<unsigned char> h(blockSize, 0);
+  put_u32le(h.data(), 1);  // next free block
+  h[20] = static_cast<unsigned char>(blockSize & 0xFF);
+  h[21] = static_cast<unsigned char>(blockSize >> 8);
+  f.writeAt(0, h.data(), h.size());
+}
+
+std::string MemoFile::read(std::uint64_t block) {
+  if (block == 0) return {};
+  std::uint64_t size = file_.size();
+  if (block > size / blockSize_)
+    bad("memo block " + std::to_string(block) + " lies beyond the end of the file");
+  std::uint64_t off = block * blockSize_;
+  std::string out;
+  if (kind_ == MemoKind::Fpt) {
+    unsigned char p[8];
+    if (off + 8 > size) bad("memo block " + std::to_string(block) + " is truncated");
+    file_.readAt(off, p, 8);
+    std::uint64_t len = u32be(p + 4);
+    if (off + 8 + len > size)
+      bad("memo block " + std::to_string(block) + " claims " + std::to_string(len) +
+          " bytes, more than the file holds");
+    out.resize(static_cast<size_t>(len));
+    file_.readAt(off + 8, out.data(), out.size());
+    return out;
+  }
+  if (kind_ == MemoKind::Dbt4) {
+    unsigned char p[8];
+    if (off + 8 <= size) {
+      file_.readAt(off, p, 8);
+      if (p[0] == 0xFF && p[1] == 0xFF && p[2] == 0x08 && p[3] == 0x00) {
+        std::uint64_t len = u32le(p + 4);
+        if (len < 8)
+          bad("memo block " + std::to_string(block) + " has the impossible length " +
+              std::to_string(len));
+        if (off + len > size)
+          bad("memo block " + std::to_string(block) + " claims " + std::to_string(len) +
+              " bytes, more than the file holds");
+        out.resize(static_cast<size_t>(len - 8));
+        file_.readAt(off + 8, out.data(), out.size());
+        return out;
+      }
+    }
+    // A block without the prefix: read it the dBase III way.
+  }
+  // Text up to the first 0x1A (dBase III writes two), or the end of the file.
+  char buf[4096];
+  while (off < size) {
+    size_t n = file_.readSome(off, buf,
+                              static_cast<size_t>(std::min<std::uint64_t>(sizeof buf, size - off)));
+    if (n == 0) break;
+    const void* end = std::memchr(buf, 0x1A, n);
+    if (end) {
+      out.append(buf, static_cast<const char*>(end) - buf);
+      return out;
+    }
+    out.append(buf, n);
+    off += n;
+  }
+  return out;
+}
+
+std::uint64_t MemoFile::append(std::string_view data) {
+  if (!file_.writable()) throw TableError("Memo file '" + file_.path() + "' is read-only");
+  unsigned char h[4];
+  file_.readAt(0, h, 4);
+  std::uint64_t size = file_.size();
+  std::uint64_t next = u32le(h);
+  // Never write over what is in the file, whatever the header says.
+  std::uint64_t endBlock = (size + blockSize_ - 1) / blockSize_;
+  if (next < endBlock) next = endBlock;
+  if (next == 0) next = 1;
+  std::vector<char> buf;
+  if (kind_ == MemoKind::Dbt3) {
+    buf.assign(data.begin(), data.end());
+    buf.push_back(0x1A);
+    buf.push_back(0x1A);
+  } else {
+    buf.resize(8 + data.size());
+    buf[0] = buf[1] = static_cast<char>(0xFF);
+    buf[2] = 0x08;
+    buf[3] = 0x00;
+    put_u32le(reinterpret_cast<unsigned char*>(&buf[4]),
+              static_cast<std::uint32_t>(data.size() + 8));
+    if (!data.empty()) std::memcpy(&buf[8], data.data(), data.size());
+  }
+  std::uint64_t blocks = (buf.size() + blockSize_ - 1) / blockSize_;
+  buf.resize(static_cast<size_t>(blocks * blockSize_), 0);
+  std::uint64_t newNext = next + blocks;
+  if (newNext > 0xFFFFFFFFull || data.size() > 0xFFFFFFF0ull)
+    throw TableError("Memo file '" + file_.path() + "' is full");
+  file_.writeAt(next * blockSize_, buf.data(), buf.size());
+  unsigned char nh[4];
+  put_u32le(nh, static_cast<std::uint32_t>(newNext));
+  file_.writeAt(0, nh, 4);
+  return next;
+}
+
+}  // namespace qm::tables

@@ -1,0 +1,146 @@
+#include "tables/dbf_table.h"
+
+#include <gtest/gtest.h>
+
+#include "core/error.h"
+#include "tables/tests/test_util.h"
+
+namespace qm::tables {
+namespace {
+
+using test::ScratchDir;
+
+const std::vector<FieldDef> kPriceDefs = {
+    {"DEPT", 'C', 4, 0},   {"PARTNUMBER", 'C', 20, 0}, {"LISTPRICE", 'N', 12, 2},
+    {"OQTY", 'N', 6, 0},   {"UPDATED", 'D', 8, 0},     {"ACTIVE", 'L', 1, 0},
+    {"NOTES", 'M', 10, 0},
+};
+
+struct Recorder : TableListener {
+  std::vector<std::string> events;
+  void afterOpen() override { events.push_back("open"); }
+  void beforeClose() override { events.push_back("close"); }
+  void afterScroll() override { events.push_back("scroll"); }
+  void afterInsert() override { events.push_back("insert"); }
+  void afterDelete() override { events.push_back("delete"); }
+  void afterPost() override { events.push_back("post"); }
+  void afterCancel() override { events.push_back("cancel"); }
+  void stateChanged() override { events.push_back("state"); }
+  void fieldChanged(int i) override { events.push_back("field" + std::to_string(i)); }
+};
+
+TEST(DbfTable, CreateAppendReadBack) {
+  ScratchDir dir;
+  test::make_table(dir, "acmelist", kPriceDefs);
+  DbfTable t;
+  t.setFolder(dir.str());
+  t.setTableName("ACMELIST");  // found without regard to case
+  ASSERT_TRUE(t.exists());
+  t.open();
+  EXPECT_TRUE(t.eof());
+  EXPECT_EQ(t.recordCount(), 0);
+  EXPECT_EQ(t.fieldCount(), 7);
+  for (int i = 0; i < 3; ++i) {
+    t.append();
+    t.fieldByName("dept").setAsString("ACM");
+    t.fieldByName("PartNumber").setAsString("P-" + std::to_string(i));
+    t.fieldByName("LISTPRICE").setAsString(i == 0 ? "1234.5" : "0.005");
+    t.fieldByName("OQTY").setAsInteger(10 + i);
+    t.fieldByName("UPDATED").setAsString("2026-12-09");
+    t.fieldByName("ACTIVE").setAsBoolean(i != 1);
+    t.fieldByName("NOTES").setLines({"line one", "line " + std::to_string(i)});
+    t.post();
+  }
+  EXPECT_EQ(t.recordCount(), 3);
+  t.close();
+
+  t.open();
+  ASSERT_FALSE(t.eof());
+  EXPECT_EQ(t.field(0).asString(), "ACM");
+  EXPECT_EQ(t.field(1).asString(), "P-0");
+  EXPECT_EQ(t.field(2).asString(), "1234.5");
+  EXPECT_EQ(t.field(3).asInteger(), 10);
+  EXPECT_EQ(t.field(4).asString(), "12/9/2026");
+  EXPECT_TRUE(t.field(5).asBoolean());
+  EXPECT_EQ(t.field(6).lines(), (std::vector<std::string>{"line one", "line 0"}));
+  t.next();
+  EXPECT_EQ(t.field(2).asString(), "0.01");
+  EXPECT_EQ(t.field(5).asString(), "False");
+  t.next();
+  t.next();
+  EXPECT_TRUE(t.eof());
+  EXPECT_EQ(t.field(1).asString(), "P-2");  // stays on the last record
+}
+
+TEST(DbfTable, MovingEndsAnEdit) {
+  ScratchDir dir;
+  test::make_table(dir, "t", kPriceDefs);
+  DbfTable t;
+  t.setFolder(dir.str());
+  t.setTableName("t");
+  t.open();
+  t.append();
+  t.first();  // an unchanged appended record is dropped
+  EXPECT_EQ(t.recordCount(), 0);
+  t.append();
+  t.field(1).setAsString("KEEP");
+  t.first();  // a changed one is posted
+  EXPECT_EQ(t.recordCount(), 1);
+  EXPECT_EQ(t.field(1).asString(), "KEEP");
+  t.edit();
+  t.field(1).setAsString("LOST");
+  t.close();  // discards the unposted change
+  t.open();
+  EXPECT_EQ(t.field(1).asString(), "KEEP");
+}
+
+TEST(DbfTable, DeletedRecordsAreSkipped) {
+  ScratchDir dir;
+  test::make_table(dir, "t", kPriceDefs);
+  DbfTable t;
+  t.setFolder(dir.str());
+  t.setTableName("t");
+  t.open();
+  for (const char* p : {"A", "B", "C"}) {
+    t.append();
+    t.field(1).setAsString(p);
+    t.post();
+  }
+  t.first();
+  t.next();
+  t.deleteRecord();
+  EXPECT_EQ(t.field(1).asString(), "C");
+  EXPECT_EQ(t.recordCount(), 2);
+  std::vector<std::string> seen;
+  for (t.first(); !t.eof(); t.next()) seen.push_back(t.field(1).asString());
+  EXPECT_EQ(seen, (std::vector<std::string>{"A", "C"}));
+  t.last();
+  t.prior();
+  EXPECT_EQ(t.field(1).asString(), "A");
+}
+
+TEST(DbfTable, Notifications) {
+  ScratchDir dir;
+  test::make_table(dir, "t", kPriceDefs);
+  DbfTable t;
+  Recorder r;
+  t.addListener(&r);
+  t.setFolder(dir.str());
+  t.setTableName("t");
+  t.open();
+  EXPECT_EQ(r.events, (std::vector<std::string>{"state", "open", "scroll"}));
+  r.events.clear();
+  t.append();
+  t.field(0).setAsString("X");
+  t.post();
+  EXPECT_EQ(r.events,
+            (std::vector<std::string>{"state", "insert", "scroll", "field0", "state", "post"}));
+  r.events.clear();
+  t.edit();
+  t.cancel();
+  t.deleteRecord();
+  EXPECT_EQ(r.events, (std::vector<std::string>{"state", "state", "cancel", "delete", "scroll"}));
+}
+
+}  // namespace
+}  // namespace qm::tables
