@@ -214,12 +214,25 @@ class Walk {
   void walkSheet() {
     while (!source_.eof()) {
       if (rowCounter_ + 1 >= startRow_) handleRow();
-      nextRow();
-      // At the end there is no row to look at; the loop ends there anyway.
-      bool endMet = !source_.eof() && cell(partColumn_) == kEndMarker;
-      if (in_.rowBreak && breakQuantityColumn_ != 0 && breakPriceColumn_ != 0 && !endMet &&
-          !source_.eof())
-        foldBreaks();
+      bool endMet = false;
+      try {
+        nextRow();
+        // At the end there is no row to look at; the loop ends there anyway.
+        endMet = !source_.eof() && cell(partColumn_) == kEndMarker;
+        if (in_.rowBreak && breakQuantityColumn_ != 0 && breakPriceColumn_ != 0 && !endMet &&
+            !source_.eof())
+          foldBreaks();
+      } catch (const std::exception&) {
+        // The record was complete before the move: it stays, as the breaks folded so far.
+        if (recordOpen_) {
+          try {
+            postRecord();
+          } catch (const std::exception&) {
+          }
+        }
+        throw;
+      }
+      if (recordOpen_) postRecord();
       breakQuantityColumn_ = 0;
       breakPriceColumn_ = 0;
       if (endMet) break;
@@ -281,6 +294,14 @@ class Walk {
     out_.append();
     set(dept_, "DEPT", in_.manufacturer);
     for (const Line& l : lines_) writeLine(l);
+    recordOpen_ = true;
+    // With break rows the record takes its breaks before its one post, rather than being
+    // posted, edited and posted again for every break (each edit would reach the disk).
+    if (!in_.rowBreak) postRecord();
+  }
+
+  void postRecord() {
+    recordOpen_ = false;
     out_.post();
     ++run_.recordCount;
   }
@@ -364,23 +385,21 @@ class Walk {
     }
   }
 
+  // Fills the open record's break levels from the rows that repeat its part number.
   void foldBreaks() {
     int level = 1;
     while (!partText_.empty() && cell(partColumn_) == partText_) {
       if (level <= kBreakLevels && lev_[level] >= 0 && costLev_[level] >= 0) {
+        int lev = lev_[level], cost = costLev_[level];
+        levBefore_ = out_.fieldText(lev);
+        costBefore_ = out_.fieldText(cost);
         try {
-          out_.edit();
-          out_.setFieldText(lev_[level],
-                            clean_price(cell(breakQuantityColumn_), PriceKind::BreakQuantity));
-          out_.setFieldText(costLev_[level],
-                            clean_price(cell(breakPriceColumn_), PriceKind::BreakPrice));
-          out_.post();
+          out_.setFieldText(lev, clean_price(cell(breakQuantityColumn_), PriceKind::BreakQuantity));
+          out_.setFieldText(cost, clean_price(cell(breakPriceColumn_), PriceKind::BreakPrice));
         } catch (const std::exception&) {
           // The level stays as it was: nothing half-written is kept.
-          try {
-            out_.cancel();
-          } catch (const std::exception&) {
-          }
+          guarded([&] { out_.setFieldText(lev, levBefore_); });
+          guarded([&] { out_.setFieldText(cost, costBefore_); });
         }
       }
       ++level;
@@ -408,6 +427,8 @@ class Walk {
 
   // Walk state.
   bool headerWritten_ = false;
+  bool recordOpen_ = false;  // a part record written but not yet posted
+  std::string levBefore_, costBefore_;
   std::string heading_;
   int partColumn_ = 0;
   std::string partText_;

@@ -15,42 +15,26 @@ void PriceSink::raiseMissingField(std::string_view name) {
 MemoryPriceSink::MemoryPriceSink(std::vector<FieldSpec> f) : fields(std::move(f)) {}
 
 void MemoryPriceSink::requireEditing() const {
-  if (state_ == State::Browse) throw TableError("Dataset not in edit or insert mode");
+  if (!inserting_) throw TableError("Dataset not in edit or insert mode");
 }
 
 void MemoryPriceSink::append() {
-  if (state_ != State::Browse) post();
+  if (inserting_) post();
   if (refuseAppendAt >= 0 && posted >= refuseAppendAt) throw TableError("Append refused");
   current_.assign(fields.size(), std::string());
-  state_ = State::Insert;
-}
-
-void MemoryPriceSink::edit() {
-  if (state_ != State::Browse) return;
-  if (posted == 0) throw TableError("Cannot edit: no current record");
-  if (keepRecords) current_ = records.back();
-  editing_ = posted - 1;
-  state_ = State::Edit;
+  inserting_ = true;
 }
 
 void MemoryPriceSink::post() {
   requireEditing();
   if (refusePostAt >= 0 && posted >= refusePostAt) throw TableError("Post refused");
-  if (state_ == State::Insert) {
-    if (keepRecords) records.push_back(current_);
-    ++posted;
-  } else if (keepRecords) {
-    records[static_cast<std::size_t>(editing_)] = current_;
-  }
-  state_ = State::Browse;
-}
-
-void MemoryPriceSink::cancel() {
-  state_ = State::Browse;
+  if (keepRecords) records.push_back(current_);
+  ++posted;
+  inserting_ = false;
 }
 
 void MemoryPriceSink::close() {
-  state_ = State::Browse;
+  inserting_ = false;
   ++closes;
 }
 

@@ -14,10 +14,8 @@ class PriceSink {
   virtual ~PriceSink() = default;
 
   virtual void append() = 0;  // a blank record; a pending change is posted first
-  virtual void edit() = 0;    // the record just posted
   virtual void post() = 0;
-  virtual void cancel() = 0;  // drops the change being made
-  virtual void close() = 0;   // drops an unposted record
+  virtual void close() = 0;  // drops an unposted record
 
   // Position of the field of that name (matched without regard to case); -1 when the table
   // has none. Positions stay valid until close.
@@ -43,9 +41,7 @@ class MemoryPriceSink : public PriceSink {
   explicit MemoryPriceSink(std::vector<FieldSpec> fields);
 
   void append() override;
-  void edit() override;
   void post() override;
-  void cancel() override;
   void close() override;
   int findField(std::string_view name) override;
   std::string fieldText(int field) override;
@@ -68,11 +64,9 @@ class MemoryPriceSink : public PriceSink {
   std::int64_t refusePostAt = -1;
 
  private:
-  enum class State { Browse, Edit, Insert };
   void requireEditing() const;
-  State state_ = State::Browse;
+  bool inserting_ = false;
   std::vector<std::string> current_;
-  std::int64_t editing_ = -1;  // the posted record being edited
 };
 
 }  // namespace qm::build

@@ -548,3 +548,51 @@ TEST(ConvertRows, ProgressIsReportedSparinglyAndAtTheEnd) {
   EXPECT_EQ(seen.back(), 40000);
   for (std::size_t i = 1; i < seen.size(); ++i) EXPECT_LT(seen[i - 1], seen[i]);
 }
+
+TEST(ConvertRows, WithBreaksARefusedPostKeepsTheRecordsBeforeWithTheirBreaks) {
+  Walk w;
+  w.in.rowBreak = true;
+  w.out.refusePostAt = 2;
+  w.src.addTable("Sheet1", 5,
+                 {{"P1", "a", "1", "2", "1"},
+                  {"P1", "", "", "3", "10"},
+                  {"P2", "b", "1", "2", "1"},
+                  {"P3", "c", "1", "2", "1"}});
+  EXPECT_FALSE(w.go({"PARTNUMBER=0", "DESCRIPTN=1", "COST_OF_1=3", "LEV1=ROWBREAK-4"}));
+  EXPECT_EQ(w.parts(), std::vector<std::string>({"P1"}));
+  EXPECT_EQ(w.at(1, "LEV1"), "10");
+  EXPECT_EQ(w.messages.texts(), std::vector<std::string>({"Post refused"}));
+  EXPECT_EQ(w.run.recordCount, 1);
+}
+
+// A source whose move to the next row fails: what was written up to there stays.
+class FailingNext : public MemoryDataset {
+ public:
+  int failAt = 0;
+  int moves = 0;
+  void next() override {
+    if (++moves == failAt) throw DatabaseError("Read error in row " + std::to_string(moves + 1));
+    MemoryDataset::next();
+  }
+};
+
+TEST(ConvertRows, ASourceErrorAmidBreaksKeepsTheRecordAndItsBreaksSoFar) {
+  FailingNext src;
+  src.failAt = 2;
+  src.addTable("Sheet1", 5,
+               {{"P1", "a", "1", "2", "1"}, {"P1", "", "", "3", "10"}, {"P1", "", "", "4", "20"}});
+  MemoryPriceSink out(price_fields());
+  ScriptedMessages messages;
+  ConvertInputs in;
+  in.manufacturer = "ACME";
+  in.rowBreak = true;
+  BuildRun run;
+  std::int64_t counter = 0;
+  EXPECT_FALSE(convert_rows(in, 1, counter,
+                            {"PARTNUMBER=0", "DESCRIPTN=1", "COST_OF_1=3", "LEV1=ROWBREAK-4"}, run,
+                            {src, &src, out, messages}));
+  ASSERT_EQ(out.size(), 2u);
+  EXPECT_EQ(out.text(1, "LEV1"), "10");
+  EXPECT_EQ(out.text(1, "LEV2"), "");
+  EXPECT_EQ(messages.texts(), std::vector<std::string>({"Read error in row 3"}));
+}
