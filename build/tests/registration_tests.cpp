@@ -67,9 +67,7 @@ class RegistrationTest : public ::testing::Test {
     stru = build::template_folder(manulist);
     dest = tf.folder("dest");
     app = tf.folder("app");
-    for (const char* f : {"filelwin.dbf", "filelwin.dbt", "flistwin.dbf", "flistwin.dbt"})
-      if (file_exists(testkit::bin_file(f)))
-        copy_file_replace(testkit::bin_file(f), join_path(app, f));
+    for (const char* f : {"filelwin.dbf", "flistwin.dbf"}) testkit::put_data_file(app, f);
 
     // A vendor that the sample vendor table holds.
     DbfTable vendors;
@@ -308,7 +306,7 @@ TEST_F(RegistrationTest, TableErrorsNameTheTableAndStop) {
 
 TEST_F(RegistrationTest, TheFieldListGoesBackToTheFlistFolder) {
   std::string flist = tf.folder("flist");
-  copy_file_replace(testkit::bin_file("flistwin.dbf"), join_path(flist, "flistwin.dbf"));
+  testkit::put_data_file(flist, "flistwin.dbf");
   settings.values["DestFolder/Flist"] = flist;
   ASSERT_TRUE(run());
   EXPECT_EQ(tblFields.folder(), flist);

@@ -25,9 +25,7 @@ class RestructureTest : public ::testing::TestWithParam<bool> {
  protected:
   void SetUp() override {
     app = tf.folder("app");
-    copy_file_replace(testkit::bin_file("filelwin.dbf"), join_path(app, "filelwin.dbf"));
-    if (file_exists(testkit::bin_file("filelwin.dbt")))
-      copy_file_replace(testkit::bin_file("filelwin.dbt"), join_path(app, "filelwin.dbt"));
+    testkit::put_data_file(app, "filelwin.dbf");
     templateDefs = testkit::defs_of(app, "filelwin.dbf");
     ASSERT_GT(templateDefs.size(), 3u);
 
