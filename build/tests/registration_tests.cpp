@@ -312,9 +312,16 @@ TEST_F(RegistrationTest, TheFieldListGoesBackToTheFlistFolder) {
   EXPECT_EQ(tblFields.folder(), flist);
   EXPECT_TRUE(tblFields.active());
 
-  settings.values["DestFolder/Flist"] = tf.folder("empty");
+  // Read from a settings file as the window and the command line keep it.
+  std::string ini = join_path(app, "Convert.ini");
+  {
+    IniFile f(ini);
+    f.writeString("DestFolder", "Flist", tf.folder("empty"));
+  }
+  IniFile iniFile(ini);
+  build::IniSettings fromFile(iniFile);
   msgs.shown.clear();
-  EXPECT_FALSE(run());
+  EXPECT_FALSE(build::register_price_file(v, tables, msgs, app, fromFile));
   ASSERT_EQ(msgs.shown.size(), 1u);
   EXPECT_TRUE(ends_with(msgs.shown[0].text, " Error Open file " + tf.folder("empty") +
                                                 separator_string() + "flistwin.dbf"))
