@@ -235,6 +235,9 @@ TEST_F(RegistrationTest, AFileListOf44FieldsIsRebuiltKeepingItsRecords) {
   EXPECT_EQ(read_record(dest, "filelist.dbf", "OLD1").fields["COMPANY"], "Company of OLD1");
   EXPECT_EQ(read_record(dest, "filelist.dbf", "QMT").fields["COMPANY"], "Quillmere Test Co");
   EXPECT_FALSE(file_exists(join_path(dest, "work.dbf")));
+  t.close();
+  EXPECT_EQ(testkit::independent_index_entries(tf, join_path(dest, "filelist.mdx"), "file"),
+            (std::vector<testkit::IndexEntry>{{"OLD1", 1}, {"QMT", 2}}));
 }
 
 TEST_F(RegistrationTest, AKnownVendorGetsTheSerialChoiceAnUnknownOneChangesNothing) {

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -86,6 +87,40 @@ inline std::vector<tables::FieldDef> defs_from(const char* spec) {
                     std::stoi(item.substr(c + 1))});
   }
   return defs;
+}
+
+struct IndexEntry {
+  std::string key;  // trailing blanks removed
+  long recNo = 0;
+  friend bool operator==(const IndexEntry&, const IndexEntry&) = default;
+};
+
+// The entries of one tag of an .mdx in key order, as Perl's XBase::Index reads them: a reader
+// written by nobody here. Fails the test when the reader refuses the file.
+inline std::vector<IndexEntry> independent_index_entries(const TestFolder& tf,
+                                                         const std::string& mdxPath,
+                                                         const std::string& tag) {
+  std::string out = from_fs_path(tf.root() / "index-entries.txt");
+  std::string cmd = "perl '" + join_path(QM_SOURCE_DIR, "tables/tests/mdx_keys.pl") + "' '" +
+                    resolve_path(mdxPath) + "' '" + tag + "' > '" + out + "' 2>&1";
+  int rc = std::system(cmd.c_str());
+  std::string text = read_bytes(out);
+  EXPECT_EQ(rc, 0) << text;
+  std::vector<IndexEntry> r;
+  size_t pos = 0;
+  while (pos < text.size()) {
+    size_t end = text.find('\n', pos);
+    if (end == std::string::npos) end = text.size();
+    std::string line = text.substr(pos, end - pos);
+    pos = end + 1;
+    size_t tab = line.find('\t');
+    if (tab == std::string::npos) continue;
+    std::string key;
+    for (size_t i = 0; i + 1 < tab; i += 2)
+      key += static_cast<char>(std::stoi(line.substr(i, 2), nullptr, 16));
+    r.push_back({trim_right(key), std::stol(line.substr(tab + 1))});
+  }
+  return r;
 }
 
 // The shapes of the program's data files, for a build that has not made them yet.
