@@ -404,6 +404,7 @@ struct DbfTable::Impl {
   }
 
   void writeMemos() {
+    if (!anyMemoPending) return;
     for (size_t i = 0; i < memoPending.size(); ++i) {
       if (!memoPending[i]) continue;
       const FieldLayout& f = *layoutOf[i];
@@ -425,6 +426,14 @@ struct DbfTable::Impl {
       self.post();
     else
       self.cancel();
+  }
+
+  // Most records carry no memo; skip the walk over the slots then.
+  bool anyMemoPending = false;
+  void clearMemoPending() {
+    if (!anyMemoPending) return;
+    for (auto& p : memoPending) p.reset();
+    anyMemoPending = false;
   }
 
   char* fieldBytes(int index) { return rec.data() + layoutOf[static_cast<size_t>(index)]->offset; }
@@ -524,6 +533,7 @@ void DbfTable::open() {
   }
   m.names.build(names);
   m.memoPending.assign(m.fields.size(), std::nullopt);
+  m.anyMemoPending = false;
   m.rec = m.blank;
   m.today = qm::today();
   m.dropCache();
@@ -538,7 +548,7 @@ void DbfTable::close() {
   if (!m.active) return;
   m.notify(&TableListener::beforeClose);
   // An unposted change is discarded; posted appends still in memory are written.
-  m.memoPending.assign(m.fields.size(), std::nullopt);
+  m.clearMemoPending();
   m.modifiedFlag = false;
   std::exception_ptr err;
   try {
@@ -660,7 +670,7 @@ void DbfTable::first() {
   m.flushPending();
   m.readCount();
   m.dropCache();
-  m.memoPending.assign(m.fields.size(), std::nullopt);
+  m.clearMemoPending();
   m.positionNone();
   for (std::int64_t n = 1; n <= static_cast<std::int64_t>(m.knownCount); ++n)
     if (m.liveAt(n)) {
@@ -678,7 +688,7 @@ void DbfTable::next() {
   m.requireActive();
   m.endEdit(*this);
   m.flushPending();
-  m.memoPending.assign(m.fields.size(), std::nullopt);
+  m.clearMemoPending();
   if (m.recNo == 0) {
     m.eofFlag = true;
   } else {
@@ -712,7 +722,7 @@ void DbfTable::prior() {
   m.requireActive();
   m.endEdit(*this);
   m.flushPending();
-  m.memoPending.assign(m.fields.size(), std::nullopt);
+  m.clearMemoPending();
   if (m.recNo == 0) {
     m.bofFlag = true;
   } else {
@@ -741,7 +751,7 @@ void DbfTable::last() {
   m.flushPending();
   m.readCount();
   m.dropCache();
-  m.memoPending.assign(m.fields.size(), std::nullopt);
+  m.clearMemoPending();
   m.positionNone();
   for (std::int64_t n = m.knownCount; n >= 1; --n)
     if (m.liveAt(n)) {
@@ -822,7 +832,7 @@ void DbfTable::goToRecNo(std::int64_t n) {
   m.endEdit(*this);
   m.flushPending();
   m.readCount();
-  m.memoPending.assign(m.fields.size(), std::nullopt);
+  m.clearMemoPending();
   if (n < 1 || n > static_cast<std::int64_t>(m.knownCount) || !m.loadRecord(n, m.rec.data()))
     throw TableError("Record " + std::to_string(n) + " does not exist in table '" + m.file.path() +
                      "'");
@@ -839,7 +849,7 @@ void DbfTable::append() {
   m.endEdit(*this);
   m.savedRecNo = m.recNo;
   m.rec = m.blank;
-  m.memoPending.assign(m.fields.size(), std::nullopt);
+  m.clearMemoPending();
   m.recNo = 0;
   m.modifiedFlag = false;
   m.eofFlag = m.bofFlag = false;
@@ -864,7 +874,7 @@ void DbfTable::edit() {
     throw TableError("Record " + std::to_string(m.recNo) + " of table '" + m.file.path() +
                      "' no longer exists");
   m.orig = m.rec;
-  m.memoPending.assign(m.fields.size(), std::nullopt);
+  m.clearMemoPending();
   m.modifiedFlag = false;
   m.setState(TableState::Edit);
 }
@@ -883,7 +893,7 @@ void DbfTable::post() {
     m.writeMemos();
     m.storeRecord(m.recNo, m.orig.data(), m.rec.data());
   }
-  m.memoPending.assign(m.fields.size(), std::nullopt);
+  m.clearMemoPending();
   m.modifiedFlag = false;
   m.eofFlag = m.bofFlag = false;
   m.setState(TableState::Browse);
@@ -894,7 +904,7 @@ void DbfTable::cancel() {
   Impl& m = *impl_;
   if (!m.active || !m.editing()) return;
   bool wasInsert = m.st == TableState::Insert;
-  m.memoPending.assign(m.fields.size(), std::nullopt);
+  m.clearMemoPending();
   m.modifiedFlag = false;
   if (wasInsert) {
     m.recNo = m.savedRecNo;
@@ -919,7 +929,7 @@ void DbfTable::deleteRecord() {
   }
   if (m.st == TableState::Edit) {
     m.rec = m.orig;
-    m.memoPending.assign(m.fields.size(), std::nullopt);
+    m.clearMemoPending();
     m.modifiedFlag = false;
     m.setState(TableState::Browse);
   }
@@ -1054,7 +1064,12 @@ struct FieldAccess {
   bool memo() const { return m.memoField[static_cast<size_t>(index)]; }
 
   [[noreturn]] void refuse(const std::string& what) const { throw TableError(what); }
-  std::string quoted(std::string_view v) const { return "'" + std::string(v) + "'"; }
+  std::string quoted(std::string_view v) const {
+    std::string q(1, '\'');
+    q.append(v);
+    q += '\'';
+    return q;
+  }
   std::string named() const { return "field '" + def.name + "'"; }
 
   // Raw memo bytes (pending or stored).
@@ -1086,6 +1101,7 @@ struct FieldAccess {
     char* p = target();
     if (memo()) {
       m.memoPending[static_cast<size_t>(index)] = std::string();
+      m.anyMemoPending = true;
     } else {
       std::memcpy(p, m.blank.data() + lay.offset, static_cast<size_t>(len()));
     }
@@ -1233,6 +1249,7 @@ void DbfField::setAsString(std::string_view text) {
   QM_FIELD;
   if (a.memo()) {
     a.target();
+    a.m.anyMemoPending = true;
     a.m.memoPending[static_cast<size_t>(index_)] =
         def_.type == 'M' ? from_utf8(text, a.m.hdr.codepage) : std::string(text);
     a.changed();
