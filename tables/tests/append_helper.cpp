@@ -17,9 +17,15 @@ int main(int argc, char** argv) {
   for (;;) {
     ++n;
     t.append();
-    t.fieldByName("PART").setAsString("P" + std::to_string(n));
+    std::string part = "P";
+    part += std::to_string(n);
+    t.fieldByName("PART").setAsString(part);
     t.fieldByName("QTY").setAsInteger(n);
-    if (n % 5 == 0) t.fieldByName("NOTES").setAsString("memo " + std::to_string(n));
+    if (n % 5 == 0) {
+      std::string memo = "memo ";
+      memo += std::to_string(n);
+      t.fieldByName("NOTES").setAsString(memo);
+    }
     t.post();
   }
 }
