@@ -152,7 +152,10 @@ std::string format_long_time(const DateTime& dt) {
 
 std::string format_date_time(const DateTime& dt) {
   std::string r = format_short_date(dt);
-  if (dt.ms != 0) r += " " + format_long_time(dt);
+  if (dt.ms != 0) {
+    r += ' ';  // appended piecewise: GCC 12 warns (-Wrestrict) on " " + std::string&&
+    r += format_long_time(dt);
+  }
   return r;
 }
 

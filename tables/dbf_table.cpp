@@ -410,6 +410,7 @@ struct DbfTable::Impl {
   }
 
   void writeMemos() {
+    if (!anyMemoPending) return;
     for (size_t i = 0; i < memoPending.size(); ++i) {
       if (!memoPending[i]) continue;
       const FieldLayout& f = *layoutOf[i];
@@ -431,6 +432,14 @@ struct DbfTable::Impl {
       self.post();
     else
       self.cancel();
+  }
+
+  // Most records carry no memo; skip the walk over the slots then.
+  bool anyMemoPending = false;
+  void clearMemoPending() {
+    if (!anyMemoPending) return;
+    for (auto& p : memoPending) p.reset();
+    anyMemoPending = false;
   }
 
   char* fieldBytes(int index) { return rec.data() + layoutOf[static_cast<size_t>(index)]->offset; }
@@ -537,6 +546,7 @@ void DbfTable::open() {
   }
   m.names.build(names);
   m.memoPending.assign(m.fields.size(), std::nullopt);
+  m.anyMemoPending = false;
   m.rec = m.blank;
   m.today = qm::today();
   m.dropCache();
@@ -551,7 +561,7 @@ void DbfTable::close() {
   if (!m.active) return;
   m.notify(&TableListener::beforeClose);
   // An unposted change is discarded; posted appends still in memory are written.
-  m.memoPending.assign(m.fields.size(), std::nullopt);
+  m.clearMemoPending();
   m.modifiedFlag = false;
   std::exception_ptr err;
   try {
@@ -676,7 +686,7 @@ void DbfTable::first() {
   m.flushPending();
   m.readCount();
   m.dropCache();
-  m.memoPending.assign(m.fields.size(), std::nullopt);
+  m.clearMemoPending();
   m.positionNone();
   for (std::int64_t n = 1; n <= static_cast<std::int64_t>(m.knownCount); ++n)
     if (m.liveAt(n)) {
@@ -695,7 +705,7 @@ void DbfTable::next() {
   if (m.indexTag >= 0) return index_move(*this, m, IndexMove::Next);
   m.endEdit(*this);
   m.flushPending();
-  m.memoPending.assign(m.fields.size(), std::nullopt);
+  m.clearMemoPending();
   if (m.recNo == 0) {
     m.eofFlag = true;
   } else {
@@ -730,7 +740,7 @@ void DbfTable::prior() {
   if (m.indexTag >= 0) return index_move(*this, m, IndexMove::Prior);
   m.endEdit(*this);
   m.flushPending();
-  m.memoPending.assign(m.fields.size(), std::nullopt);
+  m.clearMemoPending();
   if (m.recNo == 0) {
     m.bofFlag = true;
   } else {
@@ -760,7 +770,7 @@ void DbfTable::last() {
   m.flushPending();
   m.readCount();
   m.dropCache();
-  m.memoPending.assign(m.fields.size(), std::nullopt);
+  m.clearMemoPending();
   m.positionNone();
   for (std::int64_t n = m.knownCount; n >= 1; --n)
     if (m.liveAt(n)) {
@@ -841,7 +851,7 @@ void DbfTable::goToRecNo(std::int64_t n) {
   m.endEdit(*this);
   m.flushPending();
   m.readCount();
-  m.memoPending.assign(m.fields.size(), std::nullopt);
+  m.clearMemoPending();
   if (n < 1 || n > static_cast<std::int64_t>(m.knownCount) || !m.loadRecord(n, m.rec.data()))
     throw TableError("Record " + std::to_string(n) + " does not exist in table '" + m.file.path() +
                      "'");
@@ -858,7 +868,7 @@ void DbfTable::append() {
   m.endEdit(*this);
   m.savedRecNo = m.recNo;
   m.rec = m.blank;
-  m.memoPending.assign(m.fields.size(), std::nullopt);
+  m.clearMemoPending();
   m.recNo = 0;
   m.modifiedFlag = false;
   m.eofFlag = m.bofFlag = false;
@@ -883,7 +893,7 @@ void DbfTable::edit() {
     throw TableError("Record " + std::to_string(m.recNo) + " of table '" + m.file.path() +
                      "' no longer exists");
   m.orig = m.rec;
-  m.memoPending.assign(m.fields.size(), std::nullopt);
+  m.clearMemoPending();
   m.modifiedFlag = false;
   m.setState(TableState::Edit);
 }
@@ -902,7 +912,7 @@ void DbfTable::post() {
     m.writeMemos();
     m.storeRecord(m.recNo, m.orig.data(), m.rec.data());
   }
-  m.memoPending.assign(m.fields.size(), std::nullopt);
+  m.clearMemoPending();
   m.modifiedFlag = false;
   m.eofFlag = m.bofFlag = false;
   m.setState(TableState::Browse);
@@ -913,7 +923,7 @@ void DbfTable::cancel() {
   Impl& m = *impl_;
   if (!m.active || !m.editing()) return;
   bool wasInsert = m.st == TableState::Insert;
-  m.memoPending.assign(m.fields.size(), std::nullopt);
+  m.clearMemoPending();
   m.modifiedFlag = false;
   if (wasInsert) {
     m.recNo = m.savedRecNo;
@@ -938,7 +948,7 @@ void DbfTable::deleteRecord() {
   }
   if (m.st == TableState::Edit) {
     m.rec = m.orig;
-    m.memoPending.assign(m.fields.size(), std::nullopt);
+    m.clearMemoPending();
     m.modifiedFlag = false;
     m.setState(TableState::Browse);
   }
@@ -1040,7 +1050,12 @@ struct FieldAccess {
   bool memo() const { return m.memoField[static_cast<size_t>(index)]; }
 
   [[noreturn]] void refuse(const std::string& what) const { throw TableError(what); }
-  std::string quoted(std::string_view v) const { return "'" + std::string(v) + "'"; }
+  std::string quoted(std::string_view v) const {
+    std::string q(1, '\'');
+    q.append(v);
+    q += '\'';
+    return q;
+  }
   std::string named() const { return "field '" + def.name + "'"; }
 
   // Raw memo bytes (pending or stored).
@@ -1073,6 +1088,7 @@ struct FieldAccess {
     char* p = target();
     if (memo()) {
       m.memoPending[static_cast<size_t>(index)] = std::string();
+      m.anyMemoPending = true;
     } else {
       std::memcpy(p, m.blank.data() + lay.offset, static_cast<size_t>(len()));
     }
@@ -1220,6 +1236,7 @@ void DbfField::setAsString(std::string_view text) {
   QM_FIELD;
   if (a.memo()) {
     a.target();
+    a.m.anyMemoPending = true;
     a.m.memoPending[static_cast<size_t>(index_)] =
         def_.type == 'M' ? from_utf8(text, a.m.hdr.codepage) : std::string(text);
     a.changed();

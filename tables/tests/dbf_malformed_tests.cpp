@@ -16,7 +16,9 @@ using namespace test;
 const std::vector<RawField> kFields = {{"CODE", 'C', 4}, {"QTY", 'N', 5}, {"NOTES", 'M', 10}};
 
 std::string good_table() {
-  return level7_file(0x8C, kFields, {" AB  " + std::string("   12") + "0000000001", " CD  " + std::string("    7") + std::string(10, ' ')});
+  return level7_file(0x8C, kFields,
+                     {" AB  " + std::string("   12") + "0000000001",
+                      " CD  " + std::string("    7") + std::string(10, ' ')});
 }
 std::string good_memo() {
   std::vector<int> blocks;

@@ -1,5 +1,6 @@
-// Reads a dBase table with SheetJS (an independent reader) and prints its rows as JSON:
-// the first row holds the field names, dates come as "YYYY-MM-DD" (or with a time).
+// Reads a dBase table with SheetJS (an independent reader) and prints one line per row, the
+// values separated by tabs: the first row holds the field names, dates come as "YYYY-MM-DD"
+// (or with a time), an empty value as nothing.
 // Usage: node sheetjs_read_dbf.js TABLE.dbf   (NODE_PATH must reach the xlsx module)
 const XLSX = require("xlsx");
 const fs = require("fs");
@@ -18,4 +19,4 @@ const out = rows.map((r) =>
     return v;
   })
 );
-process.stdout.write(JSON.stringify(out));
+process.stdout.write(out.map((r) => r.map((v) => (v === null ? "" : String(v))).join("\t")).join("\n") + "\n");

@@ -7,7 +7,9 @@ use XBase::Memo;
 my ($file, @blocks) = @ARGV;
 my $memo = XBase::Memo->new($file, 'dbf_version' => 0x8C) or die XBase::Memo->errstr;
 for my $b (@blocks) {
-  my $data = $memo->read_record($b);
+  # XBase counts memo records from the first block after the header, as XBase.pm does
+  # when it follows a pointer from a table (pointer - 1).
+  my $data = $memo->read_record($b - 1);
   die "block $b unreadable\n" unless defined $data;
   print "$b:", unpack('H*', $data), "\n";
 }
