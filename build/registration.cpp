@@ -238,9 +238,9 @@ class Registration {
     }
     try {
       tblVendor_.close();
+      tblVendor_.setIndexName("company");
     } catch (const Error&) {
     }
-    tblVendor_.setIndexName("company");
   }
 
   const RegistrationValues& v_;

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "core/messages.h"
+#include "core/profile.h"
 #include "tables/dbf_table.h"
 
 namespace qm::build {
@@ -46,6 +47,19 @@ class DefaultSettings : public SettingsSource {
                          const std::string& def) const override {
     return def;
   }
+};
+
+// The settings file Convert.ini as a SettingsSource.
+class IniSettings : public SettingsSource {
+ public:
+  explicit IniSettings(const IniFile& ini) : ini_(ini) {}
+  std::string readString(const std::string& section, const std::string& key,
+                         const std::string& def) const override {
+    return ini_.readString(section, key, def);
+  }
+
+ private:
+  const IniFile& ini_;
 };
 
 struct RegistrationTables {

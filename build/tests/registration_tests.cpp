@@ -67,9 +67,7 @@ class RegistrationTest : public ::testing::Test {
     stru = build::template_folder(manulist);
     dest = tf.folder("dest");
     app = tf.folder("app");
-    for (const char* f : {"filelwin.dbf", "filelwin.dbt", "flistwin.dbf", "flistwin.dbt"})
-      if (file_exists(testkit::bin_file(f)))
-        copy_file_replace(testkit::bin_file(f), join_path(app, f));
+    for (const char* f : {"filelwin.dbf", "flistwin.dbf"}) testkit::put_data_file(app, f);
 
     // A vendor that the sample vendor table holds.
     DbfTable vendors;
@@ -237,6 +235,9 @@ TEST_F(RegistrationTest, AFileListOf44FieldsIsRebuiltKeepingItsRecords) {
   EXPECT_EQ(read_record(dest, "filelist.dbf", "OLD1").fields["COMPANY"], "Company of OLD1");
   EXPECT_EQ(read_record(dest, "filelist.dbf", "QMT").fields["COMPANY"], "Quillmere Test Co");
   EXPECT_FALSE(file_exists(join_path(dest, "work.dbf")));
+  t.close();
+  EXPECT_EQ(testkit::independent_index_entries(tf, join_path(dest, "filelist.mdx"), "file"),
+            (std::vector<testkit::IndexEntry>{{"OLD1", 1}, {"QMT", 2}}));
 }
 
 TEST_F(RegistrationTest, AKnownVendorGetsTheSerialChoiceAnUnknownOneChangesNothing) {
@@ -308,15 +309,22 @@ TEST_F(RegistrationTest, TableErrorsNameTheTableAndStop) {
 
 TEST_F(RegistrationTest, TheFieldListGoesBackToTheFlistFolder) {
   std::string flist = tf.folder("flist");
-  copy_file_replace(testkit::bin_file("flistwin.dbf"), join_path(flist, "flistwin.dbf"));
+  testkit::put_data_file(flist, "flistwin.dbf");
   settings.values["DestFolder/Flist"] = flist;
   ASSERT_TRUE(run());
   EXPECT_EQ(tblFields.folder(), flist);
   EXPECT_TRUE(tblFields.active());
 
-  settings.values["DestFolder/Flist"] = tf.folder("empty");
+  // Read from a settings file as the window and the command line keep it.
+  std::string ini = join_path(app, "Convert.ini");
+  {
+    IniFile f(ini);
+    f.writeString("DestFolder", "Flist", tf.folder("empty"));
+  }
+  IniFile iniFile(ini);
+  build::IniSettings fromFile(iniFile);
   msgs.shown.clear();
-  EXPECT_FALSE(run());
+  EXPECT_FALSE(build::register_price_file(v, tables, msgs, app, fromFile));
   ASSERT_EQ(msgs.shown.size(), 1u);
   EXPECT_TRUE(ends_with(msgs.shown[0].text, " Error Open file " + tf.folder("empty") +
                                                 separator_string() + "flistwin.dbf"))

@@ -48,7 +48,7 @@ class ConfigTextTableTest : public ::testing::Test {
  protected:
   void SetUp() override {
     folder = tf.folder("app");
-    testkit::create_table(folder, "storelst.dbf", testkit::defs_of(QM_BIN_DIR, "exprtwin.dbf"));
+    testkit::create_table(folder, "storelst.dbf", testkit::storelst_defs());
     cdsStore.setFolder(folder);
     cdsStore.setTableName("storelst.dbf");
     cdsStore.open();
@@ -124,7 +124,7 @@ TEST_F(ConfigTextTableTest, ExportThenImportGivesBackTheSameRecord) {
   // Into another store: added.
   testkit::TestFolder other;
   std::string otherFolder = other.folder("app");
-  testkit::create_table(otherFolder, "storelst.dbf", testkit::defs_of(QM_BIN_DIR, "exprtwin.dbf"));
+  testkit::create_table(otherFolder, "storelst.dbf", testkit::storelst_defs());
   DbfTable second;
   second.setFolder(otherFolder);
   second.setTableName("storelst.dbf");

@@ -25,9 +25,7 @@ class RestructureTest : public ::testing::TestWithParam<bool> {
  protected:
   void SetUp() override {
     app = tf.folder("app");
-    copy_file_replace(testkit::bin_file("filelwin.dbf"), join_path(app, "filelwin.dbf"));
-    if (file_exists(testkit::bin_file("filelwin.dbt")))
-      copy_file_replace(testkit::bin_file("filelwin.dbt"), join_path(app, "filelwin.dbt"));
+    testkit::put_data_file(app, "filelwin.dbf");
     templateDefs = testkit::defs_of(app, "filelwin.dbf");
     ASSERT_GT(templateDefs.size(), 3u);
 
@@ -123,6 +121,9 @@ TEST_P(RestructureTest, KeepsRecordsAndCommonValuesAndEndsWithOneFileIndex) {
   for (oldTable.first(); !oldTable.eof(); oldTable.next())
     inOrder.push_back(oldTable.fieldByName("file").asString());
   EXPECT_EQ(inOrder, (std::vector<std::string>{"AAA", "BBB", "CCC"}));
+  oldTable.close();
+  EXPECT_EQ(testkit::independent_index_entries(tf, join_path(lists, "filelist.mdx"), "file"),
+            (std::vector<testkit::IndexEntry>{{"AAA", 2}, {"BBB", 3}, {"CCC", 1}}));
 }
 
 TEST_P(RestructureTest, AMissingTemplateIsRaisedAndTheOldTableStays) {

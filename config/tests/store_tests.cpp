@@ -16,7 +16,7 @@ class StoreTest : public ::testing::Test {
  protected:
   void SetUp() override {
     folder = tf.folder("app");
-    testkit::create_table(folder, "storelst.dbf", testkit::defs_of(QM_BIN_DIR, "exprtwin.dbf"));
+    testkit::create_table(folder, "storelst.dbf", testkit::storelst_defs());
     cdsStore.setFolder(folder);
     cdsStore.setTableName("storelst.dbf");
     cdsStore.open();
@@ -65,7 +65,7 @@ TEST_F(StoreTest, UnnamedCurrentRecordIsReusedHoweverOftenPressed) {
     cdsStore.close();
     ASSERT_TRUE(delete_file(join_path(folder, "storelst.dbf")));
     delete_file(join_path(folder, "storelst.dbt"));
-    testkit::create_table(folder, "storelst.dbf", testkit::defs_of(QM_BIN_DIR, "exprtwin.dbf"));
+    testkit::create_table(folder, "storelst.dbf", testkit::storelst_defs());
     cdsStore.open();
     add(c.existingName);
     EXPECT_EQ(config::new_configuration(cdsStore), c.adds) << '"' << c.existingName << '"';

@@ -47,7 +47,7 @@ class VendorTest : public ::testing::Test {
 
   void openStore() {
     std::string app = tf.folder("app");
-    testkit::create_table(app, "storelst.dbf", testkit::defs_of(QM_BIN_DIR, "exprtwin.dbf"));
+    testkit::create_table(app, "storelst.dbf", testkit::storelst_defs());
     cdsStore.setFolder(app);
     cdsStore.setTableName("storelst.dbf");
     cdsStore.open();
