@@ -12,7 +12,14 @@ ProductionIndex::ProductionIndex(const std::string& mdxPath, const std::string& 
           throw TableError("Index not found: the production index '" + mdxPath + "' of table '" +
                            tablePath + "' is missing");
         try {
-          return MdxFile::open(mdxPath, writable);
+          // An index we may not write still serves a table opened for reading.
+          if (writable) {
+            try {
+              return MdxFile::open(mdxPath, true);
+            } catch (const TableError&) {
+            }
+          }
+          return MdxFile::open(mdxPath, false);
         } catch (const TableError& e) {
           throw TableError("Cannot open the production index of table '" + tablePath +
                            "': " + e.what());
@@ -57,6 +64,9 @@ std::string ProductionIndex::keyOf(int tag, std::string_view record) const {
 
 void ProductionIndex::requireMaintainable() const {
   // Writing past a tag we cannot compute would leave it stale, and the other programs trust it.
+  if (!mdx_.writable())
+    throw TableError("Table '" + tablePath_ + "' cannot be changed: its index '" + mdx_.path() +
+                     "' cannot be written");
   for (size_t i = 0; i < keys_.size(); ++i)
     if (!keys_[i])
       throw TableError("Table '" + tablePath_ + "' cannot be changed: its index tag '" +

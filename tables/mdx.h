@@ -64,6 +64,7 @@ class MdxFile {
 
   const std::string& path() const { return path_; }
   int blockLength() const { return blockLength_; }
+  bool writable() const { return writable_ && !inMemory_; }
   const std::vector<MdxTag>& tags() const { return tags_; }
   // Position in tags() of the tag of that name (without regard to case), or -1.
   int findTag(std::string_view name) const;
