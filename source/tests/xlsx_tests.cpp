@@ -347,8 +347,36 @@ TEST(XlsxRows, PrefixedElementsAndRewind) {
   ASSERT_TRUE(r->nextRow(cells));
   EXPECT_EQ(show(cells[0]), "a");
   r->rewind();
+  wb.reset();  // the sheet keeps what it reads from
   EXPECT_EQ(read_rows(*r), "a\nn:2\n");
   EXPECT_FALSE(r->nextRow(cells));
+}
+
+TEST(XlsxHostile, AnErrorStaysTheSameOnEveryLaterRead) {
+  std::string sst = std::string("<sst ") + kNs + "><si><t>ok</t></si><si><t>" +
+                    std::string(100, 'x') + "</t></si></sst>";
+  Limits lim;
+  lim.maxCellBytes = 50;
+  std::string sheet = sheet_xml(
+      "<row r=\"1\"><c r=\"A1\" t=\"s\"><v>0</v></c></row>"
+      "<row r=\"2\"><c r=\"A2\" t=\"s\"><v>1</v></c></row>");
+  auto wb = open_workbook_bytes("t.xlsx", make_zip(package(sheet, sst)), lim);
+  auto error_of_reading = [&] {
+    try {
+      auto r = wb->openSheet(0);
+      std::vector<Cell> cells;
+      while (r->nextRow(cells)) {
+      }
+    } catch (const DatabaseError& e) {
+      return std::string(e.what());
+    }
+    return std::string("(no error)");
+  };
+  std::string first = error_of_reading();
+  EXPECT_NE(first.find("the shared strings xl/sharedStrings.xml"), std::string::npos) << first;
+  EXPECT_NE(first.find("the text is longer than 50 bytes"), std::string::npos) << first;
+  // The strings are shared by every reader of the workbook: a second one meets the same error.
+  EXPECT_EQ(error_of_reading(), first);
 }
 
 TEST(XlsxWorkbook, WorksheetsInWorkbookOrderWithoutChartOrMacroSheets) {

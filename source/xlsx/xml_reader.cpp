@@ -115,6 +115,16 @@ void XmlReader::check(int status) {
 }
 
 bool XmlReader::step() {
+  if (broken_) std::rethrow_exception(broken_);
+  try {
+    return parse_step();
+  } catch (...) {
+    broken_ = std::current_exception();
+    throw;
+  }
+}
+
+bool XmlReader::parse_step() {
   if (done_) return false;
   if (suspended_) {
     suspended_ = false;

@@ -55,12 +55,14 @@ class XmlReader {
                         const char*, const char*);
   [[noreturn]] void raise_here(const std::string& what) const;
   void check(int status);
+  bool parse_step();
 
   PartStream& in_;
   XmlHandler& handler_;
   const Limits& limits_;
   XML_ParserStruct* parser_;
   std::exception_ptr error_;
+  std::exception_ptr broken_;  // the error that ended the parse, raised again by later calls
   std::string refusal_;
   std::uint64_t fed_ = 0;
   int depth_ = 0;
