@@ -59,6 +59,8 @@ TEST(Readers, SameContentAsXlsAndCsvReadsTheSame) {
             "cru");
   EXPECT_EQ(xls[2][3], "");
   EXPECT_EQ(xls[4][2], "1234567.891");
+  Rows xlsx = read_all("Excel 8.0", test::fixture("same-content.xlsx"), "");
+  EXPECT_EQ(xlsx, csv);
 }
 
 TEST(Readers, WorkbookTablesAndHeaderlessRead) {
