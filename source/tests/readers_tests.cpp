@@ -59,6 +59,8 @@ TEST(Readers, SameContentAsXlsAndCsvReadsTheSame) {
             "cru");
   EXPECT_EQ(xls[2][3], "");
   EXPECT_EQ(xls[4][2], "1234567.891");
+  Rows xlsx = read_all("Excel 8.0", test::fixture("same-content.xlsx"), "");
+  EXPECT_EQ(xlsx, csv);
 }
 
 TEST(Readers, WorkbookTablesAndHeaderlessRead) {
@@ -115,6 +117,71 @@ TEST(Readers, DISABLED_OversizedRecordsAreRefused) {
   db.setDatabaseType("Excel 8.0");
   db.setDatabase(path);
   EXPECT_THROW(db.setConnected(true), DatabaseError);
+}
+
+}  // namespace
+}  // namespace qm::source
+
+#include "tables/dbf_table.h"
+
+namespace qm::source {
+namespace {
+
+TEST(Readers, DbaseTableThroughTheTableEngine) {
+  test::MachineScope all({"3.5", "3.6", "12.0"});
+  test::TempDir dir;
+  {
+    tables::DbfTable t;
+    t.setFolder(dir.path());
+    t.setTableName("PRICES.DBF");
+    t.setFieldDefs({{"PART", 'C', 10, 0},
+                    {"PRICE", 'N', 10, 2},
+                    {"ADDED", 'D', 8, 0},
+                    {"STOCK", 'L', 1, 0},
+                    {"NOTE", 'M', 10, 0}});
+    t.createTable();
+    t.open();
+    t.append();
+    t.field(0).setAsString("A-1");
+    t.field(1).setAsString("12.50");
+    t.field(2).setAsDateTime(DateTime{day_from_ymd(2024, 3, 5), 0});
+    t.field(3).setAsBoolean(true);
+    t.field(4).setAsString("long note");
+    t.post();
+    t.append();
+    t.field(0).setAsString("B-2");
+    t.post();
+    t.close();
+  }
+  dir.write("readme.txt", "not a table");
+  TDaoDatabase db;
+  db.setDatabaseType("dBase 5.0");
+  db.setDatabase(dir.path());
+  db.setConnected(true);
+  EXPECT_EQ(db.tableNameList(), (std::vector<std::string>{"PRICES.DBF"}));
+  TDaoTable t;
+  t.setDatabase(&db);
+  t.setTableName("prices.dbf");
+  t.open();
+  ASSERT_EQ(t.fieldCount(), 5);
+  EXPECT_EQ(t.field(0).dataType(), FieldType::ftString);
+  EXPECT_EQ(t.field(0).size(), 10);
+  EXPECT_EQ(t.field(1).dataType(), FieldType::ftFloat);
+  EXPECT_EQ(t.field(2).dataType(), FieldType::ftDateTime);
+  EXPECT_EQ(t.field(3).dataType(), FieldType::ftBoolean);
+  EXPECT_EQ(t.field(4).dataType(), FieldType::ftMemo);
+  EXPECT_EQ(t.field(0).asString(), "A-1");
+  EXPECT_EQ(t.field(1).asString(), "12.5");
+  EXPECT_EQ(t.field(2).asString(), "3/5/2024");
+  EXPECT_EQ(t.field(3).asString(), "True");
+  EXPECT_EQ(t.field(4).asString(), "long note");
+  t.next();
+  EXPECT_EQ(t.field(0).asString(), "B-2");
+  EXPECT_EQ(t.field(1).asString(), "");
+  EXPECT_EQ(t.field(2).asString(), "");
+  t.next();
+  EXPECT_TRUE(t.eof());
+  EXPECT_EQ(t.recordCount(), 2);
 }
 
 }  // namespace

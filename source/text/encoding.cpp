@@ -3,9 +3,7 @@
 #include <cstdint>
 
 #include "source/text/text_source.h"
-#ifdef QM_HAVE_TABLE_CODEPAGES
 #include "tables/codepage.h"
-#endif
 
 namespace qm::source {
 
@@ -38,11 +36,7 @@ bool valid_utf8(std::string_view s, bool truncatedTail) {
 }
 
 bool codepage_supported(int codepage) {
-#ifdef QM_HAVE_TABLE_CODEPAGES
   return codepage == kUtf8 || codepage == 1252 || tables::codepage_known(codepage);
-#else
-  return codepage == kUtf8 || codepage == 1252;
-#endif
 }
 
 namespace {
@@ -88,11 +82,7 @@ void decode_in_place(std::string& s, int codepage) {
   } else if (codepage == 1252) {
     from_cp1252(s);
   } else {
-#ifdef QM_HAVE_TABLE_CODEPAGES
     s = tables::to_utf8(s, codepage);
-#else
-    from_cp1252(s);
-#endif
   }
 }
 
