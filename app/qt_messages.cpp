@@ -1,0 +1,64 @@
+#include "app/qt_messages.h"
+
+#include <QApplication>
+#include <QMessageBox>
+
+namespace qm::app {
+
+MsgAnswer QtMessages::show(MsgKind kind, MsgButtons buttons, const std::string& text) {
+  QMessageBox::Icon icon = QMessageBox::NoIcon;
+  switch (kind) {
+    case MsgKind::Plain:
+      icon = QMessageBox::NoIcon;
+      break;
+    case MsgKind::Information:
+      icon = QMessageBox::Information;
+      break;
+    case MsgKind::Warning:
+      icon = QMessageBox::Warning;
+      break;
+    case MsgKind::Error:
+      icon = QMessageBox::Critical;
+      break;
+    case MsgKind::Confirmation:
+      icon = QMessageBox::Question;
+      break;
+  }
+  QMessageBox::StandardButtons b = QMessageBox::Ok;
+  if (buttons == MsgButtons::YesNo) b = QMessageBox::Yes | QMessageBox::No;
+  if (buttons == MsgButtons::YesCancel) b = QMessageBox::Yes | QMessageBox::Cancel;
+  QString body = QString::fromStdString(text).replace("\r\n", "\n");
+  QMessageBox box(icon, QStringLiteral("Quillmere"), body, b, parent_);
+  // A question is answered with the mouse or Enter; the busy cursor must not hide that.
+  bool busy = QApplication::overrideCursor() != nullptr;
+  if (busy) QApplication::setOverrideCursor(Qt::ArrowCursor);
+  int r = box.exec();
+  if (busy) QApplication::restoreOverrideCursor();
+  switch (r) {
+    case QMessageBox::Yes:
+      return MsgAnswer::Yes;
+    case QMessageBox::No:
+      return MsgAnswer::No;
+    case QMessageBox::Cancel:
+      return MsgAnswer::Cancel;
+    default:
+      break;
+  }
+  // Closing a question without an answer leaves everything as it was.
+  return buttons == MsgButtons::Ok      ? MsgAnswer::Ok
+         : buttons == MsgButtons::YesNo ? MsgAnswer::No
+                                        : MsgAnswer::Cancel;
+}
+
+void QtMessages::beep() {
+  QApplication::beep();
+}
+
+void QtMessages::setBusy(bool busy) {
+  if (busy)
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+  else
+    QApplication::restoreOverrideCursor();
+}
+
+}  // namespace qm::app
