@@ -8,6 +8,19 @@ DbfPriceSink::DbfPriceSink(tables::DbfTable& table) : table_(table) {
   table_.setWriteBehind(true);
 }
 
+void DbfPriceSink::close() {
+  try {
+    table_.close();
+  } catch (...) {
+    try {
+      table_.setWriteBehind(false);
+    } catch (...) {
+    }
+    throw;
+  }
+  table_.setWriteBehind(false);
+}
+
 int DbfPriceSink::findField(std::string_view name) {
   tables::DbfField* f = table_.findField(name);
   return f ? f->index() : -1;

@@ -9,12 +9,12 @@ namespace qm::build {
 class DbfPriceSink : public PriceSink {
  public:
   // Posted appends are written in batches while the walk runs (the table's write-behind);
-  // close writes the rest.
+  // close writes the rest and leaves the table object as it was for its next use.
   explicit DbfPriceSink(tables::DbfTable& table);
 
   void append() override { table_.append(); }
   void post() override { table_.post(); }
-  void close() override { table_.close(); }
+  void close() override;
   int findField(std::string_view name) override;
   [[noreturn]] void raiseMissingField(std::string_view name) override;
   std::string fieldText(int field) override { return table_.field(field).asString(); }

@@ -119,7 +119,13 @@ Amount roundnumber(int decimals, double value) {
   if (decimals != 2) return fixed_round_trip(value, decimals < 0 ? 0 : decimals > 4 ? 4 : decimals);
 
   Amount four = half_even(scaled);
-  if (four % 100 == 0) return fixed_round_trip(value, 2);  // at most two places already
+  if (four % 100 == 0) {
+    // At most two places already. The value then lies within half a ten-thousandth of
+    // four, so the two-place format rounds it to four itself; below 1e9 the double holds
+    // that margin many times over and the formatting can be skipped.
+    if (std::fabs(value) < 1e9) return four;
+    return fixed_round_trip(value, 2);
+  }
 
   // Three or four places: keep the first decimal digit (H), decide the second (D) on the
   // third (E) alone. A carry out of D (9 and E >= 5) moves H on by 0.1 away from zero, which

@@ -21,7 +21,8 @@ void MemoryPriceSink::requireEditing() const {
 void MemoryPriceSink::append() {
   if (inserting_) post();
   if (refuseAppendAt >= 0 && posted >= refuseAppendAt) throw TableError("Append refused");
-  current_.assign(fields.size(), std::string());
+  current_.resize(fields.size());
+  for (std::string& v : current_) v.clear();  // keeps the buffers for the next record
   inserting_ = true;
 }
 

@@ -299,20 +299,23 @@ TEST(ConvertRows, EndMarkerAfterAnUnfoldedPartEndsTheSheet) {
 }
 
 TEST(ConvertRows, ARefusedBreakLeavesThatLevelWhole) {
-  Walk w;
-  w.in.rowBreak = true;
-  w.out.fields[w.out.findField("LEV2")].width = 3;
-  w.src.addTable("Sheet1", 5,
-                 {{"P1", "a", "1", "2", "1"},
-                  {"P1", "", "", "3", "10"},
-                  {"P1", "", "", "4", "1000"},
-                  {"P1", "", "", "5", "30"}});
-  ASSERT_TRUE(w.go({"PARTNUMBER=0", "DESCRIPTN=1", "COST_OF_1=3", "LEV1=ROWBREAK-4"}));
-  EXPECT_EQ(w.at(1, "LEV1"), "10");
-  EXPECT_EQ(w.at(1, "LEV2"), "");
-  EXPECT_EQ(w.at(1, "COSTLEV2"), "");  // not half-written: the price of level 2 is dropped too
-  EXPECT_EQ(w.at(1, "LEV3"), "30");
-  EXPECT_EQ(w.at(1, "COSTLEV3"), "5");
+  // Level 2's quantity, or its price, is too wide for its field.
+  for (const char* narrow : {"LEV2", "COSTLEV2"}) {
+    Walk w;
+    w.in.rowBreak = true;
+    w.out.fields[w.out.findField(narrow)].width = 3;
+    w.src.addTable("Sheet1", 5,
+                   {{"P1", "a", "1", "2", "1"},
+                    {"P1", "", "", "3", "10"},
+                    {"P1", "", "", "1000", "1000"},
+                    {"P1", "", "", "5", "30"}});
+    ASSERT_TRUE(w.go({"PARTNUMBER=0", "DESCRIPTN=1", "COST_OF_1=3", "LEV1=ROWBREAK-4"}));
+    EXPECT_EQ(w.at(1, "LEV1"), "10") << narrow;
+    EXPECT_EQ(w.at(1, "LEV2"), "") << narrow;  // not half-written
+    EXPECT_EQ(w.at(1, "COSTLEV2"), "") << narrow;
+    EXPECT_EQ(w.at(1, "LEV3"), "30") << narrow;
+    EXPECT_EQ(w.at(1, "COSTLEV3"), "5") << narrow;
+  }
 }
 
 TEST(ConvertRows, BreakPricesFromListPriceOnlyForRaudukIdentifiers) {

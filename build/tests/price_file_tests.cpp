@@ -86,6 +86,7 @@ TEST_F(PriceFile, RecordsReadBackFromDisk) {
   EXPECT_EQ(column("COST_OF_1"), V({"", "-13", "0"}));
   EXPECT_EQ(run.recordCount, 2);
   EXPECT_FALSE(tblExport.active());
+  EXPECT_FALSE(tblExport.writeBehind());  // the table object goes on to registration tables
 }
 
 TEST_F(PriceFile, BreaksFoldedIntoTheRecordOnDisk) {

@@ -226,3 +226,26 @@ TEST(AmountText, ReadsPaddedFormattedText) {
     }
   }
 }
+
+// Values that have at most two places after four-place rounding go through the two-place
+// format and back; the result must be what that format gives, near and far from whole cents.
+TEST(RoundNumber, TwoPlaceValuesMatchTheFormatRoundTrip) {
+  std::mt19937_64 rng(11);
+  std::uniform_real_distribution<double> mag(0, 1);
+  int checked = 0;
+  for (int i = 0; i < 200000; ++i) {
+    double scale = std::pow(10.0, static_cast<int>(rng() % 14));  // up to 1e13
+    double v = std::round(mag(rng) * scale * 100) / 100;
+    v += (static_cast<int>(rng() % 11) - 5) * 1e-6 * (rng() % 2 ? 1 : 0);
+    if (rng() % 2) v = -v;
+    double scaled = v * 10000;
+    if (std::fabs(std::fmod(std::nearbyint(scaled), 100.0)) != 0) continue;
+    char buf[64];
+    std::snprintf(buf, sizeof buf, "%12.2f", v);
+    Amount want = 0;
+    ASSERT_TRUE(text_to_amount(buf, want)) << buf;
+    ASSERT_EQ(roundnumber(2, v), want) << buf << " from " << v;
+    ++checked;
+  }
+  EXPECT_GT(checked, 100000);
+}
