@@ -102,7 +102,7 @@ inline std::vector<IndexEntry> independent_index_entries(const TestFolder& tf,
                                                          const std::string& tag) {
   std::string out = from_fs_path(tf.root() / "index-entries.txt");
   std::string cmd = "perl '" + join_path(QM_SOURCE_DIR, "tables/tests/mdx_keys.pl") + "' '" +
-                    resolve_path(mdxPath) + "' '" + tag + "' > '" + out + "' 2>&1";
+                    resolve_path(mdxPath) + "' '" + to_upper_ascii(tag) + "' > '" + out + "' 2>&1";
   int rc = std::system(cmd.c_str());
   std::string text = read_bytes(out);
   EXPECT_EQ(rc, 0) << text;
