@@ -102,6 +102,63 @@ TEST_F(GridTest, EditingACellEditsThatRecordAndAMovePostsIt) {
   EXPECT_EQ(table.state(), TableState::Browse);
 }
 
+TEST_F(GridTest, ACellEditorCommitsToItsOwnRecordWhenTheUserMovesOn) {
+  make(people());
+  DataSource ds(&table);
+  TableModel m(ds, columns(), true);
+  QTableView view;
+  GridLink link(&view, &m);
+  view.show();
+  view.setCurrentIndex(m.index(1, 0));
+  view.edit(m.index(1, 0));
+  auto* editor = view.findChild<QLineEdit*>();
+  ASSERT_NE(editor, nullptr);
+  editor->selectAll();
+  QTest::keyClicks(editor, "Bobby");
+  view.setCurrentIndex(m.index(2, 0));  // the editor closes and commits, then the table moves
+  EXPECT_EQ(table.recNo(), 3);
+  EXPECT_EQ(table.state(), TableState::Browse);
+  EXPECT_EQ(stored(2, "NAME"), "Bobby");
+  EXPECT_EQ(stored(3, "NAME"), "Carol");
+}
+
+TEST_F(GridTest, ReopeningTheTableElsewhereShowsTheOtherFile) {
+  make(people());
+  const std::string first = folder();
+  DataSource ds(&table);
+  TableModel m(ds, {{"NAME", "", 0}, {"CODE", "", 0}}, false);
+  QTableView view;
+  GridLink link(&view, &m);
+  ASSERT_EQ(m.rowCount(), 3);
+  table.close();
+  EXPECT_EQ(m.rowCount(), 0);
+
+  // The same name in another folder, as the vendor lookup does at every look-up.
+  const std::string other = first + "_other";
+  std::filesystem::create_directories(other);
+  {
+    tables::DbfTable t;
+    t.setFolder(other);
+    t.setTableName("people");
+    t.setFieldDefs(defs());
+    t.setTableLevel(7);
+    t.createTable();
+    t.open();
+    t.append();
+    t.fieldByName("NAME").setAsString("Elsewhere");
+    t.post();
+  }
+  table.setFolder(other);
+  table.open();
+  table.first();
+  ASSERT_EQ(m.rowCount(), 1);
+  EXPECT_EQ(cell(m, 0, 0), "Elsewhere");
+  EXPECT_EQ(view.currentIndex().row(), 0);
+  EXPECT_GT(view.columnWidth(0), 0);
+  table.close();
+  std::filesystem::remove_all(other);
+}
+
 class NavigatorTest : public testing::TableFolder {
  protected:
   void SetUp() override {
