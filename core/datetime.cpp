@@ -11,7 +11,9 @@ namespace qm {
 
 namespace {
 
-bool leap(int y) { return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0; }
+bool leap(int y) {
+  return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0;
+}
 
 int days_in_month(int y, int m) {
   static const int d[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
@@ -102,9 +104,11 @@ std::string format_short_date(const DateTime& dt) {
     if (c == 'd' || c == 'M' || c == 'y') {
       size_t n = run(c);
       int v = c == 'd' ? d.day : c == 'M' ? d.month : d.year;
-      if (c == 'y')
-        out += n <= 2 ? two(v % 100) : std::to_string(v);
-      else
+      if (c == 'y') {
+        // "yyyy" is always four digits, also for the years before 1000.
+        std::string y = std::to_string(v);
+        out += n <= 2 ? two(v % 100) : std::string(y.size() < 4 ? 4 - y.size() : 0, '0') + y;
+      } else
         out += n >= 2 ? two(v) : std::to_string(v);
       i += n;
     } else {

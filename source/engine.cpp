@@ -58,7 +58,7 @@ DateTime datetime_from_serial(double serial) {
 
 double serial_from_datetime(const DateTime& dt) {
   std::int64_t days = dt.day - kDay18991230;
-  if (days > 1 && days < 62) --days;
+  if (days > 1 && days < 61) --days;
   return static_cast<double>(days) + dt.ms / 86400000.0;
 }
 

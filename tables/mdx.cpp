@@ -488,6 +488,56 @@ std::vector<MdxFile::Frame> MdxFile::findExact(const MdxTag& t, std::string_view
   return {};
 }
 
+// Returns the highest key of the subtree (empty for an empty leaf).
+std::string MdxFile::checkNode(const MdxTag& t, std::uint32_t page, int depth, int* leafDepth,
+                               std::uint64_t* visits, const std::string** prev,
+                               std::uint32_t* prevRec, std::string* holder) {
+  if (depth > kMaxDepth || ++*visits > fileSize_ / kPage) fail("tag " + t.name + " has a cycle");
+  Node n = readNode(t, page);
+  std::string where = "page " + std::to_string(page) + " of tag " + t.name;
+  if (n.leaf) {
+    if (*leafDepth < 0) *leafDepth = depth;
+    if (*leafDepth != depth) fail(where + " is a leaf at another depth than the first leaf");
+    for (const MdxEntry& e : n.items) {
+      if (*prev && compareEntry(t, **prev, *prevRec, e.key, e.recNo) > 0)
+        fail(where + " holds keys out of order");
+      *holder = e.key;
+      *prev = holder;
+      *prevRec = e.recNo;
+    }
+    return n.items.empty() ? std::string() : n.items.back().key;
+  }
+  std::string max;
+  for (int i = 0; i <= n.n(); ++i) {
+    std::string sub = checkNode(t, n.child(i), depth + 1, leafDepth, visits, prev, prevRec, holder);
+    if (i < n.n() && compare_keys(t.type, sub, n.items[i].key) != 0)
+      fail(where + ": separator " + std::to_string(i) + " is not the highest key below it");
+    max = sub;
+  }
+  return max;
+}
+
+void MdxFile::check(int tag) {
+  const MdxTag& t = tags_.at(tag);
+  int leafDepth = -1;
+  std::uint64_t visits = 0;
+  const std::string* prev = nullptr;
+  std::uint32_t prevRec = 0;
+  std::string holder;
+  checkNode(t, rootPage(t), 1, &leafDepth, &visits, &prev, &prevRec, &holder);
+}
+
+int MdxFile::depth(int tag) {
+  const MdxTag& t = tags_.at(tag);
+  std::uint32_t page = rootPage(t);
+  for (int d = 1; d <= kMaxDepth; ++d) {
+    Node n = readNode(t, page);
+    if (n.leaf) return d;
+    page = n.child(0);
+  }
+  fail("tag " + t.name + " has a cycle");
+}
+
 bool MdxFile::contains(int tag, std::string_view key, std::uint32_t recNo) {
   const MdxTag& t = tags_.at(tag);
   return !findExact(t, padKey(t, key), recNo).empty();

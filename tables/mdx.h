@@ -80,6 +80,11 @@ class MdxFile {
   // The entry after / before the entry (key, recNo), which need not be in the tag.
   std::optional<MdxEntry> next(int tag, std::string_view key, std::uint32_t recNo);
   std::optional<MdxEntry> prior(int tag, std::string_view key, std::uint32_t recNo);
+  // Checks the shape of a tag's tree: entries in order, every separator the highest key of
+  // its subtree, all leaves at one depth. Raises TableError naming the first fault.
+  void check(int tag);
+  // Levels of the tag's tree (1: the root is a leaf).
+  int depth(int tag);
   // True when the tag holds exactly this entry.
   bool contains(int tag, std::string_view key, std::uint32_t recNo);
 
@@ -132,6 +137,9 @@ class MdxFile {
                           std::uint32_t* leftLeaf, std::uint32_t* rightLeaf);
   void collectPages(const MdxTag& tag, std::uint32_t page, int depth,
                     std::vector<std::uint32_t>& out);
+  std::string checkNode(const MdxTag& tag, std::uint32_t page, int depth, int* leafDepth,
+                        std::uint64_t* visits, const std::string** prev, std::uint32_t* prevRec,
+                        std::string* holder);
   void sortEntries(const MdxTag& tag, std::vector<MdxEntry>& entries) const;
 
   std::string path_;

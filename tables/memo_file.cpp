@@ -68,7 +68,7 @@ void MemoFile::create(const std::string& path, std::uint32_t blockSize) {
 std::string MemoFile::read(std::uint64_t block) {
   if (block == 0) return {};
   std::uint64_t size = file_.size();
-  if (block > size / blockSize_)
+  if (block >= (size + blockSize_ - 1) / blockSize_)
     bad("memo block " + std::to_string(block) + " lies beyond the end of the file");
   std::uint64_t off = block * blockSize_;
   std::string out;

@@ -28,16 +28,29 @@ std::string zip_error_text(int code) {
   return s;
 }
 
+bool starts_like_ole2(std::string_view head) {
+  static const unsigned char sig[8] = {0xD0, 0xCF, 0x11, 0xE0, 0xA1, 0xB1, 0x1A, 0xE1};
+  return head.size() >= 8 && std::equal(sig, sig + 8, head.begin(), [](unsigned char a, char b) {
+           return a == static_cast<unsigned char>(b);
+         });
+}
+
 // Words for the package failures a user meets: a file that is not a workbook of this kind,
 // one cut short by a copy or download, one that cannot be opened at all.
-[[noreturn]] void raise_open_error(const std::string& file, int code, bool ole2) {
-  if (ole2) {
+[[noreturn]] void raise_open_error(const std::string& file, int code, std::string_view head,
+                                   std::uint64_t size) {
+  if (size == 0) raise(file, "", "the file is empty");
+  if (starts_like_ole2(head)) {
     raise(file, "",
           "the file is an older Excel workbook (.xls) or a password-protected one, not an "
           "Excel 2007 (.xlsx) workbook");
   }
   switch (code) {
     case ZIP_ER_NOZIP:
+      // A package cut short keeps its first entry's signature but loses the directory at the end.
+      if (head.substr(0, 4) == std::string_view("PK\x03\x04", 4)) {
+        raise(file, "", "the zip package is damaged or incomplete (its directory is missing)");
+      }
       raise(file, "", "the file is not an Excel 2007 (.xlsx) workbook (it is not a zip package)");
     case ZIP_ER_INCONS:
     case ZIP_ER_EOF:
@@ -50,13 +63,6 @@ std::string zip_error_text(int code) {
     default:
       raise(file, "", "the zip package cannot be read (" + zip_error_text(code) + ")");
   }
-}
-
-bool starts_like_ole2(std::string_view head) {
-  static const unsigned char sig[8] = {0xD0, 0xCF, 0x11, 0xE0, 0xA1, 0xB1, 0x1A, 0xE1};
-  return head.size() >= 8 && std::equal(sig, sig + 8, head.begin(), [](unsigned char a, char b) {
-           return a == static_cast<unsigned char>(b);
-         });
 }
 
 }  // namespace
@@ -72,9 +78,10 @@ std::shared_ptr<ZipArchive> ZipArchive::open_file(const std::string& path, const
     in.seekg(0, std::ios::end);
     a->fileSize_ = static_cast<std::uint64_t>(std::max<std::streamoff>(0, in.tellg()));
   }
+  if (a->fileSize_ == 0) raise_open_error(path, ZIP_ER_NOZIP, head, 0);
   int err = 0;
   a->zip_ = zip_open(path.c_str(), ZIP_RDONLY, &err);
-  if (!a->zip_) raise_open_error(path, err, starts_like_ole2(head));
+  if (!a->zip_) raise_open_error(path, err, head, a->fileSize_);
   return a;
 }
 
@@ -83,6 +90,7 @@ std::shared_ptr<ZipArchive> ZipArchive::open_bytes(const std::string& name, std:
   std::shared_ptr<ZipArchive> a(new ZipArchive(name, limits));
   a->bytes_ = std::move(bytes);
   a->fileSize_ = a->bytes_.size();
+  if (a->fileSize_ == 0) raise_open_error(name, ZIP_ER_NOZIP, "", 0);
   zip_error_t e;
   zip_error_init(&e);
   zip_source_t* src = zip_source_buffer_create(a->bytes_.data(), a->bytes_.size(), 0, &e);
@@ -95,7 +103,7 @@ std::shared_ptr<ZipArchive> ZipArchive::open_bytes(const std::string& name, std:
     int code = zip_error_code_zip(&e);
     zip_error_fini(&e);
     zip_source_free(src);
-    raise_open_error(name, code, starts_like_ole2(a->bytes_));
+    raise_open_error(name, code, a->bytes_, a->fileSize_);
   }
   zip_error_fini(&e);
   return a;

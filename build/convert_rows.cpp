@@ -1,0 +1,455 @@
+#include "build/convert_rows.h"
+
+#include <exception>
+#include <string_view>
+
+#include "build/price_rules.h"
+#include "config/mapping.h"
+#include "core/error.h"
+
+namespace qm::build {
+
+namespace {
+
+using config::MappingKind;
+
+bool has(std::string_view s, std::string_view part) {
+  return s.find(part) != s.npos;
+}
+
+constexpr std::string_view kEndMarker = "$END$";
+constexpr int kBreakLevels = 6;
+constexpr std::int64_t kProgressEvery = 16384;  // a power of two: the test is one mask
+
+// What a mapping line does while a record is written, decided once per walk.
+enum class Role {
+  BreakQuantity,  // a "LEV" row-break line: names the break quantity column
+  LevConstant,    // a "LEV" constant line: up to four characters of the constant
+  PartNumber,     // joins its cell, in upper case, to the field's text
+  Description,    // the cell without "|", after the heading when there is one
+  Oqty,           // as Plain, but an empty cell leaves the field alone
+  Plain,          // the cell as it stands; errors ignored
+  Price,          // clean_price of the cell; "0.00" on any error
+};
+
+struct Line {
+  std::string_view name;
+  std::string_view value;
+  Role role = Role::Plain;
+  PriceKind priceKind = PriceKind::None;
+  bool scanPart = false;  // name contains "PARTNUMBER"
+  bool scanDesc = false;  // name contains "DESCRIPTN"
+  bool columnOk = false;
+  int column = 0;
+  bool rowBreakOk = false;
+  int rowBreakColumn = 0;
+  bool breakPriceSource = false;  // a "COST_OF_" line, or "LISTPRICE" for RAUDUK's identifiers
+  std::string_view constant;      // Role::LevConstant
+  int field = -1;                 // position in the price file, -1 when it has none
+};
+
+// Up to n characters of a UTF-8 text (never cutting one in two).
+std::string_view first_chars(std::string_view s, int n) {
+  std::size_t i = 0;
+  for (int k = 0; k < n && i < s.size(); ++k) {
+    ++i;
+    while (i < s.size() && (static_cast<unsigned char>(s[i]) & 0xC0) == 0x80) ++i;
+  }
+  return s.substr(0, i);
+}
+
+class Walk {
+ public:
+  Walk(const ConvertInputs& in, std::int64_t startRow, std::int64_t& rowCounter,
+       std::vector<std::string>& mapping, BuildRun& run, ConvertTargets& t)
+      : in_(in),
+        startRow_(startRow),
+        rowCounter_(rowCounter),
+        mapping_(mapping),
+        run_(run),
+        source_(t.source),
+        tables_(t.tables),
+        out_(t.tblExport),
+        messages_(t.messages),
+        progress_(t.progress) {}
+
+  bool run() {
+    messages_.setBusy(true);
+    busy_ = true;
+    bool result = true;
+    try {
+      prepare();
+      for (;;) {
+        walkSheet();
+        if (!in_.multipleTabs || sheetPosition_ + 1 == in_.sheetCount) break;
+        ++sheetPosition_;
+        source_.close();
+        if (!tables_) throw ListIndexError(sheetPosition_);
+        tables_->setTableName(tables_->tableName(sheetPosition_));
+        if (!openSheet()) break;
+      }
+    } catch (const std::exception& e) {
+      result = fail(e.what());
+    }
+    mapping_.clear();
+    mapping_.shrink_to_fit();
+    try {
+      out_.close();
+    } catch (const std::exception& e) {
+      // Closing may write what a bulk append held back; losing that is no success.
+      if (result) result = fail(e.what());
+    }
+    if (busy_) messages_.setBusy(false);
+    if (progress_) progress_(rowCounter_);
+    return result;
+  }
+
+ private:
+  bool fail(const char* text) {
+    if (busy_) messages_.setBusy(false);
+    busy_ = false;
+    messages_.error(text);
+    return false;
+  }
+
+  void prepare() {
+    bool rauduk = !in_.manufacturer.empty() && has("RAUDUK", in_.manufacturer);
+    lines_.reserve(mapping_.size());
+    for (const std::string& text : mapping_) {
+      auto m = config::split_mapping_line(text);
+      Line l;
+      l.name = m.name;
+      l.value = m.value;
+      l.scanPart = has(l.name, "PARTNUMBER");
+      l.scanDesc = has(l.name, "DESCRIPTN");
+      l.columnOk = config::try_mapping_column(m.value, l.column);
+      bool lev = has(l.name, "LEV");
+      bool priceName = has(l.name, "COST_OF_") || lev || has(l.name, "LISTPRICE") ||
+                       has(l.name, "SPCL_COST") || has(l.name, "PRO_NET");
+      if (lev && m.kind == MappingKind::RowBreak) {
+        l.role = Role::BreakQuantity;
+        std::string_view rest = m.value.substr(config::kRowBreakPrefix.size());
+        l.rowBreakOk = config::try_mapping_column(rest, l.rowBreakColumn);
+      } else if (lev && m.kind == MappingKind::Constant) {
+        l.role = Role::LevConstant;
+        l.constant = first_chars(config::constant_text(m.value), 4);
+      } else if (!priceName) {
+        l.role = l.scanPart            ? Role::PartNumber
+                 : l.scanDesc          ? Role::Description
+                 : has(l.name, "OQTY") ? Role::Oqty
+                                       : Role::Plain;
+      } else {
+        l.role = Role::Price;
+        l.priceKind = price_kind(l.name);
+        l.breakPriceSource = has(l.name, "COST_OF_") || (rauduk && has(l.name, "LISTPRICE"));
+      }
+      l.field = out_.findField(l.name);
+      lines_.push_back(l);
+    }
+    dept_ = out_.findField("DEPT");
+    partnumber_ = out_.findField("partnumber");
+    descriptn_ = out_.findField("DESCRIPTN");
+    for (int level = 1; level <= kBreakLevels; ++level) {
+      levNames_[level] = "LEV" + std::to_string(level);
+      costLevNames_[level] = "COSTLEV" + std::to_string(level);
+      lev_[level] = out_.findField(levNames_[level]);
+      costLev_[level] = out_.findField(costLevNames_[level]);
+    }
+    resetCells();
+  }
+
+  bool openSheet() {
+    try {
+      source_.open();
+      source_.first();
+      for (int i = 0, n = source_.fieldCount(); i < n; ++i) source_.field(i).setDisplayWidth(20);
+    } catch (const std::exception&) {
+      return false;  // a sheet that does not open ends the walk, as a finished one
+    }
+    resetCells();
+    return true;
+  }
+
+  // Each cell is read once per row: the dataset may have to convert it every time.
+  void resetCells() {
+    int n = source_.active() ? source_.fieldCount() : 0;
+    fieldCount_ = n < 0 ? 0 : n;
+    fields_.assign(static_cast<std::size_t>(fieldCount_), nullptr);
+    cells_.resize(static_cast<std::size_t>(fieldCount_));
+    stamps_.assign(static_cast<std::size_t>(fieldCount_), 0);
+    ++row_;
+  }
+
+  void nextRow() {
+    source_.next();
+    ++row_;
+    ++rowCounter_;
+    if (progress_ && (rowCounter_ & (kProgressEvery - 1)) == 0) progress_(rowCounter_);
+  }
+
+  // The cell at column, raising the dataset's own error for a column it lacks.
+  const std::string& cell(int column) {
+    if (column < 0 || column >= fieldCount_) {
+      source_.field(column);  // raises
+      throw ListIndexError(column);
+    }
+    auto c = static_cast<std::size_t>(column);
+    if (stamps_[c] != row_) {
+      if (!fields_[c]) fields_[c] = &source_.field(column);
+      cells_[c] = fields_[c]->asString();
+      stamps_[c] = row_;
+    }
+    return cells_[c];
+  }
+
+  int column(const Line& l) {
+    return l.columnOk ? l.column : config::mapping_column(l.value);  // raises
+  }
+
+  void set(int field, std::string_view name, std::string_view text) {
+    if (field < 0) out_.raiseMissingField(name);
+    out_.setFieldText(field, text);
+  }
+
+  void walkSheet() {
+    while (!source_.eof()) {
+      if (rowCounter_ + 1 >= startRow_) handleRow();
+      bool endMet = false;
+      try {
+        nextRow();
+        // At the end there is no row to look at; the loop ends there anyway.
+        endMet = !source_.eof() && cell(partColumn_) == kEndMarker;
+        if (in_.rowBreak && breakQuantityColumn_ != 0 && breakPriceColumn_ != 0 && !endMet &&
+            !source_.eof())
+          foldBreaks();
+      } catch (const std::exception&) {
+        // The record was complete before the move: it stays, as the breaks folded so far.
+        if (recordOpen_) {
+          try {
+            postRecord();
+          } catch (const std::exception&) {
+          }
+        }
+        throw;
+      }
+      if (recordOpen_) postRecord();
+      breakQuantityColumn_ = 0;
+      breakPriceColumn_ = 0;
+      if (endMet) break;
+    }
+  }
+
+  void handleRow() {
+    bool hasPart = false, hasDesc = false, headingTaken = false;
+    int partIndex = -1, descIndex = -1;
+    for (const Line& l : lines_) {
+      if (l.scanPart) {
+        int col = column(l);
+        const std::string& c = cell(col);
+        if (!c.empty()) {
+          hasPart = true;
+          partIndex = col;
+          partColumn_ = col;
+          partText_ = c;
+        }
+      }
+      if (l.scanDesc) {
+        int col = column(l);
+        if (!cell(col).empty()) {
+          hasDesc = true;
+        } else {
+          descIndex = col;
+          headingTaken = false;
+        }
+      }
+      if (partIndex >= 0 && descIndex >= 0 && !headingTaken && in_.addTitleToDesc &&
+          !cell(partIndex).empty() && cell(descIndex).empty()) {
+        heading_ = cell(partIndex);
+        headingTaken = true;
+      }
+      if (hasPart && hasDesc) break;
+    }
+    if (hasPart && (hasDesc || run_.descriptionOptional)) writeRecord();
+  }
+
+  void writeHeader() {
+    out_.append();
+    set(dept_, "DEPT", in_.manufacturer);
+    set(partnumber_, "partnumber", "0");
+    std::string text = "Update " + in_.updateDate;
+    if (!in_.priceSheet.empty()) text += " Price Sheet " + in_.priceSheet;
+    set(descriptn_, "DESCRIPTN", text);
+    out_.post();
+    headerWritten_ = true;
+  }
+
+  // The cell without "|", in scratch_ after what it holds already.
+  void appendWithoutBars(std::string_view c) {
+    for (char ch : c)
+      if (ch != '|') scratch_.push_back(ch);
+  }
+
+  void writeRecord() {
+    if (!headerWritten_) writeHeader();
+    out_.append();
+    set(dept_, "DEPT", in_.manufacturer);
+    for (const Line& l : lines_) writeLine(l);
+    recordOpen_ = true;
+    // With break rows the record takes its breaks before its one post, rather than being
+    // posted, edited and posted again for every break (each edit would reach the disk).
+    if (!in_.rowBreak) postRecord();
+  }
+
+  void postRecord() {
+    recordOpen_ = false;
+    out_.post();
+    ++run_.recordCount;
+  }
+
+  void writeLine(const Line& l) {
+    switch (l.role) {
+      case Role::BreakQuantity:
+        if (l.rowBreakOk) breakQuantityColumn_ = l.rowBreakColumn;
+        return;
+      case Role::LevConstant:
+        set(l.field, l.name, l.constant);
+        return;
+      case Role::PartNumber: {
+        const std::string& c = cell(column(l));
+        if (l.field < 0) out_.raiseMissingField(l.name);
+        scratch_ = out_.fieldText(l.field);
+        for (char ch : c) scratch_.push_back(ch >= 'a' && ch <= 'z' ? char(ch - 'a' + 'A') : ch);
+        out_.setFieldText(l.field, scratch_);
+        return;
+      }
+      case Role::Description:
+        if (!heading_.empty()) {
+          const std::string& c = cell(column(l));
+          scratch_ = heading_;
+          scratch_ += ", ";
+          appendWithoutBars(c);
+          set(l.field, l.name, scratch_);
+        } else if (l.field >= 0) {  // without the field there is nothing to write
+          guarded([&] {
+            const std::string& c = cell(column(l));
+            if (c.find('|') == c.npos) {
+              out_.setFieldText(l.field, c);
+            } else {
+              scratch_.clear();
+              appendWithoutBars(c);
+              out_.setFieldText(l.field, scratch_);
+            }
+          });
+        }
+        return;
+      case Role::Oqty: {
+        const std::string& c = cell(column(l));
+        if (c.empty()) return;
+        if (l.field >= 0) guarded([&] { out_.setFieldText(l.field, c); });
+        return;
+      }
+      case Role::Plain:
+        if (l.field >= 0 && l.columnOk && l.column >= 0 && l.column < fieldCount_)
+          guarded([&] { out_.setFieldText(l.field, cell(l.column)); });
+        return;
+      case Role::Price:
+        writePrice(l);
+        return;
+    }
+  }
+
+  void writePrice(const Line& l) {
+    if (l.breakPriceSource) breakPriceColumn_ = column(l);  // raises for a value part of no number
+    if (l.field < 0) return;  // neither the price nor its fallback can go anywhere
+    try {
+      if (!l.columnOk || l.column < 0 || l.column >= fieldCount_) {
+        out_.setFieldText(l.field, "0.00");
+        return;
+      }
+      try {
+        out_.setFieldText(l.field, clean_price(cell(l.column), l.priceKind));
+      } catch (const std::exception&) {
+        out_.setFieldText(l.field, "0.00");
+      }
+    } catch (const std::exception&) {
+      // A field that takes not even the fallback is left as it is.
+    }
+  }
+
+  template <class F>
+  void guarded(F&& f) {
+    try {
+      f();
+    } catch (const std::exception&) {
+      // Optional values: a field the price file lacks or a value it refuses is skipped.
+    }
+  }
+
+  // Fills the open record's break levels from the rows that repeat its part number.
+  void foldBreaks() {
+    int level = 1;
+    while (!partText_.empty() && cell(partColumn_) == partText_) {
+      if (level <= kBreakLevels && lev_[level] >= 0 && costLev_[level] >= 0) {
+        int lev = lev_[level], cost = costLev_[level];
+        levBefore_ = out_.fieldText(lev);
+        costBefore_ = out_.fieldText(cost);
+        try {
+          out_.setFieldText(lev, clean_price(cell(breakQuantityColumn_), PriceKind::BreakQuantity));
+          out_.setFieldText(cost, clean_price(cell(breakPriceColumn_), PriceKind::BreakPrice));
+        } catch (const std::exception&) {
+          // The level stays as it was: nothing half-written is kept.
+          guarded([&] { out_.setFieldText(lev, levBefore_); });
+          guarded([&] { out_.setFieldText(cost, costBefore_); });
+        }
+      }
+      ++level;
+      nextRow();
+      if (source_.eof()) break;
+    }
+  }
+
+  const ConvertInputs& in_;
+  std::int64_t startRow_;
+  std::int64_t& rowCounter_;
+  std::vector<std::string>& mapping_;
+  BuildRun& run_;
+  Dataset& source_;
+  SourceTables* tables_;
+  PriceSink& out_;
+  Messages& messages_;
+  const ConvertProgress& progress_;
+
+  bool busy_ = false;
+  std::vector<Line> lines_;
+  int dept_ = -1, partnumber_ = -1, descriptn_ = -1;
+  std::string levNames_[kBreakLevels + 1], costLevNames_[kBreakLevels + 1];
+  int lev_[kBreakLevels + 1] = {}, costLev_[kBreakLevels + 1] = {};
+
+  // Walk state.
+  bool headerWritten_ = false;
+  bool recordOpen_ = false;  // a part record written but not yet posted
+  std::string levBefore_, costBefore_;
+  std::string heading_;
+  int partColumn_ = 0;
+  std::string partText_;
+  int breakQuantityColumn_ = 0, breakPriceColumn_ = 0;
+  std::int64_t sheetPosition_ = 0;
+
+  // Cells of the current row.
+  int fieldCount_ = 0;
+  std::uint64_t row_ = 0;
+  std::vector<Field*> fields_;
+  std::vector<std::string> cells_;
+  std::vector<std::uint64_t> stamps_;
+  std::string scratch_;
+};
+
+}  // namespace
+
+bool convert_rows(const ConvertInputs& inputs, std::int64_t startRow, std::int64_t& rowCounter,
+                  std::vector<std::string> mapping, BuildRun& run, ConvertTargets targets) {
+  Walk walk(inputs, startRow, rowCounter, mapping, run, targets);
+  return walk.run();
+}
+
+}  // namespace qm::build

@@ -1,0 +1,29 @@
+// The price file in the dBase table engine, as the row conversion writes it.
+#pragma once
+
+#include "build/price_sink.h"
+#include "tables/dbf_table.h"
+
+namespace qm::build {
+
+class DbfPriceSink : public PriceSink {
+ public:
+  // Posted appends are written in batches while the walk runs (the table's write-behind);
+  // close writes the rest.
+  explicit DbfPriceSink(tables::DbfTable& table);
+
+  void append() override { table_.append(); }
+  void post() override { table_.post(); }
+  void close() override { table_.close(); }
+  int findField(std::string_view name) override;
+  [[noreturn]] void raiseMissingField(std::string_view name) override;
+  std::string fieldText(int field) override { return table_.field(field).asString(); }
+  void setFieldText(int field, std::string_view text) override {
+    table_.field(field).setAsString(text);
+  }
+
+ private:
+  tables::DbfTable& table_;
+};
+
+}  // namespace qm::build

@@ -1,0 +1,210 @@
+#include "build/price_rules.h"
+
+#include <charconv>
+#include <cmath>
+#include <limits>
+#include <system_error>
+
+#include "core/error.h"
+
+namespace qm::build {
+
+namespace {
+
+bool has(std::string_view s, std::string_view part) {
+  return s.find(part) != s.npos;
+}
+
+// value times the scale, rounded half to even, as the runtime converts to its currency type.
+Amount half_even(double scaled) {
+  double whole = std::floor(scaled);
+  double diff = scaled - whole;
+  if (diff > 0.5 || (diff == 0.5 && std::fmod(whole, 2.0) != 0)) whole += 1;
+  return static_cast<Amount>(whole);
+}
+
+[[noreturn]] void invalid_value() {
+  throw ConvertError("Invalid floating point operation");
+}
+
+// The value written with a fixed number of places (as "%12.<n>f" does; the padding to 12
+// columns is blanks, which the read back skips anyway) and read back as an amount.
+Amount fixed_round_trip(double value, int places) {
+  char buf[400];
+  auto res = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::fixed, places);
+  Amount a = 0;
+  if (res.ec != std::errc() || !text_to_amount(std::string_view(buf, res.ptr - buf), a))
+    invalid_value();
+  return a;
+}
+
+std::string_view source_text(std::string_view value, PriceKind kind) {
+  switch (kind) {
+    case PriceKind::Price: {
+      auto eq = value.find('=');
+      return eq == value.npos ? value : value.substr(eq + 1);
+    }
+    case PriceKind::BreakQuantity: {
+      std::string_view part;
+      auto dash = value.find('-');
+      if (dash != value.npos) {
+        part = value.substr(0, dash);
+      } else {
+        auto blank = value.find(' ');
+        if (blank != value.npos) part = value.substr(0, blank + 1);
+      }
+      // A part without a digit (empty for '-5', a lone blank for ' 50') holds no quantity:
+      // the whole cell is read instead of storing 0.
+      return part.find_first_of("0123456789") == part.npos ? value : part;
+    }
+    case PriceKind::BreakPrice:
+    case PriceKind::None:
+      break;
+  }
+  return value;
+}
+
+}  // namespace
+
+PriceKind price_kind(std::string_view field) {
+  if (has(field, "COST_OF") || has(field, "LISTPRICE") || has(field, "PRO_NET") ||
+      has(field, "SPCL_COST"))
+    return PriceKind::Price;
+  auto lev = field.find("LEV");
+  if (lev == 0) return PriceKind::BreakQuantity;
+  if (lev != field.npos) return PriceKind::BreakPrice;
+  return PriceKind::None;
+}
+
+std::string clean_price(std::string_view value, std::string_view field) {
+  return clean_price(value, price_kind(field));
+}
+
+std::string clean_price(std::string_view value, PriceKind kind) {
+  if (kind == PriceKind::None) return {};
+  std::string_view src = source_text(value, kind);
+
+  std::string number;
+  if (!src.empty() && src.front() == '(' && src.back() == ')' && src.size() > 1)
+    number.push_back('-');
+  bool point = false, digit = false;
+  for (char c : src) {
+    if (c >= '0' && c <= '9') {
+      number.push_back(c);
+      digit = true;
+    } else if (c == '.') {
+      number.push_back(c);
+      point = true;
+    }
+  }
+  // No number at all reads as "0.00", which the rounding below turns into "0" (also "-0.00").
+  if (!digit && !point) return "0";
+  if (!point) return number;  // whole numbers are stored as they stand: '007' stays '007'
+
+  double v = 0;
+  auto res = std::from_chars(number.data(), number.data() + number.size(), v);
+  if (res.ec != std::errc() || res.ptr != number.data() + number.size()) return "0.00";
+  try {
+    return amount_to_text(roundnumber(2, v));
+  } catch (const ConvertError&) {
+    return "0.00";
+  }
+}
+
+Amount roundnumber(int decimals, double value) {
+  if (!std::isfinite(value)) invalid_value();
+  double scaled = value * static_cast<double>(kAmountScale);
+  // Beyond this an amount overflows; the runtime raises there as well.
+  if (!(std::fabs(scaled) < 9.2e18)) invalid_value();
+  if (decimals != 2) return fixed_round_trip(value, decimals < 0 ? 0 : decimals > 4 ? 4 : decimals);
+
+  Amount four = half_even(scaled);
+  if (four % 100 == 0) return fixed_round_trip(value, 2);  // at most two places already
+
+  // Three or four places: keep the first decimal digit (H), decide the second (D) on the
+  // third (E) alone. A carry out of D (9 and E >= 5) moves H on by 0.1 away from zero, which
+  // is the same sum with 10 in place of D.
+  std::uint64_t mag = four < 0 ? 0 - static_cast<std::uint64_t>(four) : four;
+  std::uint64_t h = mag / 1000;  // whole tenths
+  int d = static_cast<int>(mag / 100 % 10);
+  int e = static_cast<int>(mag / 10 % 10);
+  auto r = static_cast<std::uint64_t>(roundup((d * 10 + e) / 10.0L));
+  auto result = static_cast<Amount>(h * 1000 + r * 100);
+  // Whole cents read back unchanged through the two-place format, so no round trip is needed.
+  return four < 0 ? -result : result;
+}
+
+long double roundup(long double value) {
+  long double whole = std::trunc(value);
+  return whole + std::trunc((value - whole) * 2);
+}
+
+std::string removecharacter(std::string_view text, std::string_view characters) {
+  if (characters.empty() || text.find_first_of(characters) == text.npos) return std::string(text);
+  std::string out;
+  out.reserve(text.size());
+  for (char c : text)
+    if (characters.find(c) == characters.npos) out.push_back(c);
+  return out;
+}
+
+std::string amount_to_text(Amount amount) {
+  std::uint64_t mag = amount < 0 ? 0 - static_cast<std::uint64_t>(amount) : amount;
+  char buf[32];
+  char* p = buf;
+  if (amount < 0) *p++ = '-';
+  p = std::to_chars(p, buf + sizeof buf, mag / kAmountScale).ptr;
+  auto frac = static_cast<unsigned>(mag % kAmountScale);
+  if (frac != 0) {
+    *p++ = '.';
+    for (unsigned div = 1000; frac != 0; div /= 10) {
+      *p++ = static_cast<char>('0' + frac / div);
+      frac %= div;
+    }
+  }
+  return std::string(buf, p);
+}
+
+bool text_to_amount(std::string_view text, Amount& out) {
+  size_t i = 0;
+  while (i < text.size() && text[i] == ' ') ++i;
+  bool neg = false;
+  if (i < text.size() && (text[i] == '-' || text[i] == '+')) neg = text[i++] == '-';
+  constexpr std::uint64_t limit = std::numeric_limits<std::int64_t>::max();
+  std::uint64_t whole = 0;
+  bool digits = false;
+  for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
+    whole = whole * 10 + static_cast<unsigned>(text[i] - '0');
+    if (whole > limit / kAmountScale) return false;
+    digits = true;
+  }
+  std::uint64_t frac = 0;
+  int places = 0;
+  int rest = 0;  // 0: nothing beyond the fourth place, 1: below half, 2: half, 3: above half
+  if (i < text.size() && text[i] == '.') {
+    for (++i; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
+      int dgt = text[i] - '0';
+      digits = true;
+      if (places < 4) {
+        frac = frac * 10 + static_cast<unsigned>(dgt);
+        ++places;
+      } else if (places == 4) {
+        rest = dgt > 5 ? 3 : dgt == 5 ? 2 : dgt > 0 ? 1 : 0;
+        ++places;
+      } else if (dgt != 0 && rest == 2) {
+        rest = 3;
+      } else if (dgt != 0 && rest == 0) {
+        rest = 1;
+      }
+    }
+  }
+  if (!digits || i != text.size()) return false;
+  for (; places < 4; ++places) frac *= 10;
+  std::uint64_t mag = whole * kAmountScale + frac;
+  if (rest == 3 || (rest == 2 && (mag & 1))) ++mag;
+  if (mag > limit + (neg ? 1 : 0)) return false;
+  out = neg ? static_cast<Amount>(0 - mag) : static_cast<Amount>(mag);
+  return true;
+}
+
+}  // namespace qm::build

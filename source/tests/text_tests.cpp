@@ -1,0 +1,198 @@
+#include <gtest/gtest.h>
+
+#include "core/error.h"
+#include "source/tests/test_util.h"
+#include "source/text/encoding.h"
+#include "source/text/text_source.h"
+
+namespace qm::source {
+namespace {
+
+std::vector<std::vector<std::string>> rows_of(const std::string& data, TextFormat f = {}) {
+  auto r = text_rows_from_memory(data, f, "test.csv");
+  std::vector<std::vector<std::string>> out;
+  std::vector<Cell> cells;
+  while (r->nextRow(cells)) {
+    std::vector<std::string> row;
+    for (const auto& c : cells) row.push_back(c.kind == Cell::Kind::Empty ? "<null>" : c.text);
+    out.push_back(row);
+  }
+  return out;
+}
+
+using Rows = std::vector<std::vector<std::string>>;
+
+TEST(TextRows, QuotingAndLineEnds) {
+  struct Case {
+    const char* what;
+    std::string data;
+    Rows rows;
+  };
+  const std::vector<Case> cases = {
+      {"CRLF", "a,b\r\n1,2\r\n", {{"a", "b"}, {"1", "2"}}},
+      {"LF without final end", "a,b\n1,2", {{"a", "b"}, {"1", "2"}}},
+      {"CR alone", "a,b\r1,2\r", {{"a", "b"}, {"1", "2"}}},
+      {"quoted delimiter", "\"x,y\",z\n", {{"x,y", "z"}}},
+      {"doubled quote", "\"say \"\"hi\"\"\",1\n", {{"say \"hi\"", "1"}}},
+      {"line breaks inside quotes",
+       "\"one\r\ntwo\nthree\",4\r\n5,6\r\n",
+       {{"one\r\ntwo\nthree", "4"}, {"5", "6"}}},
+      {"empty values", ",,\n", {{"<null>", "<null>", "<null>"}}},
+      {"quoted empty value", "\"\",a\n", {{"<null>", "a"}}},
+      {"blank line in the middle", "a\n\nb\n", {{"a"}, {"<null>"}, {"b"}}},
+      {"quote inside a plain value", "5\" pipe,1\n", {{"5\" pipe", "1"}}},
+      {"text after closing quote", "\"ab\"cd,1\n", {{"abcd", "1"}}},
+      {"blanks kept as written", " a , b \n", {{" a ", " b "}}},
+      {"UTF-8 byte order mark", "\xEF\xBB\xBFName\n", {{"Name"}}},
+  };
+  for (const auto& c : cases) EXPECT_EQ(rows_of(c.data), c.rows) << c.what;
+}
+
+TEST(TextRows, Encodings) {
+  // Windows-1252 bytes: e acute, euro sign, a curly quote.
+  EXPECT_EQ(rows_of("caf\xE9,\x80\x39,\x93q\x94\n"), (Rows{{"caf\xC3\xA9",
+                                                            "\xE2\x82\xAC"
+                                                            "9",
+                                                            "\xE2\x80\x9Cq\xE2\x80\x9D"}}));
+  EXPECT_EQ(rows_of("caf\xC3\xA9\n"), (Rows{{"caf\xC3\xA9"}}));
+  // A UTF-8 file with one stray Windows-1252 value keeps the rest as it is.
+  TextFormat utf8;
+  utf8.codepage = kUtf8;
+  EXPECT_EQ(rows_of("\xC3\xA9,\xE9\n", utf8), (Rows{{"\xC3\xA9", "\xC3\xA9"}}));
+  TextFormat oem;
+  oem.codepage = 850;
+  EXPECT_EQ(rows_of("\x82\n", oem), (Rows{{"\xC3\xA9"}}));
+  EXPECT_EQ(detect_codepage("\xEF\xBB\xBF"
+                            "abc"),
+            kUtf8);
+  EXPECT_EQ(detect_codepage("abc \xC3\xA9"), kUtf8);
+  EXPECT_EQ(detect_codepage("abc \xE9 d"), 1252);
+  EXPECT_EQ(detect_codepage("abc \xC3"), kUtf8);  // a head cut inside a character
+}
+
+TEST(TextRows, OtherDelimiterAndRewind) {
+  TextFormat f;
+  f.delimiter = '\t';
+  auto r = text_rows_from_memory("a\tb,c\n1\t2\n", f, "t.txt");
+  std::vector<Cell> cells;
+  ASSERT_TRUE(r->nextRow(cells));
+  EXPECT_EQ(cells[1].text, "b,c");
+  ASSERT_TRUE(r->nextRow(cells));
+  EXPECT_FALSE(r->nextRow(cells));
+  r->rewind();
+  ASSERT_TRUE(r->nextRow(cells));
+  EXPECT_EQ(cells[0].text, "a");
+}
+
+TEST(TextRows, UnclosedQuoteNamesFileRowAndColumn) {
+  try {
+    rows_of("a,b\n1,\"open\n2,3\n");
+    FAIL() << "no error";
+  } catch (const DatabaseError& e) {
+    EXPECT_STREQ(e.what(),
+                 "test.csv: row 2, column 2: a quoted value is not closed before the end of the "
+                 "file.");
+  }
+}
+
+TEST(TextRows, RowLengthIsBounded) {
+  std::string huge = "\"" + std::string(17u << 20, 'x');
+  EXPECT_THROW(rows_of(huge), DatabaseError);
+}
+
+TEST(DetectDelimiter, FirstLines) {
+  struct Case {
+    const char* head;
+    char want;
+  };
+  for (const Case& c : std::vector<Case>{
+           {"a\tb\tc\n1\t2\t3\n", '\t'},
+           {"a;b;c\n1,5;2;3\n", ';'},
+           {"a,b\n1,2\n", ','},
+           {"a|b|c\n1|2|3\n", '|'},
+           {"\"x;y\",b\n\"1;2\",3\n", ','},
+           {"single\ncolumn\n", ','},
+           {"a;b\n1;2;3\n", ';'},
+       })
+    EXPECT_EQ(detect_delimiter(c.head), c.want) << c.head;
+}
+
+TEST(SchemaIni, SectionOfTheFile) {
+  const char* ini =
+      "[other.txt]\nFormat=TabDelimited\n"
+      "[PRICES.TXT]\r\nFormat=Delimited(;)\r\nColNameHeader=False\r\nCharacterSet=OEM\r\n"
+      "[tabs.txt]\nFormat=TabDelimited\nColNameHeader=True\nCharacterSet=65001\n"
+      "[fixed.txt]\nFormat=FixedLength\n";
+  auto s = parse_schema_ini(ini, "prices.txt");
+  ASSERT_TRUE(s);
+  EXPECT_EQ(s->delimiter, ';');
+  EXPECT_EQ(s->colNameHeader, false);
+  EXPECT_EQ(s->codepage, 437);
+  auto t = parse_schema_ini(ini, "tabs.txt");
+  ASSERT_TRUE(t);
+  EXPECT_EQ(t->delimiter, '\t');
+  EXPECT_EQ(t->colNameHeader, true);
+  EXPECT_EQ(t->codepage, kUtf8);
+  EXPECT_EQ(parse_schema_ini(ini, "fixed.txt")->unsupported, "Format=FixedLength");
+  EXPECT_FALSE(parse_schema_ini(ini, "missing.txt"));
+  EXPECT_EQ(parse_schema_ini("[a.csv]\nFormat=CSVDelimited\n", "a.csv")->delimiter, ',');
+}
+
+std::vector<std::vector<std::string>> table_of(EngineDatabase& db, const std::string& name) {
+  auto rs = db.openRecordset(name);
+  std::vector<std::vector<std::string>> out;
+  std::vector<std::string> names;
+  for (const auto& c : rs->columns()) names.push_back(c.name);
+  out.push_back(names);
+  std::vector<Cell> row;
+  while (rs->fetch(row)) {
+    std::vector<std::string> r;
+    for (const auto& c : row) r.push_back(c.text);
+    out.push_back(r);
+  }
+  return out;
+}
+
+TEST(TextFolder, TablesAreTextFilesWithTheirExtension) {
+  test::TempDir dir;
+  dir.write("b.csv", "x\n");
+  dir.write("A.TXT", "x\n");
+  dir.write("notes.doc", "x\n");
+  dir.write("c.dbf", "x");
+  auto db = open_text_folder(dir.path(), ConnectString::parse("Text;"));
+  EXPECT_EQ(db->tableNames(), (std::vector<std::string>{"A.TXT", "b.csv"}));
+  try {
+    db->openRecordset("missing.csv");
+    FAIL();
+  } catch (const DatabaseError& e) {
+    EXPECT_NE(std::string(e.what()).find("'missing.csv'"), std::string::npos) << e.what();
+  }
+  EXPECT_THROW(open_text_folder(dir.path() + "/nope", ConnectString::parse("Text;")),
+               DatabaseError);
+}
+
+TEST(TextFolder, SchemaIniFoundWithoutRegardToCaseAndHonoured) {
+  test::TempDir dir;
+  dir.write("Schema.INI", "[list.txt]\nFormat=TabDelimited\nColNameHeader=False\n");
+  dir.write("list.txt", "a;1\tb\n");
+  dir.write("semi.txt", "Code;Name\nX;Y\n");
+  auto db = open_text_folder(dir.path(), ConnectString::parse("TEXT;"));
+  EXPECT_EQ(table_of(*db, "LIST.txt"), (Rows{{"F1", "F2"}, {"a;1", "b"}}));
+  // Without a section of its own a .txt file's delimiter is detected.
+  EXPECT_EQ(table_of(*db, "semi.txt"), (Rows{{"Code", "Name"}, {"X", "Y"}}));
+  // HDR=NO makes the first row data.
+  auto nohdr = open_text_folder(dir.path(), ConnectString::parse("TEXT;HDR=NO;"));
+  EXPECT_EQ(table_of(*nohdr, "semi.txt"), (Rows{{"F1", "F2"}, {"Code", "Name"}, {"X", "Y"}}));
+  dir.write("schema.ini", "[semi.txt]\nFormat=FixedLength\n");
+  EXPECT_THROW(db->openRecordset("semi.txt"), DatabaseError);
+}
+
+TEST(TextFolder, CsvIsAlwaysCommaWithoutSchema) {
+  test::TempDir dir;
+  dir.write("p.csv", "a;b,c\n1;2,3\n");
+  auto db = open_text_folder(dir.path(), ConnectString::parse("Text;"));
+  EXPECT_EQ(table_of(*db, "p.csv"), (Rows{{"a;b", "c"}, {"1;2", "3"}}));
+}
+
+}  // namespace
+}  // namespace qm::source
