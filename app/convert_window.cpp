@@ -98,7 +98,6 @@ TfrmConvert::TfrmConvert(TfrmSplash& owner) : QWidget(nullptr), owner_(owner) {
   SourceTable = std::move(sc.table);
   tblFields.setTableName("flistwin.dbf");
   tblVendor.setTableName("prvendor.DBF");
-  tblVendor.setIndexName("COMPANY");
 
   auto* outer = new QVBoxLayout(this);
   outer->setContentsMargins(0, 0, 0, 0);

@@ -22,6 +22,8 @@ void SourceRowsModel::reload() {
     atEnd_ = false;
   }
   endResetModel();
+  // The first rows show at once, before the grid asks.
+  fetchMore({});
 }
 
 int SourceRowsModel::rowCount(const QModelIndex& parent) const {

@@ -2,6 +2,7 @@
 
 #include <QCloseEvent>
 #include <QEvent>
+#include <QFontMetrics>
 #include <QGuiApplication>
 #include <QPointer>
 #include <QScreen>
@@ -33,6 +34,10 @@ TfrmSplash::TfrmSplash(AppShell& shell) : QWidget(nullptr, Qt::FramelessWindowHi
   QFont big = font;
   big.setBold(true);
   big.setPixelSize(24);
+  // Where the original face is missing its substitute may run wider: keep the line whole.
+  while (big.pixelSize() > 12 &&
+         QFontMetrics(big).horizontalAdvance(QString::fromUtf8(kTitle)) > 502)
+    big.setPixelSize(big.pixelSize() - 1);
   Label1->setFont(big);
   Label1->move(7, 269);
   Label1->adjustSize();
