@@ -163,7 +163,6 @@ void build_table(const fs::path& root, const fs::path& schemaFile, const fs::pat
     }
     t.close();
   }
-  // Index tags come with the index support; until then the table is written without them.
   size_t tagsWritten = 0;
   if (!s.tags.empty()) {
     DbfTable ix;
@@ -172,12 +171,8 @@ void build_table(const fs::path& root, const fs::path& schemaFile, const fs::pat
     ix.setExclusive(true);
     ix.open();
     for (const auto& [tag, field] : s.tags) {
-      try {
-        ix.addIndex(tag, field);
-        ++tagsWritten;
-      } catch (const qm::TableError&) {
-        break;
-      }
+      ix.addIndex(tag, field);
+      ++tagsWritten;
     }
     ix.close();
   }
