@@ -1835,27 +1835,27 @@ void DbfTable::addIndex(const std::string& tagName, const std::string& fieldName
   if (fi < 0)
     throw TableError("Field '" + fieldName + "' not found in table '" + m.file.path() + "'");
   const FieldLayout& lay = *m.layoutOf[static_cast<size_t>(fi)];
-  MdxTagSpec spec;
-  spec.name = tagName;
-  spec.expression = to_upper_ascii(lay.def.name);
+  MdxTagDefinition tagDef;
+  tagDef.name = tagName;
+  tagDef.expression = to_upper_ascii(lay.def.name);
   switch (lay.def.type) {
     case 'C':
-      spec.type = KeyType::Character;
-      spec.keyLength = lay.def.length;
+      tagDef.type = KeyType::Character;
+      tagDef.keyLength = lay.def.length;
       break;
     case 'N':
     case 'F':
-      spec.type = KeyType::Numeric;
+      tagDef.type = KeyType::Numeric;
       break;
     case 'D':
-      spec.type = KeyType::Date;
+      tagDef.type = KeyType::Date;
       break;
     default:
       throw TableError("Index '" + tagName + "' cannot be added to table '" + m.file.path() +
                        "': fields of type " + std::string(1, lay.def.type) +
                        " cannot be index keys");
   }
-  auto expr = KeyExpression::compile(spec.expression, key_fields(m));
+  auto expr = KeyExpression::compile(tagDef.expression, key_fields(m));
   // Every record is indexed, deleted ones included, as dBase does.
   std::vector<MdxEntry> entries;
   std::uint32_t count = m.readCount();
@@ -1873,7 +1873,7 @@ void DbfTable::addIndex(const std::string& tagName, const std::string& fieldName
         m.hdr.productionIndex && file_exists(mp) && m.index
             ? MdxFile::open(mp, true)
             : MdxFile::create(mp, file_name_of(p.substr(0, p.size() - extension_of(p).size())));
-    mdx.addTag(spec, std::move(entries));
+    mdx.addTag(tagDef, std::move(entries));
   }
   unsigned char one = 1;
   m.file.writeAt(28, &one, 1);

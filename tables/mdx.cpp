@@ -825,47 +825,47 @@ std::uint32_t MdxFile::buildTree(const MdxTag& t, std::vector<MdxEntry>& entries
   return level.front().page;
 }
 
-int MdxFile::addTag(const MdxTagSpec& spec, std::vector<MdxEntry> entries) {
+int MdxFile::addTag(const MdxTagDefinition& tagDef, std::vector<MdxEntry> entries) {
   refresh();
-  std::string name = to_upper_ascii(trim(spec.name));
+  std::string name = to_upper_ascii(trim(tagDef.name));
   if (name.empty() || name.size() > 10)
-    throw TableError("Index file " + path_ + ": the tag name '" + spec.name +
+    throw TableError("Index file " + path_ + ": the tag name '" + tagDef.name +
                      "' must have 1 to 10 characters.");
   if (findTag(name) >= 0)
     throw TableError("Index file " + path_ + " already has a tag " + name + ".");
   if (static_cast<int>(tags_.size()) >= kMaxTags)
     throw TableError("Index file " + path_ + " has no room for another tag.");
-  int keyLength = spec.type == KeyType::Numeric ? kNumericKeyLength
-                  : spec.type == KeyType::Date  ? kDateKeyLength
-                                                : spec.keyLength;
+  int keyLength = tagDef.type == KeyType::Numeric ? kNumericKeyLength
+                  : tagDef.type == KeyType::Date  ? kDateKeyLength
+                                                : tagDef.keyLength;
   if (keyLength < 1 || keyLength > kMaxCharKey)
     throw TableError("Index file " + path_ + ": a key of " + std::to_string(keyLength) +
                      " characters is not possible (1 to 100).");
 
   MdxTag t;
   t.name = name;
-  t.expression = spec.expression;
-  t.type = spec.type;
+  t.expression = tagDef.expression;
+  t.type = tagDef.type;
   t.keyLength = keyLength;
   t.itemLength = (keyLength + 4 + 3) / 4 * 4;
   t.maxKeys = (blockLength_ - 12) / t.itemLength;
-  t.descending = spec.descending;
+  t.descending = tagDef.descending;
   t.slot = static_cast<int>(tags_.size());
   t.headerPage = allocatePage();
 
   std::string h(blockLength_, '\0');
   put32(h, 0, 0);
-  h[8] = static_cast<char>(0x10 | (spec.descending ? 0x08 : 0));
-  h[9] = static_cast<char>(spec.type);
+  h[8] = static_cast<char>(0x10 | (tagDef.descending ? 0x08 : 0));
+  h[9] = static_cast<char>(tagDef.type);
   h[11] = 0x1B;
   put16(h, 12, t.keyLength);
   put16(h, 14, t.maxKeys);
-  put16(h, 16, spec.type == KeyType::Date ? 1 : 0);
+  put16(h, 16, tagDef.type == KeyType::Date ? 1 : 0);
   put16(h, 18, t.itemLength);
-  std::string expr = spec.expression.substr(0, 220);
+  std::string expr = tagDef.expression.substr(0, 220);
   std::memcpy(h.data() + 24, expr.data(), expr.size());
   put_date(h, 257);
-  h[480] = spec.singleField ? 1 : 0;
+  h[480] = tagDef.singleField ? 1 : 0;
   writeBlock(t.headerPage, h);
 
   sortEntries(t, entries);
@@ -891,7 +891,7 @@ int MdxFile::addTag(const MdxTagSpec& spec, std::vector<MdxEntry> entries) {
   std::memcpy(table.data() + e + 4, name.data(), name.size());
   table[e + 15] = 0x10;
   table[e + 19] = 0x02;
-  table[e + 20] = static_cast<char>(spec.type);
+  table[e + 20] = static_cast<char>(tagDef.type);
   if (t.slot > 0) {
     int at = 0;
     for (int guard = 0; guard <= kMaxTags; ++guard) {

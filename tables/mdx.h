@@ -39,7 +39,7 @@ struct MdxTag {
 };
 
 // What a new tag is made of.
-struct MdxTagSpec {
+struct MdxTagDefinition {
   std::string name;  // stored upper case, at most 10 characters
   std::string expression;
   KeyType type = KeyType::Character;
@@ -91,7 +91,7 @@ class MdxFile {
 
   // Writing. Keys are given key-length long (shorter character keys are space-padded).
   // Adds a tag holding the entries (any order) and links it into the tag table.
-  int addTag(const MdxTagSpec& spec, std::vector<MdxEntry> entries);
+  int addTag(const MdxTagDefinition& tagDef, std::vector<MdxEntry> entries);
   // Replaces all entries of a tag, reusing its blocks.
   void rebuildTag(int tag, std::vector<MdxEntry> entries);
   // Adds one entry in its place (after the equal keys of lower record numbers). On a unique

@@ -71,10 +71,10 @@ inline std::vector<tables::FieldDef> defs_of(const std::string& folder, const st
   return t.fieldDefs();
 }
 
-inline std::vector<tables::FieldDef> defs_from(const char* spec) {
+inline std::vector<tables::FieldDef> defs_from(const char* layout) {
   // "NAME:C:10:0 NAME:L:1:0 ..."
   std::vector<tables::FieldDef> defs;
-  std::string all(spec);
+  std::string all(layout);
   size_t pos = 0;
   while (pos < all.size()) {
     size_t end = all.find(' ', pos);
@@ -134,12 +134,12 @@ inline std::vector<tables::FieldDef> builtin_defs(const std::string& name) {
         "ADDDESCRIP:L:1:0 FIELDSLIST:M:10:0 CONVERSION:C:10:0 US_CANADA:L:1:0 CABLE:L:1:0 "
         "SERIALNUM:C:1:0 CONTRACTPR:L:1:0 NOTES:C:20:0");
   if (iequals(name, "filelwin.dbf") || iequals(name, "filelst.dbf")) {
-    std::string spec =
+    std::string layout =
         "file:C:4:0 COMPANY:C:40:0 CODE:C:10:0 SOURCE_ID:C:10:0 PARAMETER:C:10:0 "
         "UPDATE:C:10:0 pricesheet:C:20:0 SOURCELIT:C:30:0 us_canada:L:1:0 cable:L:1:0 "
         "CONTRACTPR:L:1:0 serialnum:C:1:0 conversion:N:8:2 DEPT:C:10:0 LASTDATE:D:8:0";
-    for (int i = 1; i <= 30; ++i) spec += " EXTRA" + std::to_string(i) + ":C:10:0";
-    return defs_from(spec.c_str());
+    for (int i = 1; i <= 30; ++i) layout += " EXTRA" + std::to_string(i) + ":C:10:0";
+    return defs_from(layout.c_str());
   }
   if (iequals(name, "Datelst.dbf")) return defs_from("file:C:4:0 UPDATE:D:8:0 pricesheet:C:20:0");
   if (iequals(name, "flistwin.dbf"))
