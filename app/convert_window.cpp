@@ -139,7 +139,7 @@ TfrmConvert::TfrmConvert(TfrmSplash& owner) : QWidget(nullptr), owner_(owner) {
   outer->addWidget(pnlVendor, 1);
   buildLookList(this);
 
-  // Only the handlers of start-up, closing and page 1 are wired here.
+  // Start-up, closing and page 1 here; the other pages in their own files.
   connect(btnBrowse, &QPushButton::clicked, this,
           [this] { guarded([this] { btnOpenFileClick(); }); });
   connect(btnOpenSourceFile, &QPushButton::clicked, this,
@@ -149,6 +149,9 @@ TfrmConvert::TfrmConvert(TfrmSplash& owner) : QWidget(nullptr), owner_(owner) {
   connect(Button2, &QPushButton::clicked, this, [this] { guarded([this] { Button2Click(); }); });
   connect(dttimDueDate, &QDateEdit::dateChanged, this,
           [this] { guarded([this] { dttimDueDateChange(); }); });
+  wireConfigurationPages();
+  wireVendorPage();
+  wireBuild();
 
   resize(679, 480);
   if (QScreen* s = QGuiApplication::primaryScreen())

@@ -205,6 +205,12 @@ class TfrmConvert : public QWidget {
   void buildPage4(QWidget* page);
   void buildVendorPanel();
   void buildLookList(QWidget* parent);
+  // Connect the controls to their handlers: pages 2 and 3 with the listing and the column view
+  // (convert_window_config.cpp), page 4's vendor group and panel (convert_window_vendor.cpp),
+  // the build (convert_window_build.cpp).
+  void wireConfigurationPages();
+  void wireVendorPage();
+  void wireBuild();
   SourcePage readSourcePage() const;
   void writeSourcePage(const SourcePage& p);
   SourceContext sourceContext();
