@@ -248,11 +248,16 @@ void TfrmConvert::buildPage3(QWidget* page) {
   lstFields = named(new QListWidget(page), "lstFields");
   lstFields->setMaximumWidth(60);
   cmbFields = named(new QListWidget(page), "cmbFields");
-  g->addWidget(label("1 Source Field Names", page, lstbFields), 0, 0);
+  // The list captions may wrap: the fonts here run wider than the ones the window was drawn for.
+  QLabel* sourceCaption = label("1 Source Field Names", page, lstbFields);
+  sourceCaption->setWordWrap(true);
+  g->addWidget(sourceCaption, 0, 0);
   g->addWidget(lstbFields, 1, 0, 6, 1);
   g->addWidget(label("Field #", page, lstFields), 0, 1);
   g->addWidget(lstFields, 1, 1, 6, 1);
-  g->addWidget(label("2 Link to these Fields", page, cmbFields), 0, 2);
+  QLabel* destCaption = label("2 Link to these Fields", page, cmbFields);
+  destCaption->setWordWrap(true);
+  g->addWidget(destCaption, 0, 2);
   g->addWidget(cmbFields, 1, 2, 5, 1);
   chkSort = check("chkSort", "Sort", page);
   g->addWidget(chkSort, 6, 2);
@@ -290,6 +295,10 @@ void TfrmConvert::buildPage3(QWidget* page) {
   nav->addWidget(btnNextPage4);
   g->addLayout(nav, 7, 0, 1, 5);
   for (int c : {0, 2, 4}) g->setColumnStretch(c, 1);
+  // The long captions of the middle column take their room; the lists share what is left.
+  for (QListWidget* l : {lstbFields, cmbFields, lstbNew2}) l->setMinimumWidth(90);
+  lstFields->setMinimumWidth(40);
+  g->setHorizontalSpacing(4);
 }
 
 void TfrmConvert::buildPage4(QWidget* page) {

@@ -526,3 +526,20 @@ TEST(SourceRows, AMillionRowSheetIsReadOnlyAsFarAsItIsShown) {
 extern "C" const char* __lsan_default_suppressions() {
   return "leak:libfontconfig\n";
 }
+
+// The window opens at 679 x 480 with every page showing all of its controls: no page may ask
+// for more room than that, or Qt would widen the window past its designed size.
+TEST_F(Windows, EveryPageFitsTheDesignedWindowSize) {
+  make_program_folder();
+  TfrmConvert& w = start();
+  w.chkVendInfo->setChecked(true);
+  w.pnlFinial->setVisible(true);
+  for (const char* name : {"Page1", "Page2", "Page3", "Page4"}) {
+    QWidget* page = get<QWidget>(w, name);
+    QSize need = page->minimumSizeHint();
+    EXPECT_LE(need.width(), 679 - 12) << name << " needs " << need.width();
+    EXPECT_LE(need.height(), 274 - 8) << name << " needs " << need.height();
+  }
+  EXPECT_LE(w.minimumSizeHint().width(), 679);
+  EXPECT_LE(w.frameGeometry().width(), 679);
+}
