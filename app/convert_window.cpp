@@ -642,40 +642,31 @@ void TfrmConvert::btnOpenFileClick() {
   sourceRowsChanged();
 }
 
-void TfrmConvert::btnOpenSourceFileClick() {
+void TfrmConvert::onSourcePage(const std::function<void(SourcePage&, SourceContext&)>& handler) {
   SourcePage p = readSourcePage();
   SourceContext c = sourceContext();
-  qm::app::btnOpenSourceFileClick(p, c);
+  // The page shows what the handler got to, even when it stops with an error.
+  try {
+    handler(p, c);
+  } catch (...) {
+    writeSourcePage(p);
+    sourceRowsChanged();
+    throw;
+  }
   writeSourcePage(p);
   sourceRowsChanged();
+}
+
+void TfrmConvert::btnOpenSourceFileClick() {
+  onSourcePage(qm::app::btnOpenSourceFileClick);
 }
 
 void TfrmConvert::cmbSheets1Change() {
-  SourcePage p = readSourcePage();
-  SourceContext c = sourceContext();
-  try {
-    qm::app::cmbSheets1Change(p, c);
-  } catch (...) {
-    writeSourcePage(p);
-    sourceRowsChanged();
-    throw;
-  }
-  writeSourcePage(p);
-  sourceRowsChanged();
+  onSourcePage(qm::app::cmbSheets1Change);
 }
 
 void TfrmConvert::Button2Click() {
-  SourcePage p = readSourcePage();
-  SourceContext c = sourceContext();
-  try {
-    qm::app::Button2Click(p, c);
-  } catch (...) {
-    writeSourcePage(p);
-    sourceRowsChanged();
-    throw;
-  }
-  writeSourcePage(p);
-  sourceRowsChanged();
+  onSourcePage(qm::app::Button2Click);
 }
 
 void TfrmConvert::load_field_list() {

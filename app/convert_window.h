@@ -215,6 +215,7 @@ class TfrmConvert : public QWidget {
   void writeSourcePage(const SourcePage& p);
   SourceContext sourceContext();
   void sourceRowsChanged();
+  void onSourcePage(const std::function<void(SourcePage&, SourceContext&)>& handler);
 
   TfrmSplash& owner_;
   bool firstActivated_ = false;
