@@ -1,6 +1,5 @@
 // Pages 2 and 3, the page flow, the stored configuration listing and the column view.
 #include <QEvent>
-#include <QHeaderView>
 #include <QSignalBlocker>
 
 #include "app/convert_window.h"

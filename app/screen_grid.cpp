@@ -5,6 +5,7 @@
 #include <QHeaderView>
 #include <QScreen>
 #include <QVBoxLayout>
+#include <algorithm>
 
 #include "app/convert_window.h"
 #include "app/splash_window.h"
