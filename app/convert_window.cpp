@@ -11,6 +11,7 @@
 #include <QVBoxLayout>
 #include <QValidator>
 
+#include "app/datalink/binders.h"
 #include "app/splash_window.h"
 #include "core/datetime.h"
 #include "core/paths.h"
@@ -446,18 +447,8 @@ void TfrmConvert::buildLookList(QWidget* parent) {
   Panel1 = named(new QFrame(pnlLookList), "Panel1");
   auto* h = new QHBoxLayout(Panel1);
   h->addWidget(label("Stored Configuration Data Listing", Panel1));
-  DBNavigator1 = named(new QWidget(Panel1), "DBNavigator1");
-  auto* nav = new QHBoxLayout(DBNavigator1);
-  nav->setContentsMargins(0, 0, 0, 0);
-  nav->setSpacing(1);
-  const char* navButtons[][2] = {{"nbFirst", "|<"},    {"nbPrior", "<"},      {"nbNext", ">"},
-                                 {"nbLast", ">|"},     {"nbInsert", "+"},     {"nbDelete", "-"},
-                                 {"nbPost", "\u2713"}, {"nbCancel", "\u2717"}};
-  for (auto& b : navButtons) {
-    auto* nb = button(b[0], b[1], DBNavigator1);
-    nb->setFixedWidth(28);
-    nav->addWidget(nb);
-  }
+  DBNavigator1 = named(new datalink::DbNavigator(DataSource2, *owner_.shell().messages, Panel1),
+                       "DBNavigator1");
   h->addWidget(DBNavigator1);
   h->addStretch();
   Button3 = button("Button3", "Done", Panel1);
@@ -569,7 +560,12 @@ void TfrmConvert::FormClose() {
 void TfrmConvert::dttimDueDateChange() {
   QDate d = dttimDueDate->date();
   DateTime dt{day_from_ymd(d.year(), d.month(), d.day()), 0};
-  txtUpdate->setText(QString::fromStdString(format_short_date(dt)));
+  const QString text = QString::fromStdString(format_short_date(dt));
+  // Through the field's link, so that the picked date reaches the record as typing would.
+  if (auto* link = txtUpdate->findChild<datalink::DateEditBinder*>())
+    link->setText(text);
+  else
+    txtUpdate->setText(text);
 }
 
 SourcePage TfrmConvert::readSourcePage() const {

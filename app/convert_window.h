@@ -12,6 +12,7 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPlainTextEdit>
+#include <QPointer>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QStackedWidget>
@@ -20,6 +21,8 @@
 #include <memory>
 #include <string>
 
+#include "app/datalink/data_source.h"
+#include "app/datalink/navigator.h"
 #include "app/logic/settings.h"
 #include "app/logic/source_link.h"
 #include "app/logic/source_page.h"
@@ -28,9 +31,15 @@
 #include "core/profile.h"
 #include "tables/dbf_table.h"
 
+namespace qm::datalink {
+class MemoBinder;
+class TableModel;
+}  // namespace qm::datalink
+
 namespace qm::app {
 
 class TfrmSplash;
+class TfrmScreenGrid;
 
 class TfrmConvert : public QWidget {
  public:
@@ -127,7 +136,7 @@ class TfrmConvert : public QWidget {
   // Stored configuration listing.
   QFrame* pnlLookList;
   QFrame* Panel1;
-  QWidget* DBNavigator1;
+  datalink::DbNavigator* DBNavigator1;
   QPushButton* Button3;
   QTableView* DBGrid2;
 
@@ -138,8 +147,8 @@ class TfrmConvert : public QWidget {
   tables::DbfTable tblFields;
   tables::DbfTable tblExport;
   tables::DbfTable tblVendor;
-  DataSource DataSource2;
-  DataSource DataSource3;
+  datalink::DataSource DataSource2;
+  datalink::DataSource DataSource3;
   OpenDialog opd;
 
   std::string AppFolder;
@@ -147,6 +156,7 @@ class TfrmConvert : public QWidget {
   bool firstActivated() const { return firstActivated_; }
   TfrmSplash& frmSplash() { return owner_; }
   int tag = 0;  // 1 while the column view window is open
+  QPointer<TfrmScreenGrid> frmScreenGrid;
 
   // Start-up, closing and page 1.
   void FormActivate();
@@ -216,6 +226,14 @@ class TfrmConvert : public QWidget {
   SourceContext sourceContext();
   void sourceRowsChanged();
   void onSourcePage(const std::function<void(SourcePage&, SourceContext&)>& handler);
+
+  // Pages 2 and 3: the mapping memo's link and the listing's model.
+  void bindConfigurationControls();
+  std::vector<std::string> mappingLines() const;
+  void followMappingLength();
+  void refreshColumnView();
+  datalink::MemoBinder* lstbNewLink_ = nullptr;
+  datalink::TableModel* DBGrid2Model_ = nullptr;
 
   TfrmSplash& owner_;
   bool firstActivated_ = false;

@@ -53,16 +53,17 @@ bool delete_configuration(tables::DbfTable& cdsStore, const std::string& name) {
   return false;
 }
 
-bool ask_and_delete_configuration(tables::DbfTable& cdsStore, const std::string* selected,
-                                  Messages& messages) {
+DeleteOutcome ask_and_delete_configuration(tables::DbfTable& cdsStore, const std::string* selected,
+                                           Messages& messages) {
   if (!selected) {
     messages.error("You must select a configuration name before deleting it.");
-    return false;
+    return DeleteOutcome::Refused;
   }
   if (!messages.askYesNo(MsgKind::Confirmation,
                          "Are you sure to delete configuration \"" + *selected + "\"?"))
-    return false;
-  return delete_configuration(cdsStore, *selected);
+    return DeleteOutcome::Declined;
+  return delete_configuration(cdsStore, *selected) ? DeleteOutcome::Deleted
+                                                   : DeleteOutcome::NotFound;
 }
 
 }  // namespace qm::config

@@ -26,9 +26,16 @@ bool find_configuration(tables::DbfTable& cdsStore, const std::string& name);
 // Deletes the first record whose STORENAME equals name exactly; false when there is none.
 bool delete_configuration(tables::DbfTable& cdsStore, const std::string& name);
 
+enum class DeleteOutcome {
+  Refused,   // no name selected: nothing asked, nothing changed
+  Declined,  // the user answered No
+  Deleted,
+  NotFound,  // answered Yes, but no record carries the name any more
+};
+
 // "&Delete Old Configuration" with its refusal and its question: selected is null when no
-// name is selected. Returns true when a record was deleted.
-bool ask_and_delete_configuration(tables::DbfTable& cdsStore, const std::string* selected,
-                                  Messages& messages);
+// name is selected.
+DeleteOutcome ask_and_delete_configuration(tables::DbfTable& cdsStore, const std::string* selected,
+                                           Messages& messages);
 
 }  // namespace qm::config

@@ -86,10 +86,10 @@ void restructure_store(StoreTables& t) {
 
 void prepare_store(StoreTables& t) {
   if (!file_exists(t.cdsStore.path())) create_store(t);
-  t.dataSource2.dataSet = nullptr;
+  t.dataSource2.detach();
   t.cdsStore.open();
   if (t.cdsStore.fieldCount() != kStoreFieldCount) restructure_store(t);
-  t.dataSource2.dataSet = &t.cdsStore;
+  t.dataSource2.reattach();
 }
 
 std::vector<std::string> destination_fields(DbfTable& tblFields) {

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "app/datalink/data_source.h"
 #include "app/logic/shell.h"
 #include "core/profile.h"
 #include "tables/dbf_table.h"
@@ -14,16 +15,12 @@ namespace qm::app {
 // Number of fields of the stored configuration table in its current structure.
 constexpr int kStoreFieldCount = 29;
 
-// Where the data link of the configuration controls points; detached while the table is
-// prepared so that no control follows it.
-struct DataSource {
-  tables::DbfTable* dataSet = nullptr;
-};
-
 struct StoreTables {
   tables::DbfTable& cdsStore;
   tables::DbfTable& tblFields;
-  DataSource& dataSource2;
+  // The link of the configuration controls, bound to cdsStore; detached while the table is
+  // prepared so that no control follows it.
+  datalink::DataSource& dataSource2;
   IniFile& ini;
   std::string appFolder;  // with its trailing separator
 };

@@ -348,3 +348,66 @@ TEST(Startup, MessagesOfTheLastSteps) {
   EXPECT_EQ(flistwin_missing_message("/app/"),
             "Import wizard can not find the flistwin.dbf in the+\r\n/app/ Directory.");
 }
+
+namespace {
+
+// What a control bound to the configuration table would have been told.
+struct Recorder : datalink::DataLink {
+  std::vector<datalink::DataEvent> events;
+  void dataEvent(datalink::DataEvent e, int) override { events.push_back(e); }
+};
+
+}  // namespace
+
+TEST(Startup, NoControlFollowsTheStoreWhileItIsRestructured) {
+  fs::path dir = fs::temp_directory_path() / "qm_logic_prepare_store";
+  fs::remove_all(dir);
+  fs::create_directories(dir);
+  const std::string app = from_fs_path(dir) + kSep;
+  std::vector<tables::FieldDef> defs = {{"STORENAME", 'C', 20, 0}, {"FIELDSLIST", 'M', 10, 0}};
+  for (int i = static_cast<int>(defs.size()); i < kStoreFieldCount; ++i)
+    defs.push_back({"F" + std::to_string(i), 'C', 5, 0});
+  {
+    tables::DbfTable t;
+    t.setFolder(app);
+    t.setTableName("exprtwin.dbf");
+    t.setFieldDefs(defs);
+    t.setTableLevel(7);
+    t.createTable();
+    // The old store lacks the template's last field and holds two configurations.
+    t.setTableName("storelst.dbf");
+    defs.pop_back();
+    t.setFieldDefs(defs);
+    t.createTable();
+    t.open();
+    for (const char* n : {"Acme", "Zeta"}) {
+      t.append();
+      t.fieldByName("STORENAME").setAsString(n);
+      t.post();
+    }
+  }
+  tables::DbfTable cdsStore, tblFields;
+  cdsStore.setFolder(app);
+  cdsStore.setTableName("storelst.dbf");
+  tblFields.setFolder(app);
+  tblFields.setTableName("flistwin.dbf");
+  datalink::DataSource ds(&cdsStore);
+  Recorder link;
+  ds.addLink(&link);
+  IniFile ini(app + "Convert.ini");
+  StoreTables st{cdsStore, tblFields, ds, ini, app};
+
+  prepare_store(st);
+  EXPECT_EQ(cdsStore.fieldCount(), kStoreFieldCount);
+  EXPECT_EQ(cdsStore.recordCount(), 2);
+  EXPECT_TRUE(ds.attached());
+  EXPECT_TRUE(ds.active());
+  EXPECT_EQ(ds.table(), &cdsStore);
+  // Detached before the first open, attached after the last: nothing of the walk came through.
+  EXPECT_EQ(link.events, (std::vector<datalink::DataEvent>{datalink::DataEvent::ActiveChanged,
+                                                           datalink::DataEvent::ActiveChanged}));
+  ds.removeLink(&link);
+  ds.setTable(nullptr);
+  cdsStore.close();
+  fs::remove_all(dir);
+}

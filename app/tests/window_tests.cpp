@@ -85,7 +85,8 @@ TEST_F(Windows, FirstRunInAnEmptyProgramFolder) {
   EXPECT_EQ(items(w, "cmbFields"),
             QStringList({"PARTNUMBER", "DESCRIPTN", "LISTPRICE", "COST_OF_1", "LEV1"}));
   EXPECT_EQ(w.AppFolder, folder);
-  EXPECT_EQ(w.DataSource2.dataSet, &w.cdsStore);
+  EXPECT_EQ(w.DataSource2.table(), &w.cdsStore);
+  EXPECT_TRUE(w.DataSource2.active());
 
   DbfTable store;
   store.setFolder(folder);

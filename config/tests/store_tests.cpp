@@ -118,22 +118,28 @@ TEST_F(StoreTest, DeleteRemovesOnlyTheFirstOfTwoNamedAlike) {
 TEST_F(StoreTest, DeleteAsksFirstAndRefusesWithoutASelection) {
   add("Acme");
   ScriptedMessages msgs;
-  EXPECT_FALSE(config::ask_and_delete_configuration(cdsStore, nullptr, msgs));
+  using config::DeleteOutcome;
+  EXPECT_EQ(config::ask_and_delete_configuration(cdsStore, nullptr, msgs), DeleteOutcome::Refused);
   ASSERT_EQ(msgs.shown.size(), 1u);
   EXPECT_EQ(msgs.shown[0].kind, MsgKind::Error);
   EXPECT_EQ(msgs.shown[0].text, "You must select a configuration name before deleting it.");
 
   const std::string name = "Acme";
   msgs.answer(MsgAnswer::No);
-  EXPECT_FALSE(config::ask_and_delete_configuration(cdsStore, &name, msgs));
+  EXPECT_EQ(config::ask_and_delete_configuration(cdsStore, &name, msgs), DeleteOutcome::Declined);
   EXPECT_EQ(cdsStore.recordCount(), 1);
   ASSERT_EQ(msgs.shown.size(), 2u);
   EXPECT_EQ(msgs.shown[1].buttons, MsgButtons::YesNo);
   EXPECT_EQ(msgs.shown[1].text, "Are you sure to delete configuration \"Acme\"?");
 
   msgs.answer(MsgAnswer::Yes);
-  EXPECT_TRUE(config::ask_and_delete_configuration(cdsStore, &name, msgs));
+  EXPECT_EQ(config::ask_and_delete_configuration(cdsStore, &name, msgs), DeleteOutcome::Deleted);
   EXPECT_EQ(cdsStore.recordCount(), 0);
+
+  // A name gone from the file meanwhile: asked, answered, nothing to delete.
+  msgs.answer(MsgAnswer::Yes);
+  EXPECT_EQ(config::ask_and_delete_configuration(cdsStore, &name, msgs), DeleteOutcome::NotFound);
+  EXPECT_EQ(msgs.shown.size(), 4u);
 }
 
 }  // namespace
