@@ -1,5 +1,6 @@
 // Page 4's vendor group and the vendor panel.
 #include <QFileDialog>
+#include <QHeaderView>
 #include <QSignalBlocker>
 
 #include "app/convert_window.h"
@@ -64,6 +65,7 @@ void TfrmConvert::wireVendorPage() {
   new datalink::GridLink(DBGrid3, model);
   DBGrid3->setSelectionBehavior(QAbstractItemView::SelectRows);
   DBGrid3->setSelectionMode(QAbstractItemView::SingleSelection);
+  DBGrid3->verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 4);
 
   connect(chkVendInfo, &QCheckBox::toggled, this,
           [this] { guarded([this] { chkVendInfoClick(); }); });

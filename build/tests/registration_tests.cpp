@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <filesystem>
 
 #include <map>
 
@@ -292,6 +293,19 @@ TEST_F(RegistrationTest, AKnownVendorGetsTheSerialChoiceAnUnknownOneChangesNothi
   ASSERT_TRUE(run());
   EXPECT_EQ(testkit::read_bytes(join_path(manulist, "prvendor.DBF")), before);
   EXPECT_TRUE(msgs.shown.empty());
+}
+
+TEST_F(RegistrationTest, TheTemplatesAreFoundBesideTheManufacturerListsFolderInAnyCase) {
+  // As copied from Windows: "STRU", and the folder typed without its separator.
+  const std::filesystem::path tessaro = to_fs_path(manulist).parent_path().parent_path();
+  std::filesystem::rename(tessaro / "stru", tessaro / "STRU");
+  v.manulistFolder = manulist.substr(0, manulist.size() - 1);
+  EXPECT_EQ(build::template_folder(v.manulistFolder),
+            join_path(join_path(v.manulistFolder, ".."), "stru"));
+  ASSERT_TRUE(run()) << ::testing::PrintToString(msgs.texts());
+  EXPECT_TRUE(read_record(dest, "filelist.dbf", "QMT").found);
+  EXPECT_TRUE(read_record(dest, "datelist.dbf", "QMT").found);
+  EXPECT_TRUE(read_record(manulist, "manulist.dbf", "QMT").found);
 }
 
 TEST_F(RegistrationTest, MissingTemplatesGiveTheirInformationTexts) {
