@@ -23,6 +23,7 @@
 
 #include "app/datalink/data_source.h"
 #include "app/datalink/navigator.h"
+#include "app/logic/save_dialog.h"
 #include "app/logic/settings.h"
 #include "app/logic/source_link.h"
 #include "app/logic/source_page.h"
@@ -30,6 +31,7 @@
 #include "app/source_model.h"
 #include "core/profile.h"
 #include "tables/dbf_table.h"
+#include "vendor/vendor_lookup.h"
 
 namespace qm::datalink {
 class MemoBinder;
@@ -150,6 +152,9 @@ class TfrmConvert : public QWidget {
   datalink::DataSource DataSource2;
   datalink::DataSource DataSource3;
   OpenDialog opd;
+  SaveDialog sd1;
+  // The vendor panel's look-up over tblVendor (convert_window_vendor.cpp).
+  vendor::VendorLookup vendorLookup{tblVendor};
 
   std::string AppFolder;
   std::unique_ptr<IniFile> settings;
@@ -221,6 +226,9 @@ class TfrmConvert : public QWidget {
   void wireConfigurationPages();
   void wireVendorPage();
   void wireBuild();
+  // The vendor panel's selector and Live Find box shown as the look-up stands.
+  void syncVendorSelector();
+  void chooseVendorMode(vendor::LookupMode mode);
   SourcePage readSourcePage() const;
   void writeSourcePage(const SourcePage& p);
   SourceContext sourceContext();

@@ -9,6 +9,7 @@
 #include <memory>
 #include <string>
 
+#include "app/logic/save_dialog.h"
 #include "app/logic/shell.h"
 #include "app/logic/source_link.h"
 #include "app/logic/source_page.h"
@@ -26,6 +27,7 @@ struct AppShell {
   std::function<void()> probe = probe_source_engine;  // the throw-away engine check
   std::function<SourceComponents()> sources = make_source_components;
   OpenDialogRunner openDialog;  // empty: the platform's file dialog
+  SaveDialogRunner saveDialog;  // empty: the platform's save dialog
   std::unique_ptr<TopLevel> topLevel;
 };
 

@@ -52,18 +52,33 @@ class Registration {
 
   bool run() {
     try {
-      fileList();
-      if (!dateList()) return false;
-      manufacturerList();
-      pointFieldsBack();
+      if (fileList() && dateList()) {
+        manufacturerList();
+        pointFieldsBack();
+        vendorSerialChoice();
+        return true;
+      }
     } catch (const Stopped&) {
-      return false;
+    } catch (...) {
+      // A value a list refuses ends the build with its error, the refused record unposted.
+      closeExport();
+      throw;
     }
-    vendorSerialChoice();
-    return true;
+    closeExport();
+    return false;
   }
 
  private:
+  // No list may stay open under tblExport after a stop: the next build points tblExport at its
+  // price file and creates it, which an open table cannot do. Closing drops a pending record,
+  // which was never written.
+  void closeExport() {
+    try {
+      tblExport_.close();
+    } catch (const Error&) {
+    }
+  }
+
   void guarded(tables::DbfTable& t, const char* text, const std::function<void()>& f) {
     try {
       f();
@@ -148,12 +163,12 @@ class Registration {
     }
   }
 
-  void fileList() {
+  bool fileList() {
     if (!file_exists(join_path(v_.destFolder, "filelist.dbf"))) {
       if (!file_exists(join_path(stru_, "filelst.dbf"))) {
         messages_.information("Can not locate \"" + v_.manulistFolder +
                               "..\\Stru\\FileLst.dbf\", Filelist, Manulist work not complete!");
-        throw Stopped{};
+        return false;
       }
       createFromTemplate("filelst.dbf", " Error opening file ", v_.destFolder, "filelist.dbf");
     } else {
@@ -167,6 +182,7 @@ class Registration {
     setListFields(true);
     tblExport_.post();
     tblExport_.close();
+    return true;
   }
 
   bool dateList() {

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Pictures of the start window and of page 1 of the wizard, taken under a virtual X server,
-# into docs/screenshots/. Builds what it needs in build-shots/.
+# Pictures of the start window, the four wizard pages and the vendor panel, taken under a
+# virtual X server, into docs/screenshots/. Builds what it needs in build-shots/.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 cmake -S . -B build-shots -G Ninja -DQM_BUILD_TESTS=OFF >/dev/null

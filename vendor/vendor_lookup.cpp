@@ -25,6 +25,10 @@ VendorLookup::VendorLookup(tables::DbfTable& tblVendor) : tblVendor_(tblVendor) 
 void VendorLookup::chooseMode(LookupMode mode) {
   mode_ = mode;
   tblVendor_.setIndexName(lookup_mode_info(mode).indexName);
+  // The vendor under the cursor stays current in the new order, and the grid learns of the
+  // new order from the move.
+  if (tblVendor_.active() && !tblVendor_.eof() && tblVendor_.recNo() > 0)
+    tblVendor_.goToRecNo(tblVendor_.recNo());
   if (!findText_.empty()) setFindText("");
 }
 

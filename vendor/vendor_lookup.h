@@ -29,8 +29,8 @@ class VendorLookup {
   const std::string& findText() const { return findText_; }
   bool panelShown() const { return panelShown_; }
 
-  // chkCompanyClick / chkIDClick / chkCodeClick: the mode's index, and the Live Find box
-  // emptied (which runs the live find when it had text).
+  // chkCompanyClick / chkIDClick / chkCodeClick: the mode's index, the current vendor kept,
+  // and the Live Find box emptied (which runs the live find when it had text).
   void chooseMode(LookupMode mode);
 
   // Edit1Change: the first vendor whose key in the current index is at least text.

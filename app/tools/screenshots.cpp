@@ -1,16 +1,28 @@
-// Saves pictures of the start window and of page 1 of the wizard, as a user first sees them,
-// into the folder given: splash.png and page1.png. Runs over a scratch program folder.
+// Saves pictures of the start window and of the wizard into the folder given: splash.png,
+// page1.png to page4.png (page 4 with the vendor group shown) and vendor.png (the vendor panel
+// over the sample Tessaro vendor table). Runs over a scratch program folder; the sample price
+// list and Tessaro folder are those the build leaves beside the programs.
 #include <QApplication>
 #include <QDir>
 #include <QPixmap>
 #include <QScreen>
 #include <QTemporaryDir>
 #include <QTimer>
+#include <filesystem>
 
 #include "app/convert_window.h"
 #include "app/splash_window.h"
 #include "core/messages.h"
+#include "core/paths.h"
 #include "tables/dbf_table.h"
+
+namespace {
+
+void settle() {
+  for (int i = 0; i < 5; ++i) QApplication::processEvents();
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
   QApplication app(argc, argv);
@@ -19,14 +31,18 @@ int main(int argc, char** argv) {
   QDir().mkpath(out);
   QTemporaryDir scratch;
   std::string folder = QDir(scratch.path()).absolutePath().toStdString() + "/";
-  {
-    qm::tables::DbfTable t;
-    t.setFolder(folder);
-    t.setTableName("flistwin.dbf");
-    t.setFieldDefs({{"DEPT", 'C', 4, 0}, {"PARTNUMBER", 'C', 20, 0}, {"DESCRIPTN", 'C', 60, 0}});
-    t.setTableLevel(7);
-    t.createTable();
-  }
+  // The sample Tessaro folder, copied so that nothing of the build's is touched.
+  const std::string bin = QCoreApplication::applicationDirPath().toStdString();
+  const std::string sample = qm::join_path(bin, "sample");
+  std::filesystem::copy(qm::to_fs_path(qm::join_path(sample, "Tessaro")),
+                        qm::to_fs_path(folder + "Tessaro"),
+                        std::filesystem::copy_options::recursive);
+  const std::string manulist = qm::resolve_path(folder + "Tessaro/Data") + "/";
+  // The program folder's own data files, as the build writes them.
+  for (const char* f : {"exprtwin.dbf", "exprtwin.dbt", "flistwin.dbf", "flistwin.dbt"})
+    if (qm::file_exists(qm::join_path(bin, f)))
+      qm::copy_file_replace(qm::join_path(bin, f), folder + f);
+
   qm::ScriptedMessages messages;
   qm::app::AppShell shell;
   shell.programFolder = folder;
@@ -42,7 +58,39 @@ int main(int argc, char** argv) {
   QApplication::setActiveWindow(w);
   w->edtDir->setText("/data/prices/");
   w->edtFileName->setText("acme-2026.xlsx");
-  for (int i = 0; i < 5; ++i) QApplication::processEvents();
+  settle();
   w->grab().save(out + "/page1.png");
-  return 0;
+
+  // The sample price list opened, so that the source grid and the field lists have content.
+  w->edtDir->setText(QString::fromStdString(sample + "/"));
+  w->edtFileName->setText("acme-pricelist.csv");
+  w->btnOpenSourceFile->click();
+  w->cdsStore.append();
+  w->cdsStore.fieldByName("STORENAME").setAsString("Acme monthly list");
+  w->cdsStore.post();
+  w->showPage("Page2");
+  settle();
+  w->grab().save(out + "/page2.png");
+  w->showPage("Page3");
+  settle();
+  w->grab().save(out + "/page3.png");
+
+  w->showPage("Page4");
+  w->edeDBF->setText("ACM");
+  w->edtDestFolder->setText("/data/tessaro/prices/");
+  w->txtCompany->setText("Acme Electrical Supply");
+  w->dbeSaveAsName->setText("Acme monthly list");
+  w->edeStart->setText("1");
+  w->txtPriceSheet->setText("December 2026");
+  w->chkVendInfo->setChecked(true);
+  w->edtManlist->setText(QString::fromStdString(manulist));
+  settle();
+  w->grab().save(out + "/page4.png");
+
+  w->dbeVendCode->setText("DLT004");
+  w->Button4->click();
+  settle();
+  w->grab().save(out + "/vendor.png");
+  for (const auto& m : messages.texts()) fprintf(stderr, "message: %s\n", m.c_str());
+  return w->pnlVendor->isHidden() ? 1 : 0;
 }

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <filesystem>
 
 #include <map>
 
@@ -58,6 +59,38 @@ std::int64_t count_of(const std::string& folder, const std::string& name) {
   t.setTableName(name);
   t.open();
   return t.recordCount();
+}
+
+// What the tag of one character field must hold for the table as it stands: every live
+// record's key with its record number, in key order.
+std::vector<testkit::IndexEntry> entries_from_records(const std::string& folder,
+                                                      const std::string& name,
+                                                      const std::string& field) {
+  DbfTable t;
+  t.setFolder(folder);
+  t.setTableName(name);
+  t.open();
+  std::vector<testkit::IndexEntry> r;
+  for (t.first(); !t.eof(); t.next())
+    r.push_back({t.fieldByName(field).asString(), static_cast<long>(t.recNo())});
+  std::stable_sort(
+      r.begin(), r.end(),
+      [](const testkit::IndexEntry& a, const testkit::IndexEntry& b) { return a.key < b.key; });
+  return r;
+}
+
+// The table reads through, and the independent reader finds in its production index exactly
+// the keys of its records.
+void expect_index_agrees(const testkit::TestFolder& tf, const std::string& folder,
+                         const std::string& name, const std::string& tag) {
+  const std::string base = name.substr(0, name.size() - 4);
+  const std::string mdx = file_exists(join_path(folder, base + ".mdx"))
+                              ? join_path(folder, base + ".mdx")
+                              : join_path(folder, base + ".MDX");
+  ASSERT_TRUE(file_exists(mdx)) << mdx;
+  EXPECT_EQ(testkit::independent_index_entries(tf, mdx, tag),
+            entries_from_records(folder, name, tag))
+      << name << " tag " << tag;
 }
 
 class RegistrationTest : public ::testing::Test {
@@ -262,6 +295,19 @@ TEST_F(RegistrationTest, AKnownVendorGetsTheSerialChoiceAnUnknownOneChangesNothi
   EXPECT_TRUE(msgs.shown.empty());
 }
 
+TEST_F(RegistrationTest, TheTemplatesAreFoundBesideTheManufacturerListsFolderInAnyCase) {
+  // As copied from Windows: "STRU", and the folder typed without its separator.
+  const std::filesystem::path tessaro = to_fs_path(manulist).parent_path().parent_path();
+  std::filesystem::rename(tessaro / "stru", tessaro / "STRU");
+  v.manulistFolder = manulist.substr(0, manulist.size() - 1);
+  EXPECT_EQ(build::template_folder(v.manulistFolder),
+            join_path(join_path(v.manulistFolder, ".."), "stru"));
+  ASSERT_TRUE(run()) << ::testing::PrintToString(msgs.texts());
+  EXPECT_TRUE(read_record(dest, "filelist.dbf", "QMT").found);
+  EXPECT_TRUE(read_record(dest, "datelist.dbf", "QMT").found);
+  EXPECT_TRUE(read_record(manulist, "manulist.dbf", "QMT").found);
+}
+
 TEST_F(RegistrationTest, MissingTemplatesGiveTheirInformationTexts) {
   struct Case {
     const char* removed;
@@ -342,6 +388,80 @@ TEST_F(RegistrationTest, AConversionTheFileListCannotTakeBecomesZero) {
   v.conversion = "twelve";
   EXPECT_THROW(run(), Error) << "the manufacturer list does not catch it";
   EXPECT_EQ(read_record(dest, "filelist.dbf", "QMT").fields["CONVERSION"], "0");
+  EXPECT_FALSE(read_record(manulist, "manulist.dbf", "QMT").found) << "left unposted";
+  expect_index_agrees(tf, manulist, "manulist.dbf", "file");
+  // Nothing stays open under tblExport, so the next build can make its price file with it.
+  EXPECT_FALSE(tblExport.active());
+  EXPECT_EQ(tblFields.tableName(), "flistwin.dbf");
+
+  v.conversion = "12";
+  ASSERT_TRUE(run()) << ::testing::PrintToString(msgs.texts());
+  EXPECT_EQ(read_record(manulist, "manulist.dbf", "QMT").fields["CONVERSION"], "12");
+  EXPECT_EQ(count_of(dest, "filelist.dbf"), 1);
+}
+
+TEST_F(RegistrationTest, IndexesAgreeWithTheRecordsAfterAddsAndUpdates) {
+  const std::int64_t manuBefore = count_of(manulist, "manulist.dbf");
+  ASSERT_GT(manuBefore, 0);
+  expect_index_agrees(tf, manulist, "manulist.dbf", "file");
+  // Identifiers that sort before, between and after those already listed, then again.
+  for (const char* id : {"ZZZ", "AAA", "MMM", "AAA", "ZZZ"}) {
+    v.identifier = id;
+    v.company = std::string("Company ") + id;
+    ASSERT_TRUE(run()) << id << ::testing::PrintToString(msgs.texts());
+  }
+  EXPECT_EQ(count_of(manulist, "manulist.dbf"), manuBefore + 3);
+  EXPECT_EQ(count_of(dest, "filelist.dbf"), 3);
+  EXPECT_EQ(count_of(dest, "datelist.dbf"), 3);
+  expect_index_agrees(tf, manulist, "manulist.dbf", "file");
+  EXPECT_EQ(read_record(manulist, "manulist.dbf", "AAA").fields["COMPANY"], "Company AAA");
+
+  // The vendor's serial choice leaves its look-up tags as they were.
+  for (const char* tag : {"COMPANY", "ID", "CODE"})
+    expect_index_agrees(tf, manulist, "prvendor.DBF", tag);
+
+  // A date list is never rebuilt: it keeps the template's fields.
+  EXPECT_EQ(testkit::defs_of(dest, "datelist.dbf"), testkit::defs_of(stru, "Datelst.dbf"));
+}
+
+TEST_F(RegistrationTest, AManufacturerListOf44FieldsIsRebuiltWithItsTag) {
+  // The sample list with one field fewer and its records, as an older project system has it.
+  std::vector<FieldDef> defs = testkit::defs_of(manulist, "manulist.dbf");
+  ASSERT_EQ(defs.size(), 45u);
+  std::vector<std::string> ids;
+  {
+    DbfTable t;
+    t.setFolder(manulist);
+    t.setTableName("manulist.dbf");
+    t.open();
+    for (t.first(); !t.eof(); t.next()) ids.push_back(t.fieldByName("file").asString());
+  }
+  ASSERT_FALSE(ids.empty());
+  for (const char* ext : {".dbf", ".mdx", ".dbt"})
+    delete_file(join_path(manulist, std::string("manulist") + ext));
+  defs.pop_back();
+  testkit::create_table(manulist, "manulist.dbf", defs);
+  {
+    DbfTable t;
+    t.setFolder(manulist);
+    t.setTableName("manulist.dbf");
+    t.open();
+    for (const auto& id : ids) {
+      t.append();
+      t.fieldByName("file").setAsString(id);
+      t.post();
+    }
+  }
+  ASSERT_TRUE(run()) << ::testing::PrintToString(msgs.texts());
+  EXPECT_EQ(testkit::defs_of(manulist, "manulist.dbf").size(),
+            testkit::defs_of(app, "filelwin.dbf").size());
+  EXPECT_EQ(count_of(manulist, "manulist.dbf"), static_cast<std::int64_t>(ids.size()) + 1);
+  EXPECT_EQ(read_record(manulist, "manulist.dbf", "QMT").fields["DEPT"], "QMD");
+  expect_index_agrees(tf, manulist, "manulist.dbf", "file");
+  // Rebuilt once: the second registration finds 45 fields and updates in place.
+  ASSERT_TRUE(run());
+  EXPECT_EQ(count_of(manulist, "manulist.dbf"), static_cast<std::int64_t>(ids.size()) + 1);
+  expect_index_agrees(tf, manulist, "manulist.dbf", "file");
 }
 
 }  // namespace

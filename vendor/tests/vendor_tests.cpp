@@ -110,6 +110,48 @@ TEST_F(VendorTest, AnyFailureBeepsAndNamesTheFolder) {
     EXPECT_EQ(m.shown[0].text, "Could not open Vendor File in path:" + c.folder);
     EXPECT_FALSE(lookup.panelShown());
   }
+
+  // The table is there but the order the look-up needs is not: without its production index,
+  // and with only the company and ID tags when a vendor code asks for code order.
+  std::string noIndex = tf.folder("no-index");
+  std::string noCodeTag = tf.folder("no-code-tag");
+  copy_file_replace(join_path(manulist, "prvendor.DBF"), join_path(noIndex, "prvendor.DBF"));
+  {
+    DbfTable from;
+    from.setFolder(manulist);
+    from.setTableName("prvendor.DBF");
+    testkit::create_table(noCodeTag, "prvendor.DBF", from.fieldDefs());
+    DbfTable t;
+    t.setFolder(noCodeTag);
+    t.setTableName("prvendor.DBF");
+    t.setExclusive(true);
+    t.open();
+    from.open();
+    for (from.first(); !from.eof(); from.next()) {
+      t.append();
+      for (int i = 0; i < from.fieldCount(); ++i) t.field(i).setAsString(from.field(i).asString());
+      t.post();
+    }
+    t.addIndex("COMPANY", "COMPANY");
+    t.addIndex("ID", "ID");
+  }
+  struct Missing {
+    std::string folder;
+    std::string code;
+    const char* what;
+  } missing[] = {{noIndex, "", "no index"}, {noCodeTag, vendors[0].code, "no code tag"}};
+  for (const auto& c : missing) {
+    VendorLookup lookup(tblVendor);
+    ScriptedMessages m;
+    EXPECT_FALSE(lookup.lookUp(c.folder, c.code, m)) << c.what;
+    EXPECT_EQ(m.beeps, 1) << c.what;
+    ASSERT_EQ(m.shown.size(), 1u) << c.what;
+    EXPECT_EQ(m.shown[0].text, "Could not open Vendor File in path:" + c.folder);
+    EXPECT_FALSE(tblVendor.active()) << c.what;
+  }
+  // The same table in company order opens.
+  VendorLookup lookup(tblVendor);
+  EXPECT_TRUE(lookup.lookUp(noCodeTag, "", msgs));
 }
 
 TEST_F(VendorTest, LiveFindLandsOnTheFirstKeyAtOrAfterTheText) {
