@@ -1749,7 +1749,9 @@ std::vector<std::string> DbfTable::tagNames() const {
   std::string mp = mdx_path_of(p);
   if (!file_exists(mp)) throw TableError("Index not found: '" + mp + "' of table '" + p + "'");
   std::vector<std::string> r;
-  for (const MdxTag& t : MdxFile::open(mp, false).tags()) r.push_back(t.name);
+  // The index must outlive the loop over its tags: a temporary would not.
+  MdxFile mdx = MdxFile::open(mp, false);
+  for (const MdxTag& t : mdx.tags()) r.push_back(t.name);
   return r;
 }
 

@@ -122,6 +122,8 @@ TEST(DbfIndex, AddIndexNeedsExclusiveUseAndMarksTheTable) {
   EXPECT_EQ(dbf[28], 1);
   EXPECT_EQ(dbf[68 + 37], 1);       // the `file` field's flag
   EXPECT_EQ(dbf[68 + 48 + 37], 0);  // and no other
+  // A closed table reads its tag names from the index file itself.
+  EXPECT_EQ(t.tagNames(), std::vector<std::string>{"FILE"});
   t.open();
   EXPECT_EQ(t.tagNames(), std::vector<std::string>{"FILE"});
   t.setIndexName("File");
