@@ -321,6 +321,7 @@ void TfrmConvert::buildPage4(QWidget* page) {
   row(left, r, "1 Manufacturer 3/4 Ltr ID to Import ->", edeDBF);
   edtDestFolder = edit("edtDestFolder", page);
   btnDest = button("btnDest", "Browse", page);
+  btnDest->setMaximumWidth(64);  // the folder box needs the room more
   row(left, r, "2 Destination Folder:", edtDestFolder, btnDest);
   txtCompany = edit("txtCompany", page);
   row(left, r, "3 Company", txtCompany);
@@ -352,6 +353,7 @@ void TfrmConvert::buildPage4(QWidget* page) {
   int fr = 0;
   edtManlist = edit("edtManlist", pnlFinial);
   btnAlaLoc = button("btnAlaLoc", "Browse", pnlFinial);
+  btnAlaLoc->setMaximumWidth(64);
   row(f, fr, "11 Location of Manulist.dbf", edtManlist, btnAlaLoc);
   Button4 = button("Button4", "Look Up Vendor", pnlFinial);
   f->addWidget(Button4, fr++, 1, 1, 2);

@@ -70,8 +70,20 @@ int main(int argc, char** argv) {
   w->cdsStore.post();
   w->showPage("Page2");
   settle();
+  if (auto found = w->lsbConfigNames->findItems("Acme monthly list", Qt::MatchExactly);
+      !found.isEmpty())
+    w->lsbConfigNames->setCurrentItem(found.front());
+  settle();
   w->grab().save(out + "/page2.png");
   w->showPage("Page3");
+  // A few links of the sample list's columns, as a user would make them.
+  for (auto [column, field] : {std::pair{0, "PARTNUMBER"}, {1, "DESCRIPTN"}, {3, "LISTPRICE"}}) {
+    auto dest = w->cmbFields->findItems(field, Qt::MatchExactly);
+    if (dest.isEmpty() || column >= w->lstbFields->count()) continue;
+    w->lstbFields->setCurrentRow(column);
+    w->cmbFields->setCurrentItem(dest.front());
+    w->btnAdd->click();
+  }
   settle();
   w->grab().save(out + "/page3.png");
 
