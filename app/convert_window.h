@@ -12,6 +12,7 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPlainTextEdit>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QStackedWidget>
@@ -111,6 +112,7 @@ class TfrmConvert : public QWidget {
   QCheckBox* MultipleTabs;
   QPushButton* btnBackPage;
   QPushButton* Button1;
+  QProgressBar* prgBuild = nullptr;  // rows passed while a build walks the source
 
   // Vendor panel.
   QFrame* pnlVendor;
