@@ -26,6 +26,10 @@ class Build {
       run_.recordCount = 0;
       trace("Here 1a");
       checkPage();
+      // The check looks at the folder without blanks at its ends; so do the paths made from
+      // it, or a pasted trailing blank would name the file " ACMELIST.dbf" or a folder that
+      // is not there.
+      page_.destFolder = trim(page_.destFolder);
       saveConfiguration();
       trace("Here 110");
       const std::int64_t startRow = str_to_int(page_.startRow);
@@ -183,7 +187,7 @@ class Build {
     if (env_.showPage) env_.showPage(name);
   }
 
-  const BuildPage& page_;
+  BuildPage page_;
   BuildSource& source_;
   BuildTables& t_;
   BuildEnvironment& env_;
