@@ -15,7 +15,8 @@ const std::vector<Verb>& verbs() {
        config_verb},
       {"build", build_usage(),
        "build the price file from a source with a stored configuration, as the wizard's "
-       "\"22 &Build File\" does; folders and ticks not given come from Convert.ini",
+       "\"22 &Build File\" does; folders and ticks not given come from Convert.ini; "
+       "--header takes a workbook's first row as field names, as page 1's tick does",
        build_verb},
   };
   return list;
