@@ -13,6 +13,7 @@
 #include <QListWidget>
 #include <QPlainTextEdit>
 #include <QPointer>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QStackedWidget>
@@ -122,6 +123,7 @@ class TfrmConvert : public QWidget {
   QCheckBox* MultipleTabs;
   QPushButton* btnBackPage;
   QPushButton* Button1;
+  QProgressBar* prgBuild = nullptr;  // rows passed while a build walks the source
 
   // Vendor panel.
   QFrame* pnlVendor;

@@ -1,8 +1,115 @@
 // The build of the price file from page 4.
+#include <QBoxLayout>
+#include <algorithm>
+#include <climits>
+
 #include "app/convert_window.h"
+#include "app/logic/build_link.h"
+#include "app/splash_window.h"
+#include "build/build_file.h"
 
 namespace qm::app {
 
-void TfrmConvert::wireBuild() {}
+namespace {
+
+std::string text_of(const QLineEdit* e) {
+  return e->text().toStdString();
+}
+
+build::BuildPage read_build_page(const TfrmConvert& w) {
+  build::BuildPage p;
+  p.manufacturer = text_of(w.edeDBF);
+  p.destFolder = text_of(w.edtDestFolder);
+  p.company = text_of(w.txtCompany);
+  p.saveName = text_of(w.dbeSaveAsName);
+  p.addToExisting = w.chkAddToExisting->isChecked();
+  p.startRow = text_of(w.edeStart);
+  p.updateDate = text_of(w.txtUpdate);
+  p.priceSheet = text_of(w.txtPriceSheet);
+  p.vendorInfo = w.chkVendInfo->isChecked();
+  p.manulistFolder = text_of(w.edtManlist);
+  p.vendorCode = text_of(w.dbeVendCode);
+  p.vendorId = text_of(w.dbeVendSource);
+  p.dept = text_of(w.txtDept);
+  p.parameter = text_of(w.dbeParam);
+  p.sourceLit = text_of(w.DBEdit2);
+  p.usCanada = w.DBCheckBox1->isChecked();
+  p.conversion = text_of(w.DBEdit4);
+  p.cable = w.DBCheckBox2->isChecked();
+  p.serialNum = w.DBComboBox1->currentText().toStdString();
+  p.contractPr = w.DBCheckBox3->isChecked();
+  p.multipleTabs = w.MultipleTabs->isChecked();
+  p.rowBreak = w.chkRowBreak->isChecked();
+  p.addTitleToDesc = w.chkAddTitletoDesc->isChecked();
+  p.sheetCount = w.cmbSheets->count();
+  for (int i = 0; i < w.lstbNew2->count(); ++i)
+    p.mapping.push_back(w.lstbNew2->item(i)->text().toStdString());
+  return p;
+}
+
+// Hides the progress bar again on every way out of the build.
+struct ProgressShown {
+  QProgressBar* bar;
+  explicit ProgressShown(QProgressBar* b) : bar(b) {
+    bar->setRange(0, 0);
+    bar->setValue(0);
+    bar->setVisible(true);
+  }
+  ~ProgressShown() { bar->setVisible(false); }
+};
+
+}  // namespace
+
+void TfrmConvert::wireBuild() {
+  prgBuild = new QProgressBar(this);
+  prgBuild->setObjectName("prgBuild");
+  prgBuild->setTextVisible(true);
+  prgBuild->setVisible(false);
+  if (auto* box = qobject_cast<QBoxLayout*>(layout())) box->insertWidget(1, prgBuild);
+  connect(Button1, &QPushButton::clicked, this, [this] { guarded([this] { btnExportClick(); }); });
+}
+
+void TfrmConvert::btnExportClick() {
+  build::BuildPage page = read_build_page(*this);
+  SourceBuildLink link(*SourceDB, *SourceTable);
+  build::BuildTables tables{cdsStore, tblFields, tblExport, tblVendor};
+  build::DefaultSettings noSettings;
+  std::unique_ptr<build::IniSettings> ini;
+  if (settings) ini = std::make_unique<build::IniSettings>(*settings);
+  build::BuildEnvironment env{*owner_.shell().messages, AppFolder,
+                              ini ? static_cast<const build::SettingsSource&>(*ini) : noSettings};
+  env.showPage = [this](const std::string& name) { showPage(QString::fromStdString(name)); };
+  env.progress = [this](std::int64_t rows, std::int64_t sheetRows) {
+    if (sheetRows > 0) {
+      const int total = static_cast<int>(std::min<std::int64_t>(sheetRows, INT_MAX));
+      prgBuild->setRange(0, total);
+      prgBuild->setValue(static_cast<int>(std::min<std::int64_t>(rows, total)));
+      prgBuild->setFormat(QString("%1 of %2 rows (%p%)").arg(rows).arg(sheetRows));
+    } else {
+      prgBuild->setRange(0, 0);
+      prgBuild->setFormat(QString("%1 rows").arg(rows));
+    }
+    // The walk does not return to the event loop; the bar is drawn now.
+    prgBuild->repaint();
+  };
+
+  // The grid reads the source table forward as it scrolls; the walk moves that table.
+  DataSource1->setDataset(nullptr);
+  build::BuildResult result;
+  {
+    ProgressShown shown(prgBuild);
+    try {
+      result = build::build_file(page, link.source(), tables, env);
+    } catch (...) {
+      sourceRowsChanged();
+      throw;
+    }
+  }
+  sourceRowsChanged();
+  if (result.outcome != build::BuildOutcome::Complete) return;
+  lblComplete->setText(QString::fromStdString(result.completion));
+  lblComplete->setVisible(true);
+  btnNextPage2->setEnabled(false);
+}
 
 }  // namespace qm::app

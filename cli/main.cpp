@@ -7,9 +7,14 @@
 namespace {
 
 void usage(std::ostream& os) {
-  os << "usage: quillmere-import VERB ARGUMENTS\n\nverbs:\n";
+  os << "usage: quillmere-import [--program-folder DIR] VERB ARGUMENTS\n\nverbs:\n";
   for (const auto& v : qm::cli::verbs())
     os << "  " << v.name << " " << v.usage << "\n      " << v.summary << "\n";
+  os << "\n--program-folder DIR: where Convert.ini, storelst.dbf and the templates are (default:\n"
+        "the folder of this program).\n"
+        "build answers the build's questions No unless --yes (it asks when stdin is a terminal);\n"
+        "exit code 0 on success, 1 when a build or operation was refused or failed, 2 on a usage\n"
+        "error.\n";
   os << "\nSOURCE is an .xls, .xlsx, .dbf, .csv or .txt file.\n"
         "Environment: QM_DAO_VERSIONS (engine versions to pretend installed, e.g. \"3.5\"; empty\n"
         "for none), QM_DAO_NO_EXCEL=1 (pretend no Excel format is installed).\n";
@@ -19,6 +24,14 @@ void usage(std::ostream& os) {
 
 int main(int argc, char** argv) {
   std::vector<std::string> args(argv + 1, argv + argc);
+  if (!args.empty() && args[0] == "--program-folder") {
+    if (args.size() < 2 || args[1].empty()) {
+      usage(std::cerr);
+      return qm::cli::kExitUsage;
+    }
+    qm::cli::program_folder_option() = args[1];
+    args.erase(args.begin(), args.begin() + 2);
+  }
   if (args.empty()) {
     usage(std::cerr);
     return qm::cli::kExitUsage;

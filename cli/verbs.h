@@ -21,6 +21,15 @@ struct Verb {
 
 const std::vector<Verb>& verbs();
 
+int configs_verb(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
+int config_verb(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
+int build_verb(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
+const char* build_usage();
+
+// --program-folder DIR, given before the verb: where Convert.ini, storelst.dbf and the
+// templates are (empty: the executable's folder).
+std::string& program_folder_option();
+
 int sheets_verb(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 int dump_verb(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 

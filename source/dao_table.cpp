@@ -310,6 +310,11 @@ std::int64_t TDaoTable::recordCount() {
   return recordset_->recordCount();
 }
 
+std::int64_t TDaoTable::knownRecordCount() {
+  if (!active()) return 0;
+  return recordset_->knownRecordCount();
+}
+
 TDaoField& TDaoTable::field(int index) {
   if (index < 0 || static_cast<std::size_t>(index) >= fields_.size()) throw ListIndexError(index);
   return *fields_[static_cast<std::size_t>(index)];

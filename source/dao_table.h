@@ -146,6 +146,8 @@ class TDaoTable : public Dataset {
   void next() override;
   bool eof() const override { return eof_; }
   std::int64_t recordCount() override;
+  // The record count when the source knows it without reading every row, else -1.
+  std::int64_t knownRecordCount();
   int fieldCount() const override { return static_cast<int>(fields_.size()); }
   TDaoField& field(int index) override;
   TDaoField* findField(std::string_view name) override;

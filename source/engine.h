@@ -62,6 +62,9 @@ class Recordset {
   virtual void rewind() = 0;
   // Number of rows; may walk the data once, after which it is known.
   virtual std::int64_t recordCount() = 0;
+  // The number of rows when it is known without reading them (a count the file declares, or
+  // one already counted), else -1. For progress shown while the rows are read.
+  virtual std::int64_t knownRecordCount() { return -1; }
 };
 
 // An opened source: a workbook, or a folder of dBase tables or text files.

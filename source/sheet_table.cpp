@@ -201,6 +201,15 @@ void SheetRecordset::rewind() {
     if (!reader_->nextRow(skip)) break;
 }
 
+std::int64_t SheetRecordset::knownRecordCount() {
+  if (count_ >= 0) return count_;
+  if (scannedAll_) return static_cast<std::int64_t>(scanned_.size());
+  std::int64_t declared = reader_->declaredRowCount();
+  if (declared < 0) return -1;
+  if (options_.firstRowHeader && declared > 0) --declared;
+  return declared;
+}
+
 std::int64_t SheetRecordset::recordCount() {
   if (count_ >= 0) return count_;
   if (scannedAll_) return count_ = static_cast<std::int64_t>(scanned_.size());

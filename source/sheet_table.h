@@ -46,6 +46,7 @@ class SheetRecordset : public Recordset {
   bool fetch(std::vector<Cell>& row) override;
   void rewind() override;
   std::int64_t recordCount() override;
+  std::int64_t knownRecordCount() override;
 
  private:
   void start();

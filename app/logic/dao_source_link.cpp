@@ -79,6 +79,7 @@ class DaoTableLink : public SourceTableLink {
   void next() override { t.next(); }
   bool eof() const override { return t.eof(); }
   std::int64_t recordCount() override { return t.recordCount(); }
+  std::int64_t knownRecordCount() override { return t.knownRecordCount(); }
   int fieldCount() const override { return t.fieldCount(); }
   Field& field(int index) override { return t.field(index); }
   Field* findField(std::string_view name) override { return t.findField(name); }

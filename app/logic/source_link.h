@@ -34,6 +34,8 @@ class SourceTableLink : public Dataset {
  public:
   virtual void setTableName(const std::string& name) = 0;
   virtual std::string tableName() const = 0;
+  // The record count when known without reading the rows (for progress), else -1.
+  virtual std::int64_t knownRecordCount() { return -1; }
 };
 
 struct SourceComponents {

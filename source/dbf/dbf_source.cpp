@@ -128,6 +128,7 @@ class DbfRecordset : public Recordset {
 
   void rewind() override { started_ = false; }
   std::int64_t recordCount() override { return table_.recordCount(); }
+  std::int64_t knownRecordCount() override { return table_.recordCount(); }
 
  private:
   tables::DbfTable table_;

@@ -1,0 +1,76 @@
+#!/usr/bin/env bash
+# Times, side by side in one run, the whole command-line build of a workbook into a price file
+# (quillmere-import build: open, walk every row, clean the prices, write ACMELIST.dbf) against
+# unpacking the workbook's sheet and shared strings with unzip (the floor any reader stands
+# on), and with --sheetjs against SheetJS only reading the same file. Prints wall seconds and
+# peak memory of each (GNU time) and the ratios.
+#   bench/build/run.sh [--sheetjs] [FILE] [BUILD_DIR]
+# FILE defaults to /tmp/plbench/pl-1m.xlsx (the shared generator's 1,000,000 rows), BUILD_DIR
+# to build-rel (configured as a Release build and built if the program is missing).
+set -euo pipefail
+sheetjs=0
+if [ "${1:-}" = "--sheetjs" ]; then sheetjs=1; shift; fi
+file=${1:-/tmp/plbench/pl-1m.xlsx}
+build=${2:-build-rel}
+root=$(cd "$(dirname "$0")/../.." && pwd)
+prog=$build/bin/quillmere-import
+if [ ! -x "$prog" ] || [ ! -f "$build/bin/flistwin.dbf" ]; then
+  cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DQM_BUILD_TESTS=OFF \
+    -DQM_BUILD_UI=OFF >/dev/null
+  cmake --build "$build" --target quillmere-import qm_datafiles >/dev/null
+fi
+[ -f "$file" ] || { echo "no such file: $file (see /work/shared/bench/README.md)"; exit 1; }
+[ -x /usr/bin/time ] || { echo "GNU time (/usr/bin/time) is needed for the peak memory"; exit 1; }
+
+work=$(mktemp -d "${TMPDIR:-/tmp}/qm-bench-build.XXXXXX")
+trap 'rm -rf "$work"' EXIT
+mkdir -p "$work/program" "$work/out"
+cp "$build"/bin/exprtwin.dbf "$build"/bin/exprtwin.dbt "$build"/bin/flistwin.dbf "$work/program/"
+[ -f "$build/bin/flistwin.dbt" ] && cp "$build/bin/flistwin.dbt" "$work/program/"
+# The generator's columns: PartNumber, Description, ListPrice, Cost, QtyBreak, UOM, Category;
+# row 1 names them.
+cat >"$work/bench.config" <<'EOF'
+[Configuration]
+STORENAME=Generated price list
+EXPORTDBF=ACME
+STARTEXPRT=1
+UPDATEDATE=2026-11-01
+PRICESHEET=bench
+APPENDDATA=False
+[Mapping]
+PARTNUMBER=0
+DESCRIPTN=1
+LISTPRICE=2
+COST_OF_1=3
+EOF
+"$prog" --program-folder "$work/program" config import "$work/bench.config"
+
+# label, command...: one line of wall seconds, CPU seconds and peak resident memory.
+measure() {
+  local label=$1; shift
+  local t="$work/time.txt"
+  /usr/bin/time -v -o "$t" "$@" >"$work/stdout.txt" 2>"$work/stderr.txt" ||
+    { echo "$label failed:"; cat "$work/stderr.txt"; exit 1; }
+  awk -v l="$label" -F': ' '
+    /Elapsed \(wall clock\)/ { n = split($2, p, ":"); w = 0; for (i = 1; i <= n; i++) w = w * 60 + p[i] }
+    /User time/ { u = $2 } /System time/ { s = $2 }
+    /Maximum resident set size/ { m = $2 / 1024 }
+    END { printf "%-30s wall %8.2f s   cpu %8.2f s   peak %8.1f MiB\n", l, w, u + s, m;
+          print w > "/dev/stderr" }' "$t" 2>"$work/$label.wall"
+}
+wall() { cat "$work/$1.wall"; }
+
+echo "file: $file ($(stat -c %s "$file") bytes), load: $(cut -d' ' -f1-3 /proc/loadavg)"
+measure unzip unzip -p "$file" xl/worksheets/sheet1.xml xl/sharedStrings.xml
+measure build "$prog" --program-folder "$work/program" build --config "Generated price list" \
+  --source "$file" --dest "$work/out" --header --no-vendor-info
+echo "    $(cat "$work/stdout.txt"); price file $(stat -c %s "$work/out/ACMELIST.dbf") bytes"
+if [ "$sheetjs" = 1 ]; then
+  modules=${QM_NODE_MODULES:-/tmp/plbench/node_modules}
+  NODE_PATH=$modules measure sheetjs node --max-old-space-size=8192 \
+    /work/shared/bench/sheetjs-bench.js read "$file"
+fi
+awk -v b="$(wall build)" -v u="$(wall unzip)" 'BEGIN { printf "build / unzip: %.2fx\n", b / u }'
+if [ "$sheetjs" = 1 ]; then
+  awk -v b="$(wall build)" -v s="$(wall sheetjs)" 'BEGIN { printf "SheetJS read / build: %.1fx\n", s / b }'
+fi

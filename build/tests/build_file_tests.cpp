@@ -1,0 +1,422 @@
+// The build from page 4 over real tables in a scratch program folder, with the source rows in
+// memory: the checks, the saved configuration, making or reopening the price file, the walk,
+// registration and the trace.
+#include <gtest/gtest.h>
+
+#include <fstream>
+
+#include "build/build_file.h"
+#include "build/tests/memory_dataset.h"
+#include "config/tests/test_folder.h"
+#include "core/datetime.h"
+#include "core/error.h"
+#include "core/messages.h"
+
+using namespace qm;
+using namespace qm::build;
+using qm::tables::DbfTable;
+using qm::test::MemoryDataset;
+using qm::test::Rows;
+
+namespace {
+
+const Rows kRows = {
+    {"ab-1", "Bolt", "$1.50", "0.70"}, {"", "no part here", "9", "9"}, {"X-2", "Nut", "2", "1"}};
+
+struct BuildTest : ::testing::Test {
+  testkit::TestFolder tf;
+  std::string app = tf.folder("prog");
+  std::string dest = tf.folder("out");
+  MemoryDataset src;
+  ScriptedMessages msgs;
+  DbfTable cdsStore, tblFields, tblExport, tblVendor;
+  DefaultSettings settings;
+  BuildPage page;
+  std::vector<std::string> pages;
+  int disconnects = 0;
+  std::function<void(DbfTable&)> createTable;
+
+  void SetUp() override {
+    testkit::put_data_file(app, "flistwin.dbf");
+    testkit::create_table(app, "storelst.dbf", testkit::storelst_defs());
+    cdsStore.setFolder(app);
+    cdsStore.setTableName("storelst.dbf");
+    cdsStore.open();
+    cdsStore.append();
+    cdsStore.fieldByName("STORENAME").setAsString("Acme");
+    cdsStore.post();
+    tblFields.setFolder(app);
+    tblFields.setTableName("flistwin.dbf");
+    tblVendor.setTableName("prvendor.DBF");
+    src.addTable("Sheet1$", 4, kRows);
+    page.manufacturer = "ACME";
+    page.destFolder = dest;
+    page.saveName = "Acme";
+    page.startRow = "1";
+    page.updateDate = "11/1/2026";
+    page.mapping = {"PARTNUMBER=0", "DESCRIPTN=1", "LISTPRICE=2", "COST_OF_1=3"};
+  }
+
+  BuildResult go() {
+    BuildSource source{src, &src, [this] { ++disconnects; }, [] { return std::int64_t{3}; }};
+    BuildTables tables{cdsStore, tblFields, tblExport, tblVendor};
+    BuildEnvironment env{msgs, app, settings};
+    env.showPage = [this](const std::string& p) { pages.push_back(p); };
+    env.createTable = createTable;
+    return build_file(page, source, tables, env);
+  }
+
+  std::string priceFile() const { return dest + "ACMELIST.dbf"; }
+
+  // Part numbers of the price file in record order, read by a fresh table object.
+  std::vector<std::string> parts() {
+    DbfTable t;
+    t.setFolder(dest);
+    t.setTableName("ACMELIST.dbf");
+    t.open();
+    std::vector<std::string> r;
+    for (t.first(); !t.eof(); t.next()) r.push_back(t.fieldByName("partnumber").asString());
+    return r;
+  }
+
+  std::vector<std::string> storedMapping() {
+    cdsStore.first();
+    return cdsStore.fieldByName("FIELDSLIST").lines();
+  }
+
+  std::string stored(const char* field) {
+    cdsStore.first();
+    return cdsStore.fieldByName(field).asString();
+  }
+
+  void write_file(const std::string& path, const std::string& text = "x") {
+    std::ofstream(to_fs_path(path), std::ios::binary) << text;
+  }
+};
+
+TEST_F(BuildTest, ABuildWritesTheHeadingAndOneRecordPerPartAndEndsOnPageOne) {
+  BuildResult r = go();
+  ASSERT_EQ(r.outcome, BuildOutcome::Complete) << msgs.texts().size();
+  EXPECT_EQ(r.records, 2);
+  EXPECT_EQ(r.completion, "Import complete! 2 Records");
+  EXPECT_EQ(r.priceFile, priceFile());
+  EXPECT_EQ(parts(), (std::vector<std::string>{"0", "AB-1", "X-2"}));
+  EXPECT_EQ(testkit::defs_of(dest, "ACMELIST.dbf"), testkit::defs_of(app, "flistwin.dbf"));
+  EXPECT_EQ(disconnects, 1);
+  EXPECT_EQ(pages, std::vector<std::string>{"Page1"});
+  EXPECT_EQ(msgs.beeps, 1);
+  EXPECT_EQ(msgs.busyDepth, 0);
+  EXPECT_TRUE(msgs.shown.empty()) << msgs.shown.front().text;
+  // Without the vendor tick nothing but the price file appears in the destination folder.
+  EXPECT_FALSE(file_exists(dest + "filelist.dbf"));
+  EXPECT_FALSE(file_exists(dest + "datelist.dbf"));
+}
+
+TEST_F(BuildTest, PageChecksRefuseInOrderWithTheirMessages) {
+  struct Case {
+    std::function<void(BuildPage&)> change;
+    std::string message;
+  } cases[] = {
+      {[](BuildPage& p) { p.destFolder.pop_back(); },
+       "You must have \"\\\" at the end of the Destination Path!"},
+      // An empty folder is refused before the empty save name and identifier.
+      {[](BuildPage& p) { p.destFolder = p.saveName = p.manufacturer = ""; },
+       "You must have \"\\\" at the end of the Destination Path!"},
+      {[](BuildPage& p) { p.destFolder += "  "; }, ""},
+      {[](BuildPage& p) { p.saveName = ""; }, "You must enter a Save Name!"},
+      {[](BuildPage& p) { p.saveName = "   "; }, ""},
+      {[](BuildPage& p) { p.manufacturer = ""; },
+       "You must enter a manufacturer ID\r\nin order to save your exported file."},
+      {[](BuildPage& p) { p.startRow = ""; },
+       "You must enter a record number to start exporting data."},
+      {[](BuildPage& p) {
+         p.vendorInfo = true;
+         p.manulistFolder = " ";
+       },
+       "You enter the location of Manulist.dbf before exporting data"},
+      {[](BuildPage& p) {
+         p.vendorInfo = true;
+         p.manulistFolder = "/x/";
+         p.vendorId = "  ";
+         p.vendorCode = "C";
+       },
+       "You enter a vender ID before exporting data"},
+      {[](BuildPage& p) {
+         p.vendorInfo = true;
+         p.manulistFolder = "/x/";
+         p.vendorId = "V";
+       },
+       "You enter a vender Code before exporting data"},
+  };
+  int round = 0;
+  for (auto& c : cases) {
+    SCOPED_TRACE(c.message);
+    BuildPage keep = page;
+    c.change(page);
+    msgs.shown.clear();
+    delete_file(priceFile());
+    const std::vector<std::string> before = storedMapping();
+    // A line the last save did not have, so that a save would show.
+    page.mapping.push_back("SPCL_COST=" + std::to_string(round++ % 4));
+    BuildResult r = go();
+    if (c.message.empty()) {
+      EXPECT_EQ(r.outcome, BuildOutcome::Complete);
+    } else {
+      EXPECT_EQ(r.outcome, BuildOutcome::Refused);
+      ASSERT_EQ(msgs.shown.size(), 1u);
+      EXPECT_EQ(msgs.shown[0].kind, MsgKind::Error);
+      EXPECT_EQ(msgs.shown[0].buttons, MsgButtons::Ok);
+      EXPECT_EQ(msgs.shown[0].text, c.message);
+      EXPECT_FALSE(file_exists(priceFile()));
+      // Refused before the configuration is saved.
+      EXPECT_EQ(storedMapping(), before);
+    }
+    page = keep;
+  }
+}
+
+TEST_F(BuildTest, MappingCheckAsksAndRefuses) {
+  BuildRun run;
+  ScriptedMessages m;
+  EXPECT_TRUE(validate_mapping({"DESCRIPTN=1", "PARTNUMBER2=0"}, m, run));
+  EXPECT_EQ(m.texts(),
+            std::vector<std::string>{"PartNumber is not selected, Invalid configuration!"});
+
+  m = ScriptedMessages();
+  m.answer(MsgAnswer::Cancel);
+  EXPECT_TRUE(validate_mapping({"partnumber=0", "LISTPRICE=2"}, m, run));
+  ASSERT_EQ(m.shown.size(), 1u);
+  EXPECT_EQ(m.shown[0].text, "DESCRIPTN is not selected, would you like to continue!");
+  EXPECT_EQ(m.shown[0].buttons, MsgButtons::YesCancel);
+  EXPECT_FALSE(run.descriptionOptional);
+
+  m = ScriptedMessages();
+  EXPECT_FALSE(validate_mapping({"partnumber=0", "LISTPRICE=2"}, m, run));
+  EXPECT_TRUE(run.descriptionOptional);
+
+  // A first cost stands in for the list price; a different cost does not.
+  m = ScriptedMessages();
+  EXPECT_FALSE(validate_mapping({"PARTNUMBER=0", "DESCRIPTN=1", "cost_of_1=3"}, m, run));
+  EXPECT_TRUE(m.shown.empty());
+  EXPECT_FALSE(run.descriptionOptional);
+  m.answer(MsgAnswer::Cancel);
+  EXPECT_TRUE(validate_mapping({"PARTNUMBER=0", "DESCRIPTN=1", "COST_OF_2=3"}, m, run));
+  EXPECT_EQ(m.texts(),
+            std::vector<std::string>{"LISTPRICE is not selected, would you like to continue!"});
+}
+
+TEST_F(BuildTest, ConfirmedMappingWithoutDescriptionConvertsPartsAlone) {
+  src.addTable("Parts$", 2, {{"P1", ""}, {"P2", "has one"}});
+  src.setTableName("Parts$");
+  src.open();
+  page.mapping = {"PARTNUMBER=0", "LISTPRICE=1"};
+  BuildResult r = go();
+  ASSERT_EQ(r.outcome, BuildOutcome::Complete);
+  EXPECT_EQ(parts(), (std::vector<std::string>{"0", "P1", "P2"}));
+  EXPECT_EQ(msgs.texts(),
+            std::vector<std::string>{"DESCRIPTN is not selected, would you like to continue!"});
+}
+
+TEST_F(BuildTest, TheConfigurationIsSavedBeforeAnyLaterFailure) {
+  page.startRow = "2x";
+  page.updateDate = "not a date";
+  EXPECT_THROW(go(), ConvertError);
+  EXPECT_EQ(storedMapping(), page.mapping);
+  EXPECT_EQ(stored("FILENAME"), "ACME");
+  EXPECT_EQ(cdsStore.fieldByName("UPDATEDATE").asDateTime(), today());
+  EXPECT_FALSE(cdsStore.editing());
+  EXPECT_FALSE(file_exists(priceFile()));
+
+  // A refused mapping keeps the saved configuration too.
+  page.startRow = "1";
+  page.updateDate = "12/24/2026";
+  page.mapping = {"DESCRIPTN=1"};
+  EXPECT_EQ(go().outcome, BuildOutcome::Refused);
+  EXPECT_EQ(storedMapping(), std::vector<std::string>{"DESCRIPTN=1"});
+  EXPECT_EQ(cdsStore.fieldByName("UPDATEDATE").asDateTime(),
+            (DateTime{day_from_ymd(2026, 12, 24), 0}));
+}
+
+TEST_F(BuildTest, AddingToAnExistingFileKeepsItsRecords) {
+  ASSERT_EQ(go().outcome, BuildOutcome::Complete);
+  page.addToExisting = true;
+  ASSERT_EQ(go().outcome, BuildOutcome::Complete);
+  EXPECT_EQ(parts(), (std::vector<std::string>{"0", "AB-1", "X-2", "0", "AB-1", "X-2"}));
+  // Without the tick the old file goes, with its memo and index, even when nothing is written.
+  page.addToExisting = false;
+  write_file(dest + "ACMELIST.mdx");
+  write_file(dest + "ACMELIST.dbt");
+  src.addTable("Empty$", 4, {{"", "x", "1", "1"}});
+  src.setTableName("Empty$");
+  src.open();
+  BuildResult r = go();
+  ASSERT_EQ(r.outcome, BuildOutcome::Complete);
+  EXPECT_EQ(r.completion, "Import complete! 0 Records");
+  EXPECT_TRUE(parts().empty());
+  EXPECT_FALSE(file_exists(dest + "ACMELIST.mdx"));
+  // flistwin has a memo field, so the new file has a memo of its own.
+  bool memo = false;
+  for (const auto& d : testkit::defs_of(app, "flistwin.dbf")) memo = memo || d.type == 'M';
+  EXPECT_EQ(file_exists(dest + "ACMELIST.dbt"), memo);
+  if (memo) {
+    EXPECT_NE(testkit::read_bytes(dest + "ACMELIST.dbt"), "x");
+  }
+}
+
+TEST_F(BuildTest, TickedButMissingFileIsMadeNew) {
+  page.addToExisting = true;
+  ASSERT_EQ(go().outcome, BuildOutcome::Complete);
+  EXPECT_EQ(parts(), (std::vector<std::string>{"0", "AB-1", "X-2"}));
+}
+
+TEST_F(BuildTest, MissingFieldListStopsBeforeTheOldFileIsDeleted) {
+  ASSERT_EQ(go().outcome, BuildOutcome::Complete);
+  std::string before = testkit::read_bytes(priceFile());
+  tblFields.setFolder(tf.folder("nowhere"));
+  EXPECT_THROW(go(), TableError);
+  EXPECT_EQ(testkit::read_bytes(priceFile()), before);
+}
+
+TEST_F(BuildTest, WhenCreatingDidNotWorkTheFieldListIsCopied) {
+  createTable = [](DbfTable&) {};
+  write_file(dest + "ACMELIST.dbt", "stale memo");
+  BuildResult r = go();
+  ASSERT_EQ(r.outcome, BuildOutcome::Complete);
+  EXPECT_EQ(msgs.texts(),
+            std::vector<std::string>{"The tblExport.CreateTable did not work. We are manually "
+                                     "Creating them."});
+  EXPECT_EQ(parts(), (std::vector<std::string>{"0", "AB-1", "X-2"}));
+  EXPECT_EQ(testkit::defs_of(dest, "ACMELIST.dbf"), testkit::defs_of(app, "flistwin.dbf"));
+  if (file_exists(app + "flistwin.dbt")) {
+    EXPECT_EQ(testkit::read_bytes(dest + "ACMELIST.dbt"),
+              testkit::read_bytes(app + "flistwin.dbt"));
+  } else {
+    EXPECT_FALSE(file_exists(dest + "ACMELIST.dbt"));
+  }
+}
+
+TEST_F(BuildTest, AStoppedWalkEndsOnPageTwoWithoutCompletion) {
+  page.mapping = {"PARTNUMBER=9", "DESCRIPTN=1", "LISTPRICE=2"};
+  BuildResult r = go();
+  EXPECT_EQ(r.outcome, BuildOutcome::ConversionStopped);
+  EXPECT_EQ(pages, std::vector<std::string>{"Page2"});
+  EXPECT_EQ(disconnects, 0);
+  EXPECT_EQ(msgs.beeps, 0);
+  ASSERT_EQ(msgs.shown.size(), 1u);
+  EXPECT_EQ(msgs.shown[0].kind, MsgKind::Error);
+  EXPECT_TRUE(r.completion.empty());
+  EXPECT_FALSE(tblExport.active());
+}
+
+TEST_F(BuildTest, TraceBoxesWhenDebugTxtIsThere) {
+  write_file(app + "debug.txt");
+  ASSERT_EQ(go().outcome, BuildOutcome::Complete);
+  const std::string p = priceFile();
+  std::vector<std::string> want = {"Here 1",  "Here 1a", "Here 1b", "Here 12", "Here 13",
+                                   "Here 14", "Here 18", "Here 19", "Here 110"};
+  want.push_back("Here 0" + p);
+  for (int i = 1; i <= 8; ++i) want.push_back("Here 0" + std::to_string(i) + p);
+  want.push_back("Here 09" + app);
+  EXPECT_EQ(msgs.texts(), want);
+  EXPECT_EQ(want.size(), 19u);
+  for (const auto& s : msgs.shown) EXPECT_EQ(s.kind, MsgKind::Plain);
+
+  // With vendor information four more before the walk; registration then stops on the
+  // missing templates, after them.
+  msgs.shown.clear();
+  page.vendorInfo = true;
+  page.manulistFolder = tf.folder("Tessaro/Data");
+  page.vendorId = "V1";
+  page.vendorCode = "C1";
+  BuildResult r = go();
+  EXPECT_EQ(r.outcome, BuildOutcome::RegistrationStopped);
+  EXPECT_TRUE(r.completion.empty());
+  EXPECT_EQ(msgs.beeps, 1);  // from the first build only
+  std::vector<std::string> texts = msgs.texts();
+  ASSERT_EQ(texts.size(), 24u);
+  EXPECT_EQ(std::vector<std::string>(texts.begin() + 6, texts.begin() + 10),
+            (std::vector<std::string>{"Here chkVendInfo", "Here 15", "Here 16", "Here 17"}));
+  EXPECT_EQ(texts[22], "Here 09" + app);
+  EXPECT_NE(texts[23].find("Can not locate "), std::string::npos) << texts[23];
+
+  // Without the file, not one.
+  delete_file(app + "debug.txt");
+  msgs.shown.clear();
+  page.vendorInfo = false;
+  ASSERT_EQ(go().outcome, BuildOutcome::Complete);
+  EXPECT_TRUE(msgs.shown.empty());
+}
+
+TEST_F(BuildTest, VendorInformationRegistersInTheSampleTessaroFolder) {
+  std::string data = testkit::copy_sample_tessaro(tf);
+  page.vendorInfo = true;
+  page.manulistFolder = data;
+  page.vendorId = "V1001";
+  page.vendorCode = "ACM001";
+  page.company = "Acme Electrical Supply";
+  page.serialNum = "N";
+  BuildResult r = go();
+  ASSERT_EQ(r.outcome, BuildOutcome::Complete) << (msgs.shown.empty() ? "" : msgs.shown[0].text);
+  for (const char* list : {"filelist.dbf", "datelist.dbf"}) {
+    DbfTable t;
+    t.setFolder(dest);
+    t.setTableName(list);
+    t.open();
+    ASSERT_EQ(t.recordCount(), 1) << list;
+    t.first();
+    EXPECT_EQ(t.fieldByName("file").asString(), "ACME");
+  }
+  DbfTable m;
+  m.setFolder(data);
+  m.setTableName("manulist.dbf");
+  m.open();
+  bool found = false;
+  for (m.first(); !m.eof(); m.next())
+    if (m.fieldByName("file").asString() == "ACME") {
+      found = true;
+      EXPECT_EQ(m.fieldByName("COMPANY").asString(), "Acme Electrical Supply");
+    }
+  EXPECT_TRUE(found);
+  // The destination field list is where the next build finds it.
+  EXPECT_EQ(tblFields.tableName(), "flistwin.dbf");
+}
+
+TEST_F(BuildTest, ProgressReportsRowsAndTheSheetSize) {
+  std::vector<std::pair<std::int64_t, std::int64_t>> seen;
+  BuildSource source{src, &src, {}, [] { return std::int64_t{3}; }};
+  BuildTables tables{cdsStore, tblFields, tblExport, tblVendor};
+  BuildEnvironment env{msgs, app, settings};
+  env.progress = [&](std::int64_t rows, std::int64_t total) { seen.emplace_back(rows, total); };
+  ASSERT_EQ(build_file(page, source, tables, env).outcome, BuildOutcome::Complete);
+  ASSERT_GE(seen.size(), 2u);
+  EXPECT_EQ(seen.front(), (std::pair<std::int64_t, std::int64_t>{0, 3}));
+  EXPECT_EQ(seen.back(), (std::pair<std::int64_t, std::int64_t>{3, 3}));
+}
+
+TEST_F(BuildTest, PageReadFromTheStoredConfiguration) {
+  cdsStore.first();
+  cdsStore.edit();
+  cdsStore.fieldByName("EXPORTDBF").setAsString("ACM");
+  cdsStore.fieldByName("STARTEXPRT").setAsString("3");
+  cdsStore.fieldByName("APPENDDATA").setAsBoolean(true);
+  cdsStore.fieldByName("BREAKONROW").setAsBoolean(true);
+  cdsStore.fieldByName("UPDATEDATE").setAsDateTime({day_from_ymd(2026, 11, 1), 0});
+  cdsStore.fieldByName("SERIALNUM").setAsString("Y");
+  cdsStore.fieldByName("FIELDSLIST").setLines({"PARTNUMBER=0", "DESCRIPTN=1"});
+  cdsStore.post();
+  BuildPage p;
+  p.destFolder = "kept/";
+  read_page_from_configuration(cdsStore, p);
+  EXPECT_EQ(p.manufacturer, "ACM");
+  EXPECT_EQ(p.saveName, "Acme");
+  EXPECT_EQ(p.startRow, "3");
+  EXPECT_TRUE(p.addToExisting);
+  EXPECT_TRUE(p.rowBreak);
+  EXPECT_FALSE(p.addTitleToDesc);
+  EXPECT_EQ(p.updateDate, "11/1/2026");
+  EXPECT_EQ(p.serialNum, "Y");
+  EXPECT_EQ(p.mapping, (std::vector<std::string>{"PARTNUMBER=0", "DESCRIPTN=1"}));
+  EXPECT_EQ(p.destFolder, "kept/");
+}
+
+}  // namespace

@@ -1,0 +1,329 @@
+// quillmere-import's configurations and builds, run as a program over a scratch program
+// folder: price lists saved by spreadsheet software become registered price files, read back
+// by our table engine and by SheetJS (a reader nobody here wrote).
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <map>
+#include <sstream>
+
+#include "config/tests/test_folder.h"
+#include "core/paths.h"
+#include "core/text.h"
+#include "tables/dbf_table.h"
+
+using namespace qm;
+using qm::tables::DbfTable;
+
+namespace {
+
+struct Outcome {
+  int code;
+  std::string out, err;
+};
+
+std::string q(const std::string& s) {
+  return "'" + s + "'";
+}
+
+std::string sample(const std::string& name) {
+  return join_path(QM_SOURCE_DIR, "data/sample/" + name);
+}
+
+std::string fixture(const std::string& name) {
+  return join_path(QM_SOURCE_DIR, "build/tests/fixtures/" + name);
+}
+
+// FNV-1a of a file's bytes, to see that a build leaves its source as it was.
+std::uint64_t file_hash(const std::string& path) {
+  std::uint64_t h = 1469598103934665603ull;
+  for (unsigned char c : testkit::read_bytes(path)) h = (h ^ c) * 1099511628211ull;
+  return h;
+}
+
+std::vector<std::string> split_lines(const std::string& s) {
+  std::vector<std::string> out;
+  std::istringstream in(s);
+  for (std::string l; std::getline(in, l);) out.push_back(l);
+  return out;
+}
+
+// A program folder with the data files the build put beside the programs, an output folder and
+// a copy of the sample Tessaro folder.
+struct CliBuild : ::testing::Test {
+  testkit::TestFolder tf;
+  std::string prog = tf.folder("prog");
+  std::string out = tf.folder("out");
+  std::string data;
+
+  void SetUp() override {
+    for (const char* f : {"exprtwin.dbf", "flistwin.dbf", "filelwin.dbf"})
+      testkit::put_data_file(prog, f);
+    data = testkit::copy_sample_tessaro(tf);
+  }
+
+  Outcome run(const std::string& args, const std::string& stdinText = "") {
+    std::string base = from_fs_path(tf.root() / "run");
+    std::ofstream(base + ".in") << stdinText;
+    std::string cmd = q(std::string(QM_BIN_DIR) + "/quillmere-import") + " --program-folder " +
+                      q(prog) + " " + args + " <" + q(base + ".in") + " >" + q(base + ".out") +
+                      " 2>" + q(base + ".err");
+    int rc = std::system(cmd.c_str());
+    return {(rc >> 8) & 0xff, testkit::read_bytes(base + ".out"),
+            testkit::read_bytes(base + ".err")};
+  }
+
+  // The sample configuration with some of its lines changed.
+  std::string config(const std::map<std::string, std::string>& changes = {}) {
+    std::string text = testkit::read_bytes(sample("acme-monthly.config"));
+    for (const auto& [key, value] : changes) {
+      size_t at = text.find("\n" + key + "=");
+      if (at == std::string::npos) ADD_FAILURE() << "the sample configuration has no " << key;
+      if (at == std::string::npos) continue;
+      size_t end = text.find('\n', at + 1);
+      text.replace(at + 1, end - at - 1, key + "=" + value);
+    }
+    return text;
+  }
+  void importConfig(const std::string& text) {
+    std::string path = from_fs_path(tf.root() / "in.config");
+    std::ofstream(to_fs_path(path), std::ios::binary) << text;
+    Outcome r = run("config import " + q(path));
+    ASSERT_EQ(r.code, 0) << r.err;
+  }
+  std::string buildArgs(const std::string& source) {
+    return "build --config 'Acme Electrical monthly' --source " + q(source) + " --dest " + q(out) +
+           " --manulist " + q(data);
+  }
+};
+
+struct PricePart {
+  std::string part, description, list, cost;
+  friend bool operator==(const PricePart&, const PricePart&) = default;
+  friend void PrintTo(const PricePart& p, std::ostream* os) {
+    *os << "{" << p.part << " | " << p.description << " | " << p.list << " | " << p.cost << "}";
+  }
+};
+
+std::vector<PricePart> read_price_file(const std::string& path) {
+  DbfTable t;
+  t.setFolder(folder_of(path));
+  t.setTableName(file_name_of(path));
+  t.open();
+  std::vector<PricePart> r;
+  for (t.first(); !t.eof(); t.next())
+    r.push_back({t.fieldByName("PARTNUMBER").asString(), t.fieldByName("DESCRIPTN").asString(),
+                 t.fieldByName("LISTPRICE").asString(), t.fieldByName("COST_OF_1").asString()});
+  return r;
+}
+
+bool have_sheetjs() {
+  const char* modules = std::getenv("QM_NODE_MODULES");
+  return modules && *modules && std::system("node --version >/dev/null 2>&1") == 0;
+}
+
+// The table as SheetJS reads it: one tab-separated line per row, field names first. SheetJS
+// takes level-7 tables only with the memo version byte, so it reads a copy with byte 0 = 0x8C.
+std::vector<std::string> sheetjs_rows(const testkit::TestFolder& tf, const std::string& table) {
+  std::string bytes = testkit::read_bytes(table);
+  bytes[0] = static_cast<char>(0x8C);
+  std::string copy = from_fs_path(tf.root() / "sheetjs-copy.dbf");
+  std::ofstream(to_fs_path(copy), std::ios::binary) << bytes;
+  std::string outPath = from_fs_path(tf.root() / "sheetjs.txt");
+  std::string cmd = std::string("NODE_PATH=") + q(std::getenv("QM_NODE_MODULES")) + " node " +
+                    q(join_path(QM_SOURCE_DIR, "tables/tests/sheetjs_read_dbf.js")) + " " +
+                    q(copy) + " >" + q(outPath) + " 2>&1";
+  EXPECT_EQ(std::system(cmd.c_str()), 0) << testkit::read_bytes(outPath);
+  return split_lines(testkit::read_bytes(outPath));
+}
+
+std::string list_value(const std::string& folder, const std::string& table, const char* id,
+                       const char* field, std::int64_t* count = nullptr) {
+  DbfTable t;
+  t.setFolder(folder);
+  t.setTableName(table);
+  t.open();
+  if (count) *count = t.recordCount();
+  for (t.first(); !t.eof(); t.next())
+    if (t.fieldByName("file").asString() == id) return t.fieldByName(field).asString();
+  return "<no record>";
+}
+
+TEST_F(CliBuild, ConfigurationsExportImportAndList) {
+  EXPECT_EQ(run("configs").out, "");
+  importConfig(config());
+  Outcome listed = run("configs");
+  EXPECT_EQ(listed.code, 0);
+  EXPECT_EQ(listed.out, "Acme Electrical monthly\n");
+  // Export gives back the text it was imported from, to stdout or a file.
+  Outcome exported = run("config export 'Acme Electrical monthly'");
+  EXPECT_EQ(exported.code, 0) << exported.err;
+  EXPECT_EQ(exported.out, config());
+  std::string file = from_fs_path(tf.root() / "out.config");
+  EXPECT_EQ(run("config export 'Acme Electrical monthly' --out " + q(file)).code, 0);
+  EXPECT_EQ(testkit::read_bytes(file), config());
+
+  // The same name replaces; another name is added after it.
+  importConfig(config({{"STARTEXPRT", "5"}}));
+  importConfig(config({{"STORENAME", "Acme weekly"}}));
+  EXPECT_EQ(run("configs").out, "Acme Electrical monthly\nAcme weekly\n");
+  EXPECT_EQ(run("config export 'Acme Electrical monthly'").out, config({{"STARTEXPRT", "5"}}));
+
+  Outcome missing = run("config export 'acme electrical monthly'");
+  EXPECT_EQ(missing.code, 1);
+  EXPECT_NE(missing.err.find("acme electrical monthly"), std::string::npos);
+  EXPECT_EQ(run("config import /nonexistent/x.config").code, 1);
+  EXPECT_EQ(run("config").code, 2);
+  EXPECT_EQ(run("config export").code, 2);
+  EXPECT_EQ(run("config export A --out").code, 2);
+  EXPECT_EQ(run("configs extra").code, 2);
+}
+
+TEST_F(CliBuild, PriceListsSavedBySpreadsheetSoftwareBuildTheSamePriceFile) {
+  importConfig(config());
+  struct Source {
+    std::string path;
+    std::string startRow;
+  } sources[] = {{sample("acme-pricelist.xlsx"), "2"},
+                 {fixture("acme-pricelist.xls"), "2"},
+                 {fixture("acme-pricelist-calc.csv"), "3"},
+                 {sample("acme-pricelist.csv"), "3"},
+                 {fixture("acme-parts.dbf"), "1"}};
+  // Page 1 gives only a workbook its first row as field names; a text file's first row (the
+  // list's title here) is a row like any other, so its parts begin a row later.
+  std::vector<PricePart> first, last;
+  for (const auto& s : sources) {
+    SCOPED_TRACE(s.path);
+    importConfig(config({{"STARTEXPRT", s.startRow}}));
+    const std::uint64_t before = file_hash(s.path);
+    Outcome r = run(buildArgs(s.path) + " --vendor-info");
+    ASSERT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(r.out, "Import complete! 30 Records\n");
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(file_hash(s.path), before);
+
+    std::vector<PricePart> parts = read_price_file(out + "ACMELIST.dbf");
+    ASSERT_EQ(parts.size(), 31u);
+    EXPECT_EQ(parts[0], (PricePart{"0", "Update 11/1/2026 Price Sheet Nov 2026", "", ""}));
+    EXPECT_EQ(parts[1],
+              (PricePart{"AC-1001", "Duplex receptacle, 15A 125V, white", "2.49", "1.12"}));
+    EXPECT_EQ(parts[17].part, "AC-5000");
+    EXPECT_EQ(parts[17].list, "1234.5");
+    EXPECT_EQ(parts[30], (PricePart{"AC-9000", "Discontinued item - call for price", "0", "0"}));
+    if (first.empty()) first = parts;
+    for (size_t i = 0; i < parts.size(); ++i) {
+      PricePart want = first[i];
+      // Calc's dBase export leaves a price that is no number ("USD 119.00") empty.
+      if (ends_with(s.path, ".dbf") && want.list == "119") want.list = "0";
+      EXPECT_EQ(parts[i], want) << i;
+    }
+    last = parts;
+
+    // Registered: the file and date lists beside it, the sample manufacturer list, the vendor.
+    std::int64_t count = 0;
+    EXPECT_EQ(list_value(out, "filelist.dbf", "ACME", "COMPANY", &count), "Acme Electrical Supply");
+    EXPECT_EQ(count, 1);
+    EXPECT_EQ(list_value(out, "datelist.dbf", "ACME", "pricesheet", &count), "Nov 2026");
+    EXPECT_EQ(count, 1);
+    EXPECT_EQ(list_value(data, "manulist.dbf", "ACME", "SOURCE_ID"), "V1001");
+  }
+
+  if (!have_sheetjs()) GTEST_SKIP() << "QM_NODE_MODULES not set or node missing";
+  std::vector<std::string> rows = sheetjs_rows(tf, out + "ACMELIST.dbf");
+  ASSERT_EQ(rows.size(), 32u);
+  auto cells = [](const std::string& line) {
+    std::vector<std::string> c;
+    size_t pos = 0;
+    for (size_t tab; (tab = line.find('\t', pos)) != std::string::npos; pos = tab + 1)
+      c.push_back(line.substr(pos, tab - pos));
+    c.push_back(line.substr(pos));
+    return c;
+  };
+  std::vector<std::string> names = cells(rows[0]);
+  auto at = [&](const std::vector<std::string>& row, const char* name) {
+    for (size_t i = 0; i < names.size(); ++i)
+      if (iequals(names[i], name)) return i < row.size() ? row[i] : std::string();
+    return std::string("<no field>");
+  };
+  for (size_t i = 0; i < last.size(); ++i) {
+    std::vector<std::string> row = cells(rows[i + 1]);
+    EXPECT_EQ(at(row, "PARTNUMBER"), last[i].part);
+    EXPECT_EQ(at(row, "DESCRIPTN"), last[i].description);
+    EXPECT_EQ(at(row, "DEPT"), "ACME");
+    if (i > 0) {
+      EXPECT_DOUBLE_EQ(std::stod(at(row, "LISTPRICE")), std::stod(last[i].list));
+    }
+  }
+  std::vector<std::string> fileList = sheetjs_rows(tf, out + "filelist.dbf");
+  ASSERT_EQ(fileList.size(), 2u);
+  EXPECT_EQ(cells(fileList[1])[0], "ACME");
+}
+
+TEST_F(CliBuild, RefusedAndStoppedBuildsExitOneWithTheMessageOnStderr) {
+  {
+    std::string text = config();
+    text.replace(text.find("DESCRIPTN=1\n"), 12, "");
+    importConfig(text);
+  }
+  const std::string src = sample("acme-pricelist.xlsx");
+  // The question is answered Cancel without --yes when nobody is at a terminal.
+  Outcome no = run(buildArgs(src));
+  EXPECT_EQ(no.code, 1);
+  EXPECT_EQ(no.out, "");
+  EXPECT_NE(no.err.find("DESCRIPTN is not selected, would you like to continue!"),
+            std::string::npos)
+      << no.err;
+  EXPECT_FALSE(file_exists(out + "ACMELIST.dbf"));
+  Outcome yes = run(buildArgs(src) + " --yes");
+  EXPECT_EQ(yes.code, 0) << yes.err;
+  EXPECT_EQ(yes.out, "Import complete! 30 Records\n");
+  // Without --vendor-info (and Convert.ini saying nothing) no list is touched.
+  EXPECT_FALSE(file_exists(out + "filelist.dbf"));
+  EXPECT_EQ(list_value(data, "manulist.dbf", "ACME", "file"), "<no record>");
+
+  // The destination folder comes from Convert.ini when not given, and is checked as typed.
+  std::ofstream(to_fs_path(prog + "Convert.ini"))
+      << "[DestFolder]\r\nFile=" << out.substr(0, out.size() - 1) << "\r\n";
+  Outcome noSlash = run("build --config 'Acme Electrical monthly' --yes --source " + q(src));
+  EXPECT_EQ(noSlash.code, 1);
+  EXPECT_NE(noSlash.err.find("You must have \"\\\" at the end of the Destination Path!"),
+            std::string::npos)
+      << noSlash.err;
+
+  Outcome unknown = run("build --config Nope --source " + q(src));
+  EXPECT_EQ(unknown.code, 1);
+  EXPECT_NE(unknown.err.find("Nope"), std::string::npos);
+  Outcome badSource = run(buildArgs(join_path(out, "missing.csv")) + " --yes");
+  EXPECT_EQ(badSource.code, 1);
+  EXPECT_NE(badSource.err.find("missing.csv"), std::string::npos) << badSource.err;
+  Outcome badSheet = run(buildArgs(src) + " --yes --sheet 'Nope$'");
+  EXPECT_EQ(badSheet.code, 1);
+  EXPECT_NE(badSheet.err.find("Nope$"), std::string::npos) << badSheet.err;
+
+  // A walk that meets an error is stopped: the configuration's part column is not there.
+  importConfig(config({{"PARTNUMBER", "40"}}));
+  Outcome stopped = run(buildArgs(src) + " --yes");
+  EXPECT_EQ(stopped.code, 1);
+  EXPECT_NE(stopped.err.find("Error: "), std::string::npos) << stopped.err;
+
+  for (const char* bad : {"build --source x.csv", "build --config A",
+                          "build --config A --source x.csv --header --no-header",
+                          "build --config A --source x.csv --frobnicate",
+                          "build --config A --config B --source x.csv"})
+    EXPECT_EQ(run(bad).code, 2) << bad;
+}
+
+TEST_F(CliBuild, AddToExistingAndTheStartRowComeFromTheConfiguration) {
+  importConfig(config({{"APPENDDATA", "True"}, {"STARTEXPRT", "30"}}));
+  const std::string src = sample("acme-pricelist.csv");
+  ASSERT_EQ(run(buildArgs(src)).out, "Import complete! 3 Records\n");
+  ASSERT_EQ(run(buildArgs(src)).out, "Import complete! 3 Records\n");
+  std::vector<PricePart> parts = read_price_file(out + "ACMELIST.dbf");
+  ASSERT_EQ(parts.size(), 8u);
+  EXPECT_EQ(parts[1].part, "AC-8000");
+  EXPECT_EQ(parts[4].part, "0");
+  EXPECT_EQ(parts[7].part, "AC-9000");
+}
+
+}  // namespace
