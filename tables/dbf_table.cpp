@@ -60,12 +60,23 @@ class NameIndex {
       }
       if (slots_[h] < 0) slots_[h] = static_cast<int>(i);
     }
+    followedBy_.assign(names.size() + 1, -1);
+    last_ = -1;
   }
   int find(std::string_view name) const {
     if (slots_.empty()) return -1;
+    // A record is written by naming its fields in the same order each time, so the field
+    // named after the last one found is most often the one that followed it the time before:
+    // one comparison instead of hashing the name.
+    int& guess = followedBy_[static_cast<size_t>(last_ + 1)];
+    if (guess >= 0 && iequals(names_[static_cast<size_t>(guess)], name)) return last_ = guess;
     size_t h = hash(name) & (slots_.size() - 1);
     while (slots_[h] >= 0) {
-      if (iequals(names_[static_cast<size_t>(slots_[h])], name)) return slots_[h];
+      if (iequals(names_[static_cast<size_t>(slots_[h])], name)) {
+        // Slots hold a name's first place only, so a guess taken from them finds the same field.
+        guess = slots_[h];
+        return last_ = guess;
+      }
       h = (h + 1) & (slots_.size() - 1);
     }
     return -1;
@@ -73,6 +84,8 @@ class NameIndex {
   void clear() {
     names_.clear();
     slots_.clear();
+    followedBy_.clear();
+    last_ = -1;
   }
 
  private:
@@ -86,6 +99,9 @@ class NameIndex {
   }
   std::vector<std::string> names_;
   std::vector<int> slots_;
+  // For each field (and -1 before any, at 0): the field found right after it last time.
+  mutable std::vector<int> followedBy_;
+  mutable int last_ = -1;
 };
 
 std::string with_extension(const std::string& name) {
@@ -244,6 +260,7 @@ struct DbfTable::Impl {
   std::int64_t cacheFirst = 0, cacheRecords = 0;
 
   std::vector<char> pending;
+  std::vector<char> appendBuf;  // one record and its end mark, kept for its capacity
   std::uint32_t pendingBase = 0;
   std::int64_t pendingRecords = 0;
   std::vector<std::pair<const FieldLayout*, std::uint32_t>> autoNext;  // during a batch
@@ -267,6 +284,8 @@ struct DbfTable::Impl {
     if (!writable) throw TableError("Table '" + file.path() + "' is read-only");
   }
   void notify(void (TableListener::*fn)()) {
+    if (listeners.empty()) return;
+    // A copy: a listener may remove itself while it is told.
     for (auto* l : std::vector<TableListener*>(listeners)) (l->*fn)();
   }
   void setState(TableState s) {
@@ -343,9 +362,9 @@ struct DbfTable::Impl {
     }
     if (!oldRec) {
       // Record, end mark, autoincrement values, count: valid after each step.
-      std::vector<char> buf(newRec, newRec + rl);
-      buf.push_back(0x1A);
-      file.writeAt(recordOffset(number), buf.data(), buf.size());
+      appendBuf.assign(newRec, newRec + rl);
+      appendBuf.push_back(0x1A);
+      file.writeAt(recordOffset(number), appendBuf.data(), appendBuf.size());
       for (const auto& [f, next] : autoNext) writeAutoNext(*f, next);
       writeCount(static_cast<std::uint32_t>(number));
     } else {
@@ -1082,6 +1101,7 @@ struct FieldAccess {
   }
   void changed() const {
     m.modifiedFlag = true;
+    if (m.listeners.empty()) return;
     for (auto* l : std::vector<TableListener*>(m.listeners)) l->fieldChanged(index);
   }
   void setBlank() const {
@@ -1749,7 +1769,9 @@ std::vector<std::string> DbfTable::tagNames() const {
   std::string mp = mdx_path_of(p);
   if (!file_exists(mp)) throw TableError("Index not found: '" + mp + "' of table '" + p + "'");
   std::vector<std::string> r;
-  for (const MdxTag& t : MdxFile::open(mp, false).tags()) r.push_back(t.name);
+  // The index object must outlive the loop: a range over a temporary's member would not.
+  MdxFile mdx = MdxFile::open(mp, false);
+  for (const MdxTag& t : mdx.tags()) r.push_back(t.name);
   return r;
 }
 

@@ -120,8 +120,9 @@ TEST(DbfIndex, AddIndexNeedsExclusiveUseAndMarksTheTable) {
 
   std::string dbf = test::read_bytes(dir.file("filelist.dbf"));
   EXPECT_EQ(dbf[28], 1);
-  EXPECT_EQ(dbf[68 + 37], 1);       // the `file` field's flag
-  EXPECT_EQ(dbf[68 + 48 + 37], 0);  // and no other
+  EXPECT_EQ(dbf[68 + 37], 1);                                 // the `file` field's flag
+  EXPECT_EQ(dbf[68 + 48 + 37], 0);                            // and no other
+  EXPECT_EQ(t.tagNames(), std::vector<std::string>{"FILE"});  // read from the files, closed
   t.open();
   EXPECT_EQ(t.tagNames(), std::vector<std::string>{"FILE"});
   t.setIndexName("File");
