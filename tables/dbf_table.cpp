@@ -69,10 +69,10 @@ class NameIndex {
     // named after the last one found is most often the one that followed it the time before:
     // one comparison instead of hashing the name.
     int& guess = followedBy_[static_cast<size_t>(last_ + 1)];
-    if (guess >= 0 && iequals(names_[static_cast<size_t>(guess)], name)) return last_ = guess;
+    if (guess >= 0 && same(names_[static_cast<size_t>(guess)], name)) return last_ = guess;
     size_t h = hash(name) & (slots_.size() - 1);
     while (slots_[h] >= 0) {
-      if (iequals(names_[static_cast<size_t>(slots_[h])], name)) {
+      if (same(names_[static_cast<size_t>(slots_[h])], name)) {
         // Slots hold a name's first place only, so a guess taken from them finds the same field.
         guess = slots_[h];
         return last_ = guess;
@@ -89,6 +89,11 @@ class NameIndex {
   }
 
  private:
+  // Callers mostly spell a name as the table does; the byte comparison settles those.
+  static bool same(std::string_view a, std::string_view b) {
+    return a.size() == b.size() &&
+           (std::memcmp(a.data(), b.data(), a.size()) == 0 || iequals(a, b));
+  }
   static size_t hash(std::string_view s) {
     std::uint64_t h = 1469598103934665603ull;
     for (char c : s) {
