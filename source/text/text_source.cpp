@@ -161,6 +161,8 @@ class TextRowReader : public RowReader {
  public:
   TextRowReader(std::unique_ptr<std::istream> in, TextFormat format, std::string fileName)
       : in_(std::move(in)), format_(format), fileName_(std::move(fileName)), buf_(kBufferSize) {
+    stop_[static_cast<unsigned char>(format_.delimiter)] = true;
+    stop_[static_cast<unsigned char>('\r')] = stop_[static_cast<unsigned char>('\n')] = true;
     if (format_.codepage == 0) {
       std::string head(64 * 1024, '\0');
       in_->read(head.data(), static_cast<std::streamsize>(head.size()));
@@ -205,7 +207,7 @@ class TextRowReader : public RowReader {
       }
       if (c >= 0 && c != delim && c != '\r' && c != '\n') {
         t->push_back(static_cast<char>(c));
-        c = read_plain(*t, delim, column);
+        c = read_plain(*t, column);
       }
       if (t != &scratch_) {
         decode_in_place(*t, format_.codepage);
@@ -263,13 +265,13 @@ class TextRowReader : public RowReader {
   }
 
   // Reads up to the next delimiter or line end; returns that byte (or -1 at the end).
-  int read_plain(std::string& t, char delim, int column) {
+  int read_plain(std::string& t, int column) {
     for (;;) {
       if (pos_ == len_ && !fill()) return -1;
       const char* p = buf_.data() + pos_;
       const char* e = buf_.data() + len_;
       const char* q = p;
-      while (q < e && *q != delim && *q != '\r' && *q != '\n') ++q;
+      while (q < e && !stop_[static_cast<unsigned char>(*q)]) ++q;
       count(static_cast<std::size_t>(q - p), column);
       t.append(p, q);
       pos_ += static_cast<std::size_t>(q - p);
@@ -307,6 +309,7 @@ class TextRowReader : public RowReader {
   TextFormat format_;
   std::string fileName_;
   std::vector<char> buf_;
+  bool stop_[256] = {};  // the bytes that end a plain value: the delimiter and line ends
   std::size_t pos_ = 0, len_ = 0;
   bool eof_ = false;
   std::int64_t row_ = 0;

@@ -275,15 +275,15 @@ std::size_t XmlReader::reference(std::size_t p, std::string& out) {
     if (!xml_char(v)) malformed("a character reference names a character XML does not allow");
     append_utf8(out, v);
   } else if (name == "lt") {
-    out = "<";
+    out.push_back('<');
   } else if (name == "gt") {
-    out = ">";
+    out.push_back('>');
   } else if (name == "amp") {
-    out = "&";
+    out.push_back('&');
   } else if (name == "quot") {
-    out = "\"";
+    out.push_back('"');
   } else if (name == "apos") {
-    out = "'";
+    out.push_back('\'');
   } else {
     malformed("the reference &" + std::string(name) + "; names an entity that is not declared");
   }
