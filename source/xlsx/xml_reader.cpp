@@ -35,9 +35,12 @@ bool blank(char c) {
   return c == ' ' || c == '\t' || c == '\n' || c == '\r';
 }
 
-const char* local_name(const char* name) {
-  const char* colon = std::strchr(name, ':');
-  return colon ? colon + 1 : name;
+// Names are short; a plain loop beats a library call on every element.
+const char* local_name(const std::string& name) {
+  const char* p = name.data();
+  for (std::size_t i = 0; i < name.size(); ++i)
+    if (p[i] == ':') return p + i + 1;
+  return p;
 }
 
 void append_utf8(std::string& out, std::uint32_t c) {
@@ -457,11 +460,11 @@ XmlReader::Got XmlReader::start_tag() {
   for (std::size_t off : attOffsets_) atts_.push_back(arena_.data() + off);
   atts_.push_back(nullptr);
   pos_ = p;
-  handler_.start(local_name(open.c_str()), atts_.data());
+  handler_.start(local_name(open), atts_.data());
   if (empty) {
     --depth_;
     if (depth_ == 0) where_ = Where::Epilog;
-    handler_.end(local_name(open.c_str()));
+    handler_.end(local_name(open));
   }
   return Got::Done;
 }
@@ -482,7 +485,7 @@ XmlReader::Got XmlReader::end_tag() {
   pos_ = q + 1;
   --depth_;
   if (depth_ == 0) where_ = Where::Epilog;
-  handler_.end(local_name(open.c_str()));
+  handler_.end(local_name(open));
   return Got::Done;
 }
 
