@@ -21,12 +21,12 @@ struct Classes {
   bool name[256] = {};
   Classes() {
     for (int c = 0x20; c < 0x80; ++c) text[c] = attr[c] = true;
-    text['<'] = text['&'] = false;
-    attr['<'] = attr['&'] = attr['"'] = attr['\''] = false;
-    text['\t'] = text['\n'] = true;
+    for (unsigned char c : {'<', '&'}) text[c] = attr[c] = false;
+    for (unsigned char c : {'"', '\''}) attr[c] = false;
+    for (unsigned char c : {'\t', '\n'}) text[c] = true;
     for (int c = 'a'; c <= 'z'; ++c) name[c] = name[c - 32] = true;
     for (int c = '0'; c <= '9'; ++c) name[c] = true;
-    name['.'] = name['-'] = name['_'] = name[':'] = true;
+    for (unsigned char c : {'.', '-', '_', ':'}) name[c] = true;
   }
 };
 const Classes kClass;
