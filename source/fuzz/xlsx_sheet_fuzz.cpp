@@ -24,10 +24,18 @@ std::string stored_zip(const std::map<std::string, std::string>& parts) {
   zip_source_keep(src);
   zip_t* za = zip_open_from_source(src, ZIP_TRUNCATE, &err);
   for (const auto& [name, data] : parts) {
-    void* copy = std::malloc(data.size() + 1);
-    std::memcpy(copy, data.data(), data.size());
-    zip_source_t* s = zip_source_buffer(za, copy, data.size(), 1);
+    // libzip does not free the buffer of an empty source: an empty part gets none.
+    void* copy = nullptr;
+    if (!data.empty()) {
+      copy = std::malloc(data.size());
+      std::memcpy(copy, data.data(), data.size());
+    }
+    zip_source_t* s = zip_source_buffer(za, copy, data.size(), copy ? 1 : 0);
     zip_int64_t i = zip_file_add(za, name.c_str(), s, ZIP_FL_ENC_UTF_8);
+    if (i < 0) {
+      zip_source_free(s);
+      continue;
+    }
     zip_set_file_compression(za, static_cast<zip_uint64_t>(i), ZIP_CM_STORE, 0);
   }
   zip_close(za);
