@@ -37,10 +37,18 @@ bool is_memo_type(const FieldLayout& f, Dialect d) {
   }
 }
 
+// The high bits of all bytes together, a word at a time: most texts are plain ASCII.
 bool is_ascii(std::string_view s) {
-  for (char c : s)
-    if (static_cast<unsigned char>(c) >= 0x80) return false;
-  return true;
+  const char* p = s.data();
+  std::size_t n = s.size(), i = 0;
+  std::uint64_t any = 0;
+  for (; i + 8 <= n; i += 8) {
+    std::uint64_t w;
+    std::memcpy(&w, p + i, 8);
+    any |= w;
+  }
+  for (; i < n; ++i) any |= static_cast<unsigned char>(p[i]);
+  return (any & 0x8080808080808080ull) == 0;
 }
 
 // Field names looked up without regard to case and without allocating: the price-file walk
@@ -91,8 +99,11 @@ class NameIndex {
  private:
   // Callers mostly spell a name as the table does; the byte comparison settles those.
   static bool same(std::string_view a, std::string_view b) {
-    return a.size() == b.size() &&
-           (std::memcmp(a.data(), b.data(), a.size()) == 0 || iequals(a, b));
+    if (a.size() != b.size()) return false;
+    // Names are a few bytes long: a loop here beats a call of memcmp.
+    for (std::size_t i = 0; i < a.size(); ++i)
+      if (a[i] != b[i]) return iequals(a, b);
+    return true;
   }
   static size_t hash(std::string_view s) {
     std::uint64_t h = 1469598103934665603ull;

@@ -125,7 +125,10 @@ std::string read_rows(qm::source::RowReader& r) {
   std::string out;
   std::vector<Cell> cells;
   while (r.nextRow(cells)) {
-    for (std::size_t i = 0; i < cells.size(); ++i) out += (i ? "|" : "") + show(cells[i]);
+    for (std::size_t i = 0; i < cells.size(); ++i) {
+      if (i) out += '|';
+      out += show(cells[i]);
+    }
     out += "\n";
   }
   return out;

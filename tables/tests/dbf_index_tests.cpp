@@ -59,7 +59,11 @@ std::string pad(std::string s, size_t n) {
 // 45 fields as the registration lists have them, `file` first.
 std::vector<FieldDef> filelist_fields() {
   std::vector<FieldDef> f = {{"file", 'C', 8, 0}, {"COMPANY", 'C', 30, 0}, {"UPDATE", 'C', 10, 0}};
-  while (f.size() < 45) f.push_back({"F" + std::to_string(f.size()), 'C', 6, 0});
+  while (f.size() < 45) {
+    std::string name = std::to_string(f.size());
+    name.insert(name.begin(), 'F');
+    f.push_back({name, 'C', 6, 0});
+  }
   return f;
 }
 
