@@ -668,6 +668,11 @@ TEST(XmlReader, RefusesWhatIsNotWellFormed) {
   // Where it happened: the line and column of the token.
   std::string m = xml_failure("<a>\n<b>\n  </c></a>");
   EXPECT_NE(m.find("line 3, column 3 of p.xml"), std::string::npos) << m;
+  // Lines counted over many buffers.
+  std::string longDoc = "<a>\n";
+  for (int i = 0; i < 300000; ++i) longDoc += "<b/>\n";
+  m = xml_failure(longDoc + "  </c></a>");
+  EXPECT_NE(m.find("line 300002, column 3 of p.xml"), std::string::npos) << m;
 }
 
 TEST(XmlReader, UnfinishedTokensAreBounded) {

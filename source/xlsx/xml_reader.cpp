@@ -82,11 +82,13 @@ XmlReader::~XmlReader() = default;
 
 void XmlReader::count_lines(std::size_t upTo) {
   std::size_t from = static_cast<std::size_t>(countedTo_ - base_);
-  for (std::size_t i = from; i < upTo; ++i) {
-    if (buf_[i] == '\n') {
-      ++line_;
-      lineStart_ = base_ + i + 1;
-    }
+  const char* b = buf_.data();
+  auto n = std::count(b + from, b + upTo, '\n');
+  if (n > 0) {
+    line_ += static_cast<std::uint64_t>(n);
+    std::size_t last = upTo;
+    while (b[last - 1] != '\n') --last;
+    lineStart_ = base_ + last;
   }
   countedTo_ = base_ + upTo;
 }
@@ -439,12 +441,19 @@ XmlReader::Got XmlReader::start_tag() {
 
   // The whole tag is here: check it as a whole, then hand it out.
   const std::size_t count = attOffsets_.size() / 2;
-  if (count > 1) {
-    std::vector<std::string_view> names;
-    names.reserve(count);
-    for (std::size_t i = 0; i < count; ++i) names.emplace_back(arena_.data() + attOffsets_[2 * i]);
-    std::sort(names.begin(), names.end());
-    if (std::adjacent_find(names.begin(), names.end()) != names.end())
+  if (count > 1 && count <= 8) {
+    // A cell has two or three attributes: comparing each pair is quickest.
+    for (std::size_t i = 1; i < count; ++i)
+      for (std::size_t j = 0; j < i; ++j)
+        if (std::strcmp(arena_.data() + attOffsets_[2 * i], arena_.data() + attOffsets_[2 * j]) ==
+            0)
+          malformed("a tag names an attribute twice");
+  } else if (count > 8) {
+    sortedNames_.clear();
+    for (std::size_t i = 0; i < count; ++i)
+      sortedNames_.emplace_back(arena_.data() + attOffsets_[2 * i]);
+    std::sort(sortedNames_.begin(), sortedNames_.end());
+    if (std::adjacent_find(sortedNames_.begin(), sortedNames_.end()) != sortedNames_.end())
       malformed("a tag names an attribute twice");
   }
   if (where_ == Where::Epilog) malformed("a second root element");
@@ -481,7 +490,9 @@ XmlReader::Got XmlReader::end_tag() {
   std::string_view name(buf_.data() + p, ne - p);
   if (depth_ == 0) malformed("an end tag without its start tag");
   const std::string& open = open_[static_cast<std::size_t>(depth_ - 1)];
-  if (name != open) malformed("the end tag </" + std::string(name) + "> closes <" + open + ">");
+  bool same = name.size() == open.size();
+  for (std::size_t i = 0; same && i < name.size(); ++i) same = name[i] == open[i];
+  if (!same) malformed("the end tag </" + std::string(name) + "> closes <" + open + ">");
   pos_ = q + 1;
   --depth_;
   if (depth_ == 0) where_ = Where::Epilog;

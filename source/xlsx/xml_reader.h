@@ -15,6 +15,7 @@
 #include <cstdint>
 #include <exception>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "source/xlsx/xlsx_reader.h"
@@ -97,6 +98,7 @@ class XmlReader {
   std::string arena_, name_, chars_;
   std::vector<std::size_t> attOffsets_;
   std::vector<const char*> atts_;
+  std::vector<std::string_view> sortedNames_;  // of a tag with many attributes
 
   std::exception_ptr error_;
   std::exception_ptr broken_;  // the error that ended the parse, raised again by later calls
