@@ -198,6 +198,23 @@ TEST(XlsReader, DateSystemAndSheetChoice) {
   EXPECT_THROW(open_xls(path)->openSheet(2), DatabaseError);
 }
 
+// Cells need not come in order; of two in the same place the later record stands.
+TEST(XlsReader, CellsOutOfOrder) {
+  test::TempDir dir;
+  Book b;
+  b.names = {"Prices"};
+  b.sheets = {rec(0x0203, cell(3, 1) + f64(4)) + rec(0x0203, cell(1, 0) + f64(1)) +
+              rec(0x0203, cell(3, 0) + f64(3)) + rec(0x0203, cell(1, 0) + f64(2))};
+  Rows rows = read_sheet(dir.write("order.xls", compound(b.stream())));
+  ASSERT_EQ(rows.size(), 3u);
+  ASSERT_EQ(rows[0].size(), 1u);
+  EXPECT_EQ(rows[0][0].number, 2);
+  EXPECT_TRUE(rows[1].empty());
+  ASSERT_EQ(rows[2].size(), 2u);
+  EXPECT_EQ(rows[2][0].number, 3);
+  EXPECT_EQ(rows[2][1].number, 4);
+}
+
 // Each damaged workbook is refused with an error naming the file and what is wrong with it.
 TEST(XlsReader, DamagedWorkbooksGiveAClearError) {
   test::TempDir dir;

@@ -398,9 +398,12 @@ class XlsRowReader : public RowReader {
     } catch (const Damaged& e) {
       throw DatabaseError(book_->path + " (" + sheet.name + "): " + e.what());
     }
-    std::stable_sort(cells_.begin(), cells_.end(), [](const SheetCell& a, const SheetCell& b) {
+    auto before = [](const SheetCell& a, const SheetCell& b) {
       return a.row != b.row ? a.row < b.row : a.column < b.column;
-    });
+    };
+    // Excel writes cells in order; other writers may not.
+    if (!std::is_sorted(cells_.begin(), cells_.end(), before))
+      std::stable_sort(cells_.begin(), cells_.end(), before);
     if (!cells_.empty()) {
       first_ = cells_.front().row;
       last_ = cells_.back().row;
