@@ -198,6 +198,27 @@ TEST(XlsReader, DateSystemAndSheetChoice) {
   EXPECT_THROW(open_xls(path)->openSheet(2), DatabaseError);
 }
 
+// Excel 5.0/95 workbooks: the stream is "Book", texts are 8-bit in the workbook's code page.
+TEST(XlsReader, ReadsExcel95Workbooks) {
+  test::TempDir dir;
+  auto bof5 = [](unsigned kind) {
+    return rec(0x0809, le16(0x0500) + le16(kind) + std::string(4, '\0'));
+  };
+  std::string g = bof5(5) + rec(0x0042, le16(1251));
+  std::size_t patch = g.size() + 4;
+  g += rec(0x0085, le32(0) + '\0' + '\0' + '\x03' + "\xCF\xF0\xE0") + eof();  // "Пра"
+  std::string sheet = bof5(0x10) + rec(0x0204, cell(0, 0) + le16(3) + "\xE4\xE0\xED") +
+                      rec(0x0203, cell(0, 1) + f64(2.5)) + eof();
+  g.replace(patch, 4, le32(static_cast<std::uint32_t>(g.size())));
+  std::string path = dir.write("excel95.xls", compound(g + sheet, u"Book"));
+  auto wb = open_xls(path);
+  EXPECT_EQ(wb->sheetNames(), std::vector<std::string>{"\xD0\x9F\xD1\x80\xD0\xB0"});
+  Rows rows = read_sheet(path);
+  ASSERT_EQ(rows.size(), 1u);
+  EXPECT_EQ(rows[0][0].text, "\xD0\xB4\xD0\xB0\xD0\xBD");  // "дан"
+  EXPECT_EQ(rows[0][1].number, 2.5);
+}
+
 // Cells need not come in order; of two in the same place the later record stands.
 TEST(XlsReader, CellsOutOfOrder) {
   test::TempDir dir;
