@@ -6,6 +6,7 @@
 #include "core/platform.h"
 #include "core/text.h"
 #include "source/dao_database.h"
+#include "source/number_text.h"
 
 namespace qm::source {
 
@@ -100,10 +101,10 @@ std::string cell_text(const Cell& cell, FieldType type) {
       return cell.boolean ? "True" : "False";
     case Cell::Kind::Number:
       if (type == FieldType::ftBoolean) return cell.number != 0 ? "True" : "False";
-      return format_general(cell.number);
+      return number_text(cell.number);
     case Cell::Kind::DateTime: {
       DateTime dt = datetime_from_serial(cell.number);
-      if (dt.isNull()) return format_general(cell.number);
+      if (dt.isNull()) return number_text(cell.number);
       if (type == FieldType::ftTime) return format_long_time(dt);
       if (type == FieldType::ftDate) return format_short_date(dt);
       // A value without a date part is a time of day, shown as the time alone.

@@ -132,9 +132,10 @@ std::unique_ptr<EngineDatabase> open_workbook(const std::string& path,
   in.close();
   bool zip = got >= 4 && sig[0] == 'P' && sig[1] == 'K' && sig[2] == 3 && sig[3] == 4;
   bool ole = got >= 8 && sig[0] == 0xD0 && sig[1] == 0xCF && sig[2] == 0x11 && sig[3] == 0xE0;
-  // BIFF2 to BIFF4 files are bare record streams beginning with a BOF record.
-  bool bof = got >= 2 && sig[1] == 0x00 &&
-             (sig[0] == 0x09 || sig[0] == 0x02 || sig[0] == 0x03 || sig[0] == 0x04);
+  // BIFF2 to BIFF4 files, and some BIFF5+ ones, are bare record streams beginning with a BOF
+  // record (0x0009, 0x0209, 0x0409, 0x0809); the .xls reader names the ones it cannot read.
+  bool bof = got >= 2 && sig[0] == 0x09 &&
+             (sig[1] == 0x00 || sig[1] == 0x02 || sig[1] == 0x04 || sig[1] == 0x08);
   SheetOptions options = SheetOptions::from(connect);
   std::unique_ptr<WorkbookReader> book;
   std::string version;

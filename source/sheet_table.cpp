@@ -51,7 +51,8 @@ std::vector<EngineColumn> describe_columns(const std::vector<Cell>* header,
   for (int i = 0; i < columnCount; ++i) {
     std::string name;
     if (header && static_cast<std::size_t>(i) < header->size()) name = header_text((*header)[i]);
-    std::string fallback = "F" + std::to_string(i + 1);
+    std::string fallback = std::to_string(i + 1);
+    fallback.insert(fallback.begin(), 'F');
     if (name.empty()) name = fallback;
     if (used.count(to_upper_ascii(name))) {
       // A repeated name gets the lowest number that makes it unique.

@@ -37,10 +37,18 @@ bool is_memo_type(const FieldLayout& f, Dialect d) {
   }
 }
 
+// The high bits of all bytes together, a word at a time: most texts are plain ASCII.
 bool is_ascii(std::string_view s) {
-  for (char c : s)
-    if (static_cast<unsigned char>(c) >= 0x80) return false;
-  return true;
+  const char* p = s.data();
+  std::size_t n = s.size(), i = 0;
+  std::uint64_t any = 0;
+  for (; i + 8 <= n; i += 8) {
+    std::uint64_t w;
+    std::memcpy(&w, p + i, 8);
+    any |= w;
+  }
+  for (; i < n; ++i) any |= static_cast<unsigned char>(p[i]);
+  return (any & 0x8080808080808080ull) == 0;
 }
 
 // Field names looked up without regard to case and without allocating: the price-file walk
@@ -60,12 +68,23 @@ class NameIndex {
       }
       if (slots_[h] < 0) slots_[h] = static_cast<int>(i);
     }
+    followedBy_.assign(names.size() + 1, -1);
+    last_ = -1;
   }
   int find(std::string_view name) const {
     if (slots_.empty()) return -1;
+    // A record is written by naming its fields in the same order each time, so the field
+    // named after the last one found is most often the one that followed it the time before:
+    // one comparison instead of hashing the name.
+    int& guess = followedBy_[static_cast<size_t>(last_ + 1)];
+    if (guess >= 0 && same(names_[static_cast<size_t>(guess)], name)) return last_ = guess;
     size_t h = hash(name) & (slots_.size() - 1);
     while (slots_[h] >= 0) {
-      if (iequals(names_[static_cast<size_t>(slots_[h])], name)) return slots_[h];
+      if (same(names_[static_cast<size_t>(slots_[h])], name)) {
+        // Slots hold a name's first place only, so a guess taken from them finds the same field.
+        guess = slots_[h];
+        return last_ = guess;
+      }
       h = (h + 1) & (slots_.size() - 1);
     }
     return -1;
@@ -73,9 +92,19 @@ class NameIndex {
   void clear() {
     names_.clear();
     slots_.clear();
+    followedBy_.clear();
+    last_ = -1;
   }
 
  private:
+  // Callers mostly spell a name as the table does; the byte comparison settles those.
+  static bool same(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    // Names are a few bytes long: a loop here beats a call of memcmp.
+    for (std::size_t i = 0; i < a.size(); ++i)
+      if (a[i] != b[i]) return iequals(a, b);
+    return true;
+  }
   static size_t hash(std::string_view s) {
     std::uint64_t h = 1469598103934665603ull;
     for (char c : s) {
@@ -86,6 +115,9 @@ class NameIndex {
   }
   std::vector<std::string> names_;
   std::vector<int> slots_;
+  // For each field (and -1 before any, at 0): the field found right after it last time.
+  mutable std::vector<int> followedBy_;
+  mutable int last_ = -1;
 };
 
 std::string with_extension(const std::string& name) {
@@ -244,6 +276,7 @@ struct DbfTable::Impl {
   std::int64_t cacheFirst = 0, cacheRecords = 0;
 
   std::vector<char> pending;
+  std::vector<char> appendBuf;  // one record and its end mark, kept for its capacity
   std::uint32_t pendingBase = 0;
   std::int64_t pendingRecords = 0;
   std::vector<std::pair<const FieldLayout*, std::uint32_t>> autoNext;  // during a batch
@@ -267,6 +300,8 @@ struct DbfTable::Impl {
     if (!writable) throw TableError("Table '" + file.path() + "' is read-only");
   }
   void notify(void (TableListener::*fn)()) {
+    if (listeners.empty()) return;
+    // A copy: a listener may remove itself while it is told.
     for (auto* l : std::vector<TableListener*>(listeners)) (l->*fn)();
   }
   void setState(TableState s) {
@@ -343,9 +378,9 @@ struct DbfTable::Impl {
     }
     if (!oldRec) {
       // Record, end mark, autoincrement values, count: valid after each step.
-      std::vector<char> buf(newRec, newRec + rl);
-      buf.push_back(0x1A);
-      file.writeAt(recordOffset(number), buf.data(), buf.size());
+      appendBuf.assign(newRec, newRec + rl);
+      appendBuf.push_back(0x1A);
+      file.writeAt(recordOffset(number), appendBuf.data(), appendBuf.size());
       for (const auto& [f, next] : autoNext) writeAutoNext(*f, next);
       writeCount(static_cast<std::uint32_t>(number));
     } else {
@@ -1082,6 +1117,7 @@ struct FieldAccess {
   }
   void changed() const {
     m.modifiedFlag = true;
+    if (m.listeners.empty()) return;
     for (auto* l : std::vector<TableListener*>(m.listeners)) l->fieldChanged(index);
   }
   void setBlank() const {
@@ -1749,7 +1785,7 @@ std::vector<std::string> DbfTable::tagNames() const {
   std::string mp = mdx_path_of(p);
   if (!file_exists(mp)) throw TableError("Index not found: '" + mp + "' of table '" + p + "'");
   std::vector<std::string> r;
-  // The index must outlive the loop over its tags: a temporary would not.
+  // The index object must outlive the loop: a range over a temporary's member would not.
   MdxFile mdx = MdxFile::open(mp, false);
   for (const MdxTag& t : mdx.tags()) r.push_back(t.name);
   return r;

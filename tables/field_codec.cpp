@@ -1,5 +1,6 @@
 #include "tables/field_codec.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstring>
@@ -184,6 +185,29 @@ NumberFit format_number_text(std::string_view text, int width, int decimals, cha
   while (intDigits.size() > 1 && intDigits[0] == '0') intDigits.remove_prefix(1);
   if (intDigits.size() == 1 && intDigits[0] == '0') intDigits = {};
   if (intDigits.size() + static_cast<size_t>(decimals) + 3 > 300) return NumberFit::TooWide;
+
+  if (fracDigits.size() <= static_cast<size_t>(decimals) && decimals >= 0) {
+    // Nothing to round, as with most texts: written straight into the field.
+    bool zero = intDigits.empty();
+    for (char c : fracDigits)
+      if (c != '0') zero = false;
+    const int whole = intDigits.empty() ? 1 : static_cast<int>(intDigits.size());
+    const int len = (neg && !zero ? 1 : 0) + whole + (decimals > 0 ? 1 + decimals : 0);
+    if (len > width) return NumberFit::TooWide;
+    char* p = out + (width - len);
+    std::memset(out, ' ', static_cast<size_t>(width - len));
+    if (neg && !zero) *p++ = '-';
+    if (intDigits.empty())
+      *p++ = '0';
+    else
+      p = std::copy(intDigits.begin(), intDigits.end(), p);
+    if (decimals > 0) {
+      *p++ = '.';
+      p = std::copy(fracDigits.begin(), fracDigits.end(), p);
+      std::memset(p, '0', static_cast<size_t>(decimals) - fracDigits.size());
+    }
+    return NumberFit::Ok;
+  }
 
   // Digits of the result without the point: the whole part, then exactly `decimals` digits.
   char digits[320];

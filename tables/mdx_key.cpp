@@ -90,7 +90,7 @@ std::string numeric_key_text(std::string_view key) {
   }
   while (r.back() == '0') r.pop_back();
   if (r.back() == '.') r.pop_back();
-  if (static_cast<unsigned char>(key[1]) & 0x80) r.insert(0, "-");
+  if (static_cast<unsigned char>(key[1]) & 0x80) r.insert(r.begin(), '-');
   return r;
 }
 

@@ -34,11 +34,12 @@ int main(int argc, char** argv) {
   t.createTable();
   t.open();
   t.setWriteBehind(true);
-  const char* names[] = {"DEPT",      "PARTNUMBER", "DESCRIPTN", "LISTPRICE", "COST_OF_1",
-                         "COST_OF_2", "SPCL_COST",  "PRO_NET",   "OQTY",      "PRICETYPE",
-                         "LEV1",      "LEV2",       "LEV3",      "COSTLEV1",  "COSTLEV2",
-                         "COSTLEV3",  "UNIT",       "UPC",       "LEV4",      "LEV5",
-                         "LEV6",      "COSTLEV4",   "COSTLEV5",  "COSTLEV6",  "COST_OF_3"};
+  // Names as a build holds them, with their lengths known (it keeps them as strings).
+  const std::string_view names[] = {
+      "DEPT",     "PARTNUMBER", "DESCRIPTN", "LISTPRICE", "COST_OF_1", "COST_OF_2", "SPCL_COST",
+      "PRO_NET",  "OQTY",       "PRICETYPE", "LEV1",      "LEV2",      "LEV3",      "COSTLEV1",
+      "COSTLEV2", "COSTLEV3",   "UNIT",      "UPC",       "LEV4",      "LEV5",      "LEV6",
+      "COSTLEV4", "COSTLEV5",   "COSTLEV6",  "COST_OF_3"};
   const char* values[] = {
       "ACM",    "AC-1001-XL", "Duplex receptacle, 15A 125V, white, tamper resistant",
       "1234.5", "555.53",     "12.5",

@@ -37,8 +37,11 @@ std::string show(const qm::source::Cell& c) {
       return qm::format_general(c.number);
     case K::Boolean:
       return c.boolean ? "TRUE" : "FALSE";
-    case K::DateTime:
-      return "@" + qm::format_general(c.number);
+    case K::DateTime: {
+      std::string s = qm::format_general(c.number);
+      s.insert(s.begin(), '@');
+      return s;
+    }
     case K::Error:
       return c.text;
   }
@@ -71,7 +74,10 @@ int main(int argc, char** argv) {
     while ((limit < 0 || rows < limit) && reader->nextRow(row)) {
       if (rows < dump) {
         std::string line;
-        for (std::size_t i = 0; i < row.size(); ++i) line += (i ? "|" : "") + show(row[i]);
+        for (std::size_t i = 0; i < row.size(); ++i) {
+          if (i) line += '|';
+          line += show(row[i]);
+        }
         std::printf("%lld: %s\n", rows, line.c_str());
       }
       ++rows;

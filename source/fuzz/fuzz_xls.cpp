@@ -1,4 +1,4 @@
-// A workbook of any bytes through the .xls reader and the sheet layer. FreeXL opens files by
+// A workbook of any bytes through the .xls reader and the sheet layer. The reader opens files by
 // name only, so each input is written to a scratch file first.
 #include <cstddef>
 #include <cstdint>

@@ -17,6 +17,7 @@
 #include "source/xlsx/number_formats.h"
 #include "source/xlsx/shared_strings.h"
 #include "source/xlsx/xlsx_reader.h"
+#include "source/xlsx/xml_reader.h"
 #include "source/xlsx/zip_archive.h"
 
 using qm::DatabaseError;
@@ -124,7 +125,10 @@ std::string read_rows(qm::source::RowReader& r) {
   std::string out;
   std::vector<Cell> cells;
   while (r.nextRow(cells)) {
-    for (std::size_t i = 0; i < cells.size(); ++i) out += (i ? "|" : "") + show(cells[i]);
+    for (std::size_t i = 0; i < cells.size(); ++i) {
+      if (i) out += '|';
+      out += show(cells[i]);
+    }
     out += "\n";
   }
   return out;
@@ -560,3 +564,159 @@ TEST(XlsxRows, LargeSheetStreamsWithTheDimensionLyingLarge) {
   EXPECT_EQ(rows, 50000);
   EXPECT_EQ(last, 50000);
 }
+
+// The XML scanner under the readers, over parts that show one rule of XML each.
+namespace {
+
+// Writes the events as text: <name a="v"> for a start, </name> for an end, texts as they are.
+class Recorder : public XmlHandler {
+ public:
+  std::string events;
+  void start(const char* name, const char** atts) override {
+    events += "<";
+    events += name;
+    for (int i = 0; atts[i]; i += 2)
+      events += std::string(" ") + atts[i] + "=\"" + atts[i + 1] + "\"";
+    events += ">";
+  }
+  void end(const char* name) override { events += std::string("</") + name + ">"; }
+  void text(const char* data, int len) override {
+    events.append(data, static_cast<std::size_t>(len));
+  }
+};
+
+std::string parse_xml(const std::string& doc, const Limits& limits = Limits()) {
+  auto zip = ZipArchive::open_bytes("parts.xlsx", make_zip({{"p.xml", doc}}), limits);
+  auto part = zip->open(*zip->find("p.xml"), "the part");
+  Recorder r;
+  XmlReader xml(*part, r, limits);
+  while (xml.step()) {
+  }
+  return r.events;
+}
+
+std::string xml_failure(const std::string& doc, const Limits& limits = Limits()) {
+  try {
+    parse_xml(doc, limits);
+  } catch (const DatabaseError& e) {
+    return e.what();
+  }
+  return "(parsed)";
+}
+
+TEST(XmlReader, ReadsWhatWellFormedPartsHold) {
+  std::string doc =
+      "\xEF\xBB\xBF<?xml version=\"1.0\" encoding=\"utf-8\" standalone=\"yes\"?>\r\n<!-- note -->"
+      "<x:root a='1 > \"2\"' b=\"q&quot;&#x41;&#66;&lt;\" c=\"x\ty\r\nz\" xmlns:x=\"u\">"
+      "<?pi data?><x:v>a&amp;b\r\nc\rd</x:v><e/><![CDATA[<raw> & \r\n]]>\xC3\xA9\xE2\x84\xA2"
+      "\xF0\x9F\x98\x80</x:root>\n<!-- after -->\n";
+  EXPECT_EQ(parse_xml(doc),
+            "<root a=\"1 > \"2\"\" b=\"q\"AB<\" c=\"x y z\" xmlns:x=\"u\"><v>a&b\nc\nd</v><e></e>"
+            "<raw> & \n\xC3\xA9\xE2\x84\xA2\xF0\x9F\x98\x80</root>");
+}
+
+// The part arrives in buffers of 256 KiB; references, characters of several bytes and line
+// ends cut by a buffer's end must come out whole.
+TEST(XmlReader, TokensCutByTheBufferEndComeOutWhole) {
+  const std::size_t kBuffer = 256 * 1024;
+  for (std::size_t shift = 0; shift < 8; ++shift) {
+    std::string pad(kBuffer - 3 - shift, 'a');
+    std::string tail = "&amp;\xC3\xA9\r\n<b k=\"&lt;\xE2\x84\xA2\"/>z";
+    std::string doc = "<r>" + pad + tail + "</r>";
+    EXPECT_EQ(parse_xml(doc), "<r>" + pad + "&\xC3\xA9\n<b k=\"<\xE2\x84\xA2\"></b>z</r>")
+        << "shift " << shift;
+  }
+}
+
+TEST(XmlReader, RefusesWhatIsNotWellFormed) {
+  struct Case {
+    const char* name;
+    std::string doc, says;
+  } cases[] = {
+      {"mismatched tags", "<a><b></a></b>", "the end tag </a> closes <b>"},
+      {"attribute twice", "<a x=\"1\" y=\"2\" x=\"3\"/>", "attribute twice"},
+      {"undeclared entity", "<a>&nbsp;</a>", "&nbsp; names an entity that is not declared"},
+      {"reference without end", "<a>&amp b</a>", "not closed by ';'"},
+      {"bad UTF-8", "<a>\xC3\x28</a>", "not valid UTF-8"},
+      {"encoded surrogate", "<a>\xED\xA0\x80</a>", "not valid UTF-8"},
+      {"overlong form", "<a>\xC0\xAF</a>", "not valid UTF-8"},
+      {"control character", "<a>x\x01y</a>", "does not allow"},
+      {"reference to NUL", "<a>&#0;</a>", "does not allow"},
+      {"reference beyond Unicode", "<a>&#x110000;</a>", "names no character"},
+      {"unquoted value", "<a x=1/>", "not in quotes"},
+      {"value with <", "<a x=\"<\"/>", "holds '<'"},
+      {"attributes run together", "<a x=\"1\"y=\"2\"/>", "not apart"},
+      {"name with a digit first", "<1a/>", "begins with a character"},
+      {"text after the root", "<a/>junk", "text after the last element"},
+      {"text before the root", "junk<a/>", "text before the first element"},
+      {"second root", "<a/><b/>", "a second root element"},
+      {"unclosed root", "<a><b></b>", "ends before its elements are closed"},
+      {"cut inside a tag", "<a><b x=\"1", "ends inside a tag"},
+      {"no element", "<!-- only -->", "holds no element"},
+      {"end tag alone", "</a>", "without its start tag"},
+      {"declaration later", "<a><?xml version=\"1.0\"?></a>", "after the start"},
+      {"other encoding", "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?><a/>",
+       "in the encoding ISO-8859-1"},
+      {"document type", "<!DOCTYPE a><a/>", "declares a document type"},
+      {"unknown markup", "<a><!ELEMENT a ANY></a>", "no tag, comment or declaration"},
+  };
+  for (const auto& c : cases) {
+    std::string m = xml_failure(c.doc);
+    EXPECT_NE(m.find("\"parts.xlsx\""), std::string::npos) << c.name << ": " << m;
+    EXPECT_NE(m.find(c.says), std::string::npos) << c.name << ": " << m;
+  }
+  // Where it happened: the line and column of the token.
+  std::string m = xml_failure("<a>\n<b>\n  </c></a>");
+  EXPECT_NE(m.find("line 3, column 3 of p.xml"), std::string::npos) << m;
+  // Lines counted over many buffers.
+  std::string longDoc = "<a>\n";
+  for (int i = 0; i < 300000; ++i) longDoc += "<b/>\n";
+  m = xml_failure(longDoc + "  </c></a>");
+  EXPECT_NE(m.find("line 300002, column 3 of p.xml"), std::string::npos) << m;
+}
+
+TEST(XmlReader, UnfinishedTokensAreBounded) {
+  Limits small;
+  small.maxTokenBytes = 64 * 1024;
+  std::string comment = "<a><!--" + std::string(1u << 20, 'x') + "--></a>";
+  EXPECT_NE(xml_failure(comment, small).find("longer than 65536 bytes"), std::string::npos);
+  std::string attr = "<a x=\"" + std::string(1u << 20, 'y') + "\"/>";
+  EXPECT_NE(xml_failure(attr, small).find("longer than 65536 bytes"), std::string::npos);
+  // Text is handed out as it comes, so a long text is no token.
+  EXPECT_EQ(parse_xml("<a>" + std::string(1u << 20, 'z') + "</a>", small).size(), (1u << 20) + 7);
+}
+
+}  // namespace
+
+namespace {
+
+// A sheet large enough to be inflated ahead on a second thread: rows come in order and whole,
+// a rewind in the middle (the thread still inflating) starts again, and damage far into the
+// part is reported at its place.
+TEST(XlsxLargeParts, InflatedAheadRowsAreTheSame) {
+  std::string data, expect;
+  for (int r = 1; r <= 60000; ++r) {
+    std::string n = std::to_string(r);
+    data += "<row r=\"" + n + "\"><c r=\"A" + n + "\" t=\"inlineStr\"><is><t>part " + n +
+            "</t></is></c><c r=\"B" + n + "\"><v>" + n + ".5</v></c></row>";
+    expect += "part " + n + "|n:" + n + ".5\n";
+  }
+  ASSERT_GT(data.size(), 5u << 20);
+  auto wb = open_workbook_bytes("big.xlsx", make_zip(package(sheet_xml(data))), Limits());
+  auto r = wb->openSheet(0);
+  std::vector<Cell> cells;
+  for (int i = 0; i < 1000; ++i) ASSERT_TRUE(r->nextRow(cells));
+  EXPECT_EQ(cells.at(0).text, "part 1000");
+  r->rewind();
+  EXPECT_EQ(read_rows(*r), expect);
+
+  std::string bytes = make_zip(package(sheet_xml(data)));
+  auto at = bytes.find("xl/worksheets/sheet1.xml");
+  ASSERT_NE(at, std::string::npos);
+  // Well past the first buffers of inflated data.
+  for (std::size_t i = at + 200000; i < at + 200400; ++i) bytes[i] = '\x55';
+  std::string m = failure(bytes);
+  EXPECT_NE(m.find("sheet \"Sheet One\""), std::string::npos) << m;
+}
+
+}  // namespace

@@ -1,6 +1,7 @@
 #include "source/text/encoding.h"
 
 #include <cstdint>
+#include <cstring>
 
 #include "source/text/text_source.h"
 #include "tables/codepage.h"
@@ -41,10 +42,18 @@ bool codepage_supported(int codepage) {
 
 namespace {
 
+// Most values are plain ASCII: the high bits of all bytes together say so at once.
 bool ascii(const std::string& s) {
-  for (char c : s)
-    if (static_cast<unsigned char>(c) >= 0x80) return false;
-  return true;
+  const char* p = s.data();
+  std::size_t n = s.size(), i = 0;
+  std::uint64_t any = 0;
+  for (; i + 8 <= n; i += 8) {
+    std::uint64_t w;
+    std::memcpy(&w, p + i, 8);
+    any |= w;
+  }
+  for (; i < n; ++i) any |= static_cast<unsigned char>(p[i]);
+  return (any & 0x8080808080808080ull) == 0;
 }
 
 // 0x80..0x9F of Windows-1252; the rest of its upper half is Latin-1.

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdint>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -161,6 +162,9 @@ class TextRowReader : public RowReader {
  public:
   TextRowReader(std::unique_ptr<std::istream> in, TextFormat format, std::string fileName)
       : in_(std::move(in)), format_(format), fileName_(std::move(fileName)), buf_(kBufferSize) {
+    stop_[static_cast<unsigned char>(format_.delimiter)] = true;
+    delimWord_ = kOnes * static_cast<unsigned char>(format_.delimiter);
+    stop_[static_cast<unsigned char>('\r')] = stop_[static_cast<unsigned char>('\n')] = true;
     if (format_.codepage == 0) {
       std::string head(64 * 1024, '\0');
       in_->read(head.data(), static_cast<std::streamsize>(head.size()));
@@ -205,7 +209,7 @@ class TextRowReader : public RowReader {
       }
       if (c >= 0 && c != delim && c != '\r' && c != '\n') {
         t->push_back(static_cast<char>(c));
-        c = read_plain(*t, delim, column);
+        c = read_plain(*t, column);
       }
       if (t != &scratch_) {
         decode_in_place(*t, format_.codepage);
@@ -263,13 +267,21 @@ class TextRowReader : public RowReader {
   }
 
   // Reads up to the next delimiter or line end; returns that byte (or -1 at the end).
-  int read_plain(std::string& t, char delim, int column) {
+  int read_plain(std::string& t, int column) {
     for (;;) {
       if (pos_ == len_ && !fill()) return -1;
       const char* p = buf_.data() + pos_;
       const char* e = buf_.data() + len_;
       const char* q = p;
-      while (q < e && *q != delim && *q != '\r' && *q != '\n') ++q;
+      // Eight bytes at a time while none of them is a delimiter or line end (a byte equal to
+      // the pattern leaves a zero byte after the exclusive or, which the subtraction finds).
+      while (e - q >= 8) {
+        std::uint64_t w;
+        std::memcpy(&w, q, 8);
+        if (has_byte(w ^ delimWord_) | has_byte(w ^ kCrWord) | has_byte(w ^ kLfWord)) break;
+        q += 8;
+      }
+      while (q < e && !stop_[static_cast<unsigned char>(*q)]) ++q;
       count(static_cast<std::size_t>(q - p), column);
       t.append(p, q);
       pos_ += static_cast<std::size_t>(q - p);
@@ -307,6 +319,13 @@ class TextRowReader : public RowReader {
   TextFormat format_;
   std::string fileName_;
   std::vector<char> buf_;
+  bool stop_[256] = {};  // the bytes that end a plain value: the delimiter and line ends
+  static constexpr std::uint64_t kOnes = 0x0101010101010101ull;
+  static constexpr std::uint64_t kCrWord = kOnes * '\r', kLfWord = kOnes * '\n';
+  std::uint64_t delimWord_ = 0;
+  static std::uint64_t has_byte(std::uint64_t zeroed) {
+    return (zeroed - kOnes) & ~zeroed & (kOnes << 7);
+  }
   std::size_t pos_ = 0, len_ = 0;
   bool eof_ = false;
   std::int64_t row_ = 0;

@@ -1,221 +1,662 @@
-// Excel 97-2003 and older workbooks (.xls, BIFF2 to BIFF8) through FreeXL. FreeXL parses the
-// whole workbook when it opens it (its memory is bounded by the sheet dimensions, at most
-// 65,536 rows by 256 columns in these formats) and converts texts to UTF-8 by the workbook's
-// code page; this reader hands its cells out row by row.
-#include <freexl.h>
-
-#include <cstdio>
+// Excel 5.0 to 2003 workbooks (.xls, BIFF5 to BIFF8). The workbook stream is taken out of its
+// compound file container whole (it is no larger than the file), its global records give the
+// shared strings, the date styles and the sheets, and a sheet's cell records are gathered when
+// the sheet is opened. Every length, offset and count in the records comes from the file, so
+// each is checked against the bytes that are really there before it is used: a damaged file
+// ends in an error that says so, never in a read outside the data.
+#include <algorithm>
+#include <cstring>
+#include <fstream>
 #include <memory>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "core/error.h"
 #include "core/paths.h"
-#include "source/engine.h"
 #include "source/reader.h"
+#include "source/xls/compound_file.h"
+#include "source/xlsx/number_formats.h"
+#include "tables/codepage.h"
 
 namespace qm::source {
 
 namespace {
 
-std::string freexl_error_text(int rc) {
-  switch (rc) {
-    case FREEXL_FILE_NOT_FOUND:
-      return "the file cannot be opened";
-    case FREEXL_INSUFFICIENT_MEMORY:
-      return "there is not enough memory to read it";
-    case FREEXL_INVALID_CFBF_HEADER:
-    case FREEXL_CFBF_INVALID_SIGNATURE:
-    case FREEXL_CFBF_INVALID_SECTOR_SIZE:
-      return "it is not an Excel 97-2003 workbook (its container header is invalid)";
-    case FREEXL_CFBF_READ_ERROR:
-    case FREEXL_CFBF_SEEK_ERROR:
-      return "the file ends early (it is truncated)";
-    case FREEXL_CFBF_EMPTY_FAT_CHAIN:
-    case FREEXL_CFBF_ILLEGAL_FAT_ENTRY:
-    case FREEXL_INVALID_MINI_STREAM:
-    case FREEXL_CFBF_ILLEGAL_MINI_FAT_ENTRY:
-      return "its container is damaged";
-    case FREEXL_BIFF_INVALID_BOF:
-    case FREEXL_BIFF_WORKBOOK_NOT_FOUND:
-      return "it holds no workbook stream";
-    case FREEXL_BIFF_INVALID_SST:
-    case FREEXL_BIFF_ILLEGAL_SST_INDEX:
-      return "its shared string table is damaged";
-    case FREEXL_INVALID_CHARACTER:
-    case FREEXL_UNSUPPORTED_CHARSET:
-      return "its texts are in a code page that cannot be read";
-    case FREEXL_ILLEGAL_RK_VALUE:
-      return "a number cell is damaged";
-    case FREEXL_CRAFTED_FILE:
-      return "the file is severely damaged or crafted";
+using xls::CompoundFile;
+using Damaged = xls::ContainerError;
+
+// Record kinds read here.
+enum : std::uint16_t {
+  kFormula = 0x0006,
+  kEof = 0x000A,
+  kDateMode = 0x0022,
+  kFilePass = 0x002F,
+  kContinue = 0x003C,
+  kCodePage = 0x0042,
+  kBoundSheet = 0x0085,
+  kMulRk = 0x00BD,
+  kRString = 0x00D6,
+  kXf = 0x00E0,
+  kSst = 0x00FC,
+  kLabelSst = 0x00FD,
+  kNumber = 0x0203,
+  kLabel = 0x0204,
+  kBoolErr = 0x0205,
+  kString = 0x0207,
+  kRk = 0x027E,
+  kFormat = 0x041E,
+  kBof = 0x0809,
+};
+
+// The largest record body BIFF8 allows; BIFF5 allows less, but no reader is harmed by more.
+constexpr std::size_t kMaxRecord = 8224;
+constexpr std::uint32_t kMaxColumns = 256;
+
+std::uint16_t u16(std::string_view b, std::size_t at) {
+  return static_cast<std::uint16_t>(static_cast<unsigned char>(b[at]) |
+                                    static_cast<unsigned char>(b[at + 1]) << 8);
+}
+
+std::uint32_t u32(std::string_view b, std::size_t at) {
+  return static_cast<std::uint32_t>(u16(b, at)) | static_cast<std::uint32_t>(u16(b, at + 2)) << 16;
+}
+
+double f64(std::string_view b, std::size_t at) {
+  std::uint64_t bits =
+      static_cast<std::uint64_t>(u32(b, at)) | static_cast<std::uint64_t>(u32(b, at + 4)) << 32;
+  double d;
+  std::memcpy(&d, &bits, sizeof d);
+  return d;
+}
+
+// An RK number: a double's high 30 bits or a 30-bit integer, either of them perhaps times 100.
+double rk_value(std::uint32_t rk) {
+  double v;
+  if (rk & 2) {
+    v = static_cast<double>(static_cast<std::int32_t>(rk) >> 2);
+  } else {
+    std::uint64_t bits = static_cast<std::uint64_t>(rk & 0xFFFFFFFCu) << 32;
+    std::memcpy(&v, &bits, sizeof v);
+  }
+  return (rk & 1) ? v / 100 : v;
+}
+
+const char* error_code_text(std::uint8_t code) {
+  switch (code) {
+    case 0x00:
+      return "#NULL!";
+    case 0x07:
+      return "#DIV/0!";
+    case 0x0F:
+      return "#VALUE!";
+    case 0x17:
+      return "#REF!";
+    case 0x1D:
+      return "#NAME?";
+    case 0x24:
+      return "#NUM!";
     default:
-      return "it cannot be read (FreeXL error " + std::to_string(rc) + ")";
+      return "#N/A";
   }
 }
 
-struct Handle {
-  const void* h = nullptr;
-  int active = -1;
-  std::string path;
-  ~Handle() {
-    if (h) freexl_close(h);
+void append_utf8(std::string& out, char32_t c) {
+  if (c < 0x80) {
+    out.push_back(static_cast<char>(c));
+  } else if (c < 0x800) {
+    out.push_back(static_cast<char>(0xC0 | (c >> 6)));
+    out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+  } else if (c < 0x10000) {
+    out.push_back(static_cast<char>(0xE0 | (c >> 12)));
+    out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+  } else {
+    out.push_back(static_cast<char>(0xF0 | (c >> 18)));
+    out.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
   }
-  void select(int sheet) {
-    if (active == sheet) return;
-    int rc = freexl_select_active_worksheet(h, static_cast<unsigned short>(sheet));
-    if (rc != FREEXL_OK)
-      throw DatabaseError(path + ": sheet " + std::to_string(sheet + 1) + ": " +
-                          freexl_error_text(rc));
-    active = sheet;
+}
+
+// UTF-16 as the workbook stores it; a surrogate without its partner becomes U+FFFD.
+std::string utf16_to_utf8(std::u16string_view s) {
+  std::string out;
+  out.reserve(s.size());
+  for (std::size_t i = 0; i < s.size(); ++i) {
+    char32_t c = s[i];
+    if (c >= 0xD800 && c < 0xDC00 && i + 1 < s.size() && s[i + 1] >= 0xDC00 && s[i + 1] < 0xE000) {
+      c = 0x10000 + ((c - 0xD800) << 10) + (s[i + 1] - 0xDC00);
+      ++i;
+    } else if (c >= 0xD800 && c < 0xE000) {
+      c = 0xFFFD;
+    }
+    append_utf8(out, c);
+  }
+  return out;
+}
+
+struct Record {
+  std::uint16_t id = 0;
+  std::string_view data;
+};
+
+// The records of the workbook stream from an offset on, each checked to lie inside the stream.
+class Records {
+ public:
+  Records(std::string_view stream, std::size_t at) : s_(stream), at_(at) {}
+  // The next record; false at the end of the stream.
+  bool next(Record& r) {
+    if (at_ >= s_.size()) return false;
+    if (s_.size() - at_ < 4) throw Damaged("the workbook stream ends inside a record");
+    r.id = u16(s_, at_);
+    std::size_t len = u16(s_, at_ + 2);
+    if (len > kMaxRecord)
+      throw Damaged("a record declares " + std::to_string(len) + " bytes, more than the " +
+                    std::to_string(kMaxRecord) + " a record can hold (the file is damaged)");
+    if (s_.size() - at_ - 4 < len)
+      throw Damaged("a record runs past the end of the workbook stream (the file is truncated)");
+    r.data = s_.substr(at_ + 4, len);
+    at_ += 4 + len;
+    return true;
+  }
+  // The bodies of the CONTINUE records right after the current one, which carry on its data.
+  void continues(std::vector<std::string_view>& parts) {
+    Record r;
+    while (at_ + 4 <= s_.size() && u16(s_, at_) == kContinue) {
+      next(r);
+      parts.push_back(r.data);
+    }
+  }
+
+ private:
+  std::string_view s_;
+  std::size_t at_;
+};
+
+// A record's data with its continuations, read as one sequence of bytes, except that a text
+// split between two parts begins its second half with a fresh option byte.
+class Pieces {
+ public:
+  explicit Pieces(const std::vector<std::string_view>& parts, const char* what)
+      : parts_(parts), what_(what) {}
+
+  std::uint8_t byte() {
+    settle();
+    return static_cast<std::uint8_t>(parts_[part_][at_++]);
+  }
+  std::uint16_t word() {
+    std::uint16_t lo = byte();
+    return static_cast<std::uint16_t>(lo | byte() << 8);
+  }
+  std::uint32_t dword() {
+    std::uint32_t lo = word();
+    return lo | static_cast<std::uint32_t>(word()) << 16;
+  }
+  void skip(std::uint64_t n) {
+    while (n > 0) {
+      settle();
+      std::size_t take =
+          static_cast<std::size_t>(std::min<std::uint64_t>(n, parts_[part_].size() - at_));
+      at_ += take;
+      n -= take;
+    }
+  }
+  bool at_end() {
+    while (part_ < parts_.size() && at_ == parts_[part_].size()) ++part_, at_ = 0;
+    return part_ >= parts_.size();
+  }
+
+  // A BIFF8 text: count characters after its option byte was read (wide: two bytes each).
+  void chars(std::size_t count, bool wide, std::u16string& out) {
+    out.clear();
+    std::size_t done = 0;
+    while (done < count) {
+      if (at_ == parts_[part_].size()) {
+        // The text goes on in the next part, which says afresh how wide its characters are.
+        if (++part_ >= parts_.size()) fail();
+        at_ = 0;
+        if (parts_[part_].empty()) fail();
+        wide = static_cast<std::uint8_t>(parts_[part_][at_++]) & 1;
+        continue;
+      }
+      std::string_view p = parts_[part_].substr(at_);
+      std::size_t n = std::min(count - done, wide ? p.size() / 2 : p.size());
+      if (n == 0) fail();  // half a wide character
+      for (std::size_t k = 0; k < n; ++k)
+        out.push_back(wide ? static_cast<char16_t>(u16(p, 2 * k))
+                           : static_cast<char16_t>(static_cast<unsigned char>(p[k])));
+      at_ += wide ? 2 * n : n;
+      done += n;
+    }
+  }
+  // Raw bytes (an 8-bit text of an older workbook).
+  std::string bytes(std::size_t count) {
+    std::string out;
+    while (out.size() < count) {
+      settle();
+      std::size_t take = std::min(count - out.size(), parts_[part_].size() - at_);
+      out.append(parts_[part_].substr(at_, take));
+      at_ += take;
+    }
+    return out;
+  }
+
+  [[noreturn]] void fail() const {
+    throw Damaged(std::string(what_) + " is damaged (its text runs past the end of its record)");
+  }
+
+ private:
+  void settle() {
+    while (part_ < parts_.size() && at_ == parts_[part_].size()) ++part_, at_ = 0;
+    if (part_ >= parts_.size()) fail();
+  }
+  const std::vector<std::string_view>& parts_;
+  const char* what_;
+  std::size_t part_ = 0, at_ = 0;
+};
+
+// The workbook's global state that every sheet reads through.
+struct Book {
+  std::string path;
+  std::string stream;
+  bool biff8 = true;
+  bool date1904 = false;
+  int codepage = 1252;
+  std::vector<std::string> strings;  // the shared string table
+  std::vector<std::uint8_t> dateXf;  // per cell style: shows a date
+  struct Sheet {
+    std::string name;
+    std::uint32_t offset = 0;
+  };
+  std::vector<Sheet> sheets;
+
+  // A text of a cell or name: BIFF8 with a count of countBytes bytes and an option byte,
+  // older workbooks with a count and bytes in the workbook's code page.
+  std::string text(Pieces& p, int countBytes, std::u16string& scratch) const {
+    std::size_t count = countBytes == 1 ? p.byte() : p.word();
+    if (!biff8) return tables::to_utf8(p.bytes(count), codepage);
+    std::uint8_t options = p.byte();
+    std::uint16_t runs = (options & 0x08) ? p.word() : 0;
+    std::uint32_t extra = (options & 0x04) ? p.dword() : 0;
+    p.chars(count, options & 1, scratch);
+    p.skip(4ull * runs + extra);
+    return utf16_to_utf8(scratch);
   }
 };
 
-// "YYYY-MM-DD", "YYYY-MM-DD HH:MM:SS" or "HH:MM:SS" as FreeXL writes date cells.
-bool parse_freexl_date(const char* s, bool hasDate, bool hasTime, double& serial) {
-  int y = 1899, mo = 12, d = 30, h = 0, mi = 0, se = 0;
-  if (hasDate && hasTime) {
-    if (std::sscanf(s, "%d-%d-%d %d:%d:%d", &y, &mo, &d, &h, &mi, &se) != 6) return false;
-  } else if (hasDate) {
-    if (std::sscanf(s, "%d-%d-%d", &y, &mo, &d) != 3) return false;
-  } else if (std::sscanf(s, "%d:%d:%d", &h, &mi, &se) != 3) {
-    return false;
-  }
-  if (!valid_ymd(y, mo, d) || h < 0 || h > 23 || mi < 0 || mi > 59 || se < 0 || se > 59)
-    return false;
-  DateTime dt;
-  dt.day = day_from_ymd(y, mo, d);
-  dt.ms = ((h * 60 + mi) * 60 + se) * 1000;
-  serial = serial_from_datetime(dt);
-  return true;
+void read_sst(Book& book, const std::vector<std::string_view>& parts) {
+  Pieces p(parts, "the shared string table");
+  p.dword();  // total uses
+  std::uint32_t unique = p.dword();
+  std::u16string scratch;
+  // The count is the file's word only; every string takes at least three bytes of the table.
+  for (std::uint32_t i = 0; i < unique && !p.at_end(); ++i)
+    book.strings.push_back(book.text(p, 2, scratch));
 }
+
+bool is_date_format(int id, const std::string& code) {
+  return xlsx::is_builtin_date_format(id) || (!code.empty() && xlsx::is_date_format_code(code));
+}
+
+std::shared_ptr<Book> read_globals(const std::string& path, std::string stream) {
+  auto book = std::make_shared<Book>();
+  book->path = path;
+  book->stream = std::move(stream);
+  Records recs(book->stream, 0);
+  Record r;
+  if (!recs.next(r) || r.id != kBof || r.data.size() < 4)
+    throw Damaged("its workbook stream does not begin with a workbook header");
+  std::uint16_t version = u16(r.data, 0);
+  if (version == 0x0600)
+    book->biff8 = true;
+  else if (version == 0x0500)
+    book->biff8 = false;
+  else
+    throw Damaged("its workbook stream is of an unknown Excel version");
+  if (u16(r.data, 2) != 0x0005) throw Damaged("its workbook stream does not begin with a workbook");
+
+  std::vector<std::pair<int, std::string>> formats;  // custom number formats
+  std::vector<std::uint16_t> xfFormats;
+  std::vector<std::pair<std::string, std::uint32_t>> rawSheets;
+  std::vector<std::string_view> parts;
+  std::u16string scratch;
+  bool ended = false;
+  while (!ended && recs.next(r)) {
+    parts.assign(1, r.data);
+    switch (r.id) {
+      case kEof:
+        ended = true;
+        break;
+      case kFilePass:
+        throw DatabaseError("Could not decrypt file. (" + path + " is protected by a password)");
+      case kCodePage:
+        if (r.data.size() >= 2) book->codepage = u16(r.data, 0);
+        break;
+      case kDateMode:
+        if (r.data.size() >= 2) book->date1904 = u16(r.data, 0) == 1;
+        break;
+      case kFormat: {
+        recs.continues(parts);
+        Pieces p(parts, "a number format");
+        int id = p.word();
+        formats.emplace_back(id, book->text(p, book->biff8 ? 2 : 1, scratch));
+        break;
+      }
+      case kXf:
+        if (r.data.size() < 4) throw Damaged("a cell style record is damaged");
+        xfFormats.push_back(u16(r.data, 2));
+        break;
+      case kBoundSheet: {
+        if (r.data.size() < 7) throw Damaged("a sheet record is damaged");
+        std::uint32_t offset = u32(r.data, 0);
+        std::uint8_t kind = static_cast<std::uint8_t>(r.data[5]);
+        Pieces p(parts, "a sheet name");
+        p.skip(6);
+        std::string name = book->text(p, 1, scratch);
+        if (kind == 0) rawSheets.emplace_back(std::move(name), offset);
+        break;
+      }
+      case kSst:
+        recs.continues(parts);
+        read_sst(*book, parts);
+        break;
+      default:
+        break;
+    }
+  }
+  // Older workbooks name their sheets in the code page, which may come after the names.
+  for (auto& [name, offset] : rawSheets) book->sheets.push_back({std::move(name), offset});
+  book->dateXf.reserve(xfFormats.size());
+  for (std::uint16_t f : xfFormats) {
+    std::string code;
+    for (const auto& [id, c] : formats) {
+      if (id == f) code = c;
+    }
+    book->dateXf.push_back(is_date_format(f, code) ? 1 : 0);
+  }
+  return book;
+}
+
+// One cell as the sheet's records give it; texts point into the shared table or the sheet's own.
+struct SheetCell {
+  std::uint16_t row = 0;
+  std::uint16_t column = 0;
+  Cell::Kind kind = Cell::Kind::Empty;
+  bool shared = false;  // text is an index into the shared string table
+  bool boolean = false;
+  std::uint32_t text = 0;
+  double number = 0;
+};
 
 class XlsRowReader : public RowReader {
  public:
-  XlsRowReader(std::shared_ptr<Handle> handle, int sheet, std::string sheetName)
-      : handle_(std::move(handle)), sheet_(sheet), sheetName_(std::move(sheetName)) {
-    handle_->select(sheet_);
-    unsigned short cols = 0;
-    if (freexl_worksheet_dimensions(handle_->h, &rows_, &cols) != FREEXL_OK) rows_ = 0, cols = 0;
-    cols_ = cols;
-    // The used range begins at the first row holding a value.
-    FreeXL_CellValue v;
-    for (first_ = 0; first_ < rows_; ++first_) {
-      bool any = false;
-      for (unsigned c = 0; c < cols_ && !any; ++c)
-        any = freexl_get_cell_value(handle_->h, first_, static_cast<unsigned short>(c), &v) ==
-                  FREEXL_OK &&
-              v.type != FREEXL_CELL_NULL;
-      if (any) break;
+  XlsRowReader(std::shared_ptr<const Book> book, const Book::Sheet& sheet)
+      : book_(std::move(book)) {
+    try {
+      gather(sheet.offset);
+    } catch (const Damaged& e) {
+      throw DatabaseError(book_->path + " (" + sheet.name + "): " + e.what());
     }
-    next_ = first_;
+    auto before = [](const SheetCell& a, const SheetCell& b) {
+      return a.row != b.row ? a.row < b.row : a.column < b.column;
+    };
+    // Excel writes cells in order; other writers may not.
+    if (!std::is_sorted(cells_.begin(), cells_.end(), before))
+      std::stable_sort(cells_.begin(), cells_.end(), before);
+    if (!cells_.empty()) {
+      first_ = cells_.front().row;
+      last_ = cells_.back().row;
+      for (const SheetCell& c : cells_) columns_ = std::max<int>(columns_, c.column + 1);
+    }
+    rewind();
   }
 
-  bool nextRow(std::vector<Cell>& cells) override {
-    if (next_ >= rows_) return false;
-    handle_->select(sheet_);
-    cells.resize(cols_);
-    std::size_t used = 0;
-    for (unsigned c = 0; c < cols_; ++c) {
-      Cell& cell = cells[c];
-      cell.clear();
-      FreeXL_CellValue v;
-      if (freexl_get_cell_value(handle_->h, next_, static_cast<unsigned short>(c), &v) != FREEXL_OK)
-        throw DatabaseError(handle_->path + " (" + sheetName_ + "): row " +
-                            std::to_string(next_ + 1) + ", column " + std::to_string(c + 1) +
-                            ": the cell cannot be read.");
-      switch (v.type) {
-        case FREEXL_CELL_INT:
-          cell.kind = Cell::Kind::Number;
-          cell.number = v.value.int_value;
-          break;
-        case FREEXL_CELL_DOUBLE:
-          cell.kind = Cell::Kind::Number;
-          cell.number = v.value.double_value;
-          break;
-        case FREEXL_CELL_TEXT:
-        case FREEXL_CELL_SST_TEXT:
-          if (v.value.text_value && *v.value.text_value) {
-            cell.kind = Cell::Kind::Text;
-            cell.text = v.value.text_value;
+  bool nextRow(std::vector<Cell>& out) override {
+    if (cells_.empty() || next_ > last_) return false;
+    std::size_t end = at_;
+    while (end < cells_.size() && cells_[end].row == next_) ++end;
+    std::size_t width = end > at_ ? cells_[end - 1].column + 1u : 0;
+    out.resize(width);
+    for (Cell& c : out) c.clear();
+    for (std::size_t i = at_; i < end; ++i) {
+      const SheetCell& s = cells_[i];
+      Cell& c = out[s.column];  // of cells in the same place, the last one written stands
+      c.kind = s.kind;
+      c.number = s.number;
+      c.boolean = s.boolean;
+      if (s.kind == Cell::Kind::Text || s.kind == Cell::Kind::Error)
+        c.text = s.shared ? book_->strings[s.text] : texts_[s.text];
+      else
+        c.text.clear();
+    }
+    at_ = end;
+    ++next_;
+    return true;
+  }
+
+  void rewind() override {
+    next_ = first_;
+    at_ = 0;
+  }
+  std::int64_t declaredRowCount() const override {
+    return cells_.empty() ? 0 : static_cast<std::int64_t>(last_) - first_ + 1;
+  }
+  int declaredColumnCount() const override { return columns_; }
+
+ private:
+  void gather(std::uint32_t offset) {
+    const Book& b = *book_;
+    if (offset >= b.stream.size()) throw Damaged("the sheet's records lie outside the workbook");
+    Records recs(b.stream, offset);
+    Record r;
+    if (!recs.next(r) || r.id != kBof || r.data.size() < 4 || u16(r.data, 2) != 0x0010)
+      throw Damaged("the sheet's records do not begin with a worksheet header");
+    std::vector<std::string_view> parts;
+    std::u16string scratch;
+    bool formulaText = false;  // a formula's text result follows in a STRING record
+    SheetCell pending;
+    while (recs.next(r)) {
+      const std::string_view d = r.data;
+      switch (r.id) {
+        case kEof:
+          return;
+        case kBof:
+          // An embedded chart's own records, up to its EOF, are no cells of this sheet.
+          for (int depth = 1; depth > 0;) {
+            if (!recs.next(r)) return;
+            if (r.id == kBof) ++depth;
+            if (r.id == kEof) --depth;
           }
           break;
-        case FREEXL_CELL_DATE:
-        case FREEXL_CELL_DATETIME:
-        case FREEXL_CELL_TIME: {
-          double serial = 0;
-          const char* s = v.value.text_value ? v.value.text_value : "";
-          if (parse_freexl_date(s, v.type != FREEXL_CELL_TIME, v.type != FREEXL_CELL_DATE,
-                                serial)) {
-            cell.kind = Cell::Kind::DateTime;
-            cell.number = serial;
-          } else if (*s) {
-            cell.kind = Cell::Kind::Text;
-            cell.text = s;
+        case kNumber:
+          need(d, 14, "number");
+          add_number(d, f64(d, 6));
+          break;
+        case kRk:
+          need(d, 10, "number");
+          add_number(d, rk_value(u32(d, 6)));
+          break;
+        case kMulRk: {
+          need(d, 6, "number");
+          std::size_t n = (d.size() - 6) / 6;
+          std::uint16_t col = u16(d, 2);
+          for (std::size_t k = 0; k < n; ++k) {
+            std::size_t at = 4 + 6 * k;
+            SheetCell c = place(u16(d, 0), static_cast<std::uint32_t>(col) + k);
+            set_number(c, u16(d, at), rk_value(u32(d, at + 2)));
           }
+          break;
+        }
+        case kLabelSst: {
+          need(d, 10, "text");
+          std::uint32_t index = u32(d, 6);
+          if (index >= b.strings.size())
+            throw Damaged("a cell refers to shared string " + std::to_string(index) +
+                          ", but the workbook has only " + std::to_string(b.strings.size()));
+          if (b.strings[index].empty()) break;
+          SheetCell c = place(u16(d, 0), u16(d, 2));
+          c.kind = Cell::Kind::Text;
+          c.shared = true;
+          c.text = index;
+          cells_.push_back(c);
+          break;
+        }
+        case kLabel:
+        case kRString: {
+          need(d, 8, "text");
+          parts.assign(1, d);
+          recs.continues(parts);
+          Pieces p(parts, "a text cell");
+          p.skip(6);
+          add_text(place(u16(d, 0), u16(d, 2)), b.text(p, 2, scratch), Cell::Kind::Text);
+          break;
+        }
+        case kBoolErr: {
+          need(d, 8, "logical");
+          SheetCell c = place(u16(d, 0), u16(d, 2));
+          std::uint8_t v = static_cast<std::uint8_t>(d[6]);
+          if (d[7] == 0) {
+            c.kind = Cell::Kind::Boolean;
+            c.boolean = v != 0;
+            cells_.push_back(c);
+          } else {
+            add_text(c, error_code_text(v), Cell::Kind::Error);
+          }
+          break;
+        }
+        case kFormula: {
+          need(d, 14, "formula");
+          formulaText = false;
+          SheetCell c = place(u16(d, 0), u16(d, 2));
+          if (u16(d, 12) != 0xFFFF) {
+            set_number(c, u16(d, 4), f64(d, 6));
+            break;
+          }
+          switch (static_cast<std::uint8_t>(d[6])) {
+            case 0:
+              formulaText = true;
+              pending = c;
+              break;
+            case 1:
+              c.kind = Cell::Kind::Boolean;
+              c.boolean = d[8] != 0;
+              cells_.push_back(c);
+              break;
+            case 2:
+              add_text(c, error_code_text(static_cast<std::uint8_t>(d[8])), Cell::Kind::Error);
+              break;
+            default:  // an empty text
+              break;
+          }
+          break;
+        }
+        case kString: {
+          if (!formulaText) break;
+          formulaText = false;
+          parts.assign(1, d);
+          recs.continues(parts);
+          Pieces p(parts, "a formula's text");
+          add_text(pending, b.text(p, 2, scratch), Cell::Kind::Text);
           break;
         }
         default:
           break;
       }
-      if (cell.kind != Cell::Kind::Empty) used = c + 1;
     }
-    cells.resize(used);
-    ++next_;
-    return true;
   }
 
-  void rewind() override { next_ = first_; }
-  std::int64_t declaredRowCount() const override { return rows_ - first_; }
-  int declaredColumnCount() const override { return static_cast<int>(cols_); }
+  static void need(std::string_view d, std::size_t size, const char* kind) {
+    if (d.size() < size)
+      throw Damaged(std::string("a ") + kind + " cell's record is shorter than a cell needs");
+  }
+  SheetCell place(std::uint16_t row, std::uint32_t column) const {
+    if (column >= kMaxColumns)
+      throw Damaged("a cell lies in column " + std::to_string(column + 1) +
+                    ", beyond the 256 a sheet of this format has");
+    SheetCell c;
+    c.row = row;
+    c.column = static_cast<std::uint16_t>(column);
+    return c;
+  }
+  void set_number(SheetCell c, std::uint16_t xf, double v) {
+    bool date = xf < book_->dateXf.size() && book_->dateXf[xf];
+    if (date && book_->date1904) v += 1462;
+    // A negative serial is no date Excel can show; it stays the number it is.
+    c.kind = date && v >= 0 ? Cell::Kind::DateTime : Cell::Kind::Number;
+    c.number = v;
+    cells_.push_back(c);
+  }
+  void add_number(std::string_view d, double v) {
+    set_number(place(u16(d, 0), u16(d, 2)), u16(d, 4), v);
+  }
+  void add_text(SheetCell c, std::string text, Cell::Kind kind) {
+    if (text.empty()) return;
+    c.kind = kind;
+    c.text = static_cast<std::uint32_t>(texts_.size());
+    texts_.push_back(std::move(text));
+    cells_.push_back(c);
+  }
 
- private:
-  std::shared_ptr<Handle> handle_;
-  int sheet_;
-  std::string sheetName_;
-  unsigned rows_ = 0, cols_ = 0, first_ = 0, next_ = 0;
+  std::shared_ptr<const Book> book_;
+  std::vector<SheetCell> cells_;  // in row and column order
+  std::vector<std::string> texts_;
+  std::uint32_t first_ = 0, last_ = 0, next_ = 0;
+  std::size_t at_ = 0;
+  int columns_ = 0;
 };
 
 class XlsWorkbook : public WorkbookReader {
  public:
-  explicit XlsWorkbook(std::shared_ptr<Handle> handle) : handle_(std::move(handle)) {
-    unsigned int count = 0;
-    if (freexl_get_info(handle_->h, FREEXL_BIFF_SHEET_COUNT, &count) != FREEXL_OK) count = 0;
-    for (unsigned i = 0; i < count && i < 65535; ++i) {
-      const char* name = nullptr;
-      if (freexl_get_worksheet_name(handle_->h, static_cast<unsigned short>(i), &name) == FREEXL_OK)
-        names_.push_back(name ? name : "");
-    }
+  explicit XlsWorkbook(std::shared_ptr<const Book> book) : book_(std::move(book)) {}
+  std::vector<std::string> sheetNames() const override {
+    std::vector<std::string> names;
+    for (const auto& s : book_->sheets) names.push_back(s.name);
+    return names;
   }
-  std::vector<std::string> sheetNames() const override { return names_; }
   std::unique_ptr<RowReader> openSheet(int index) override {
-    if (index < 0 || static_cast<std::size_t>(index) >= names_.size())
-      throw DatabaseError(handle_->path + ": the workbook has no sheet " +
-                          std::to_string(index + 1) + ".");
-    return std::make_unique<XlsRowReader>(handle_, index, names_[static_cast<std::size_t>(index)]);
+    if (index < 0 || static_cast<std::size_t>(index) >= book_->sheets.size())
+      throw DatabaseError(book_->path + ": the workbook has no sheet " + std::to_string(index + 1) +
+                          ".");
+    return std::make_unique<XlsRowReader>(book_, book_->sheets[static_cast<std::size_t>(index)]);
   }
 
  private:
-  std::shared_ptr<Handle> handle_;
-  std::vector<std::string> names_;
+  std::shared_ptr<const Book> book_;
 };
+
+std::string read_file(const std::string& path) {
+  std::ifstream in(to_fs_path(path), std::ios::binary);
+  if (!in) throw Damaged("the file cannot be opened");
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
 
 }  // namespace
 
 std::unique_ptr<WorkbookReader> open_xls(const std::string& path) {
-  auto handle = std::make_shared<Handle>();
-  handle->path = path;
-  int rc = freexl_open(path.c_str(), &handle->h);
-  if (rc != FREEXL_OK) {
-    if (handle->h) freexl_close(handle->h);
-    handle->h = nullptr;
-    throw DatabaseError("External table is not in the expected format. (" + path + ": " +
-                        freexl_error_text(rc) + ")");
+  try {
+    std::string bytes = read_file(path);
+    if (bytes.empty()) throw Damaged("the file is empty");
+    std::string stream;
+    if (bytes.size() >= 4 && u16(bytes, 0) == kBof) {
+      // A bare workbook stream without its container, as some programs write it.
+      stream = std::move(bytes);
+    } else if (bytes.size() >= 4 &&
+               (u16(bytes, 0) == 0x0009 || u16(bytes, 0) == 0x0209 || u16(bytes, 0) == 0x0409)) {
+      throw Damaged(
+          "it is an Excel 2.1 to 4.0 workbook, which cannot be read; save it as an Excel "
+          "97-2003 or 2007 workbook");
+    } else {
+      CompoundFile cf(bytes);
+      auto found = cf.stream({u"Workbook", u"Book"});
+      if (!found) throw Damaged("it holds no workbook stream");
+      stream = std::move(*found);
+    }
+    return std::make_unique<XlsWorkbook>(read_globals(path, std::move(stream)));
+  } catch (const Damaged& e) {
+    throw DatabaseError("External table is not in the expected format. (" + path + ": " + e.what() +
+                        ")");
   }
-  unsigned int password = 0;
-  if (freexl_get_info(handle->h, FREEXL_BIFF_PASSWORD, &password) == FREEXL_OK &&
-      password != FREEXL_BIFF_PLAIN && password != 0)
-    throw DatabaseError("Could not decrypt file. (" + path + " is protected by a password)");
-  return std::make_unique<XlsWorkbook>(std::move(handle));
 }
 
 }  // namespace qm::source

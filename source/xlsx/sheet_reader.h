@@ -1,4 +1,4 @@
-// One worksheet read row by row: expat is suspended at the end of every row that holds a value,
+// One worksheet read row by row: the parser is suspended at the end of every row with a value,
 // so memory stays that of one row whatever the sheet's size. Rows without any value only mark
 // positions: between value rows they come back as empty rows, after the last one they are
 // dropped, before the first they are left out unless the sheet's dimension starts earlier.

@@ -1,8 +1,8 @@
 #include "source/xlsx/xml_reader.h"
 
-#include <expat.h>
-
+#include <algorithm>
 #include <cstring>
+#include <string_view>
 
 #include "source/xlsx/errors.h"
 #include "source/xlsx/zip_archive.h"
@@ -10,33 +10,100 @@
 namespace qm::source::xlsx {
 namespace {
 
-constexpr int kChunk = 128 * 1024;
+constexpr std::size_t kChunk = 256 * 1024;
+constexpr std::size_t kMore = static_cast<std::size_t>(-1);
 
-const char* local_name(const char* name) {
-  const char* colon = std::strchr(name, ':');
-  return colon ? colon + 1 : name;
+// Byte classes. Plain text bytes need no look: printable ASCII other than '<' and '&', tab and
+// line feed. Attribute bytes exclude the quotes and the blanks that are turned into spaces.
+struct Classes {
+  bool text[256] = {};
+  bool attr[256] = {};
+  bool name[256] = {};
+  Classes() {
+    for (int c = 0x20; c < 0x80; ++c) text[c] = attr[c] = true;
+    for (unsigned char c : {'<', '&'}) text[c] = attr[c] = false;
+    for (unsigned char c : {'"', '\''}) attr[c] = false;
+    for (unsigned char c : {'\t', '\n'}) text[c] = true;
+    for (int c = 'a'; c <= 'z'; ++c) name[c] = name[c - 32] = true;
+    for (int c = '0'; c <= '9'; ++c) name[c] = true;
+    for (unsigned char c : {'.', '-', '_', ':'}) name[c] = true;
+  }
+};
+const Classes kClass;
+
+bool blank(char c) {
+  return c == ' ' || c == '\t' || c == '\n' || c == '\r';
+}
+
+// Names are short; a plain loop beats a library call on every element.
+const char* local_name(const std::string& name) {
+  const char* p = name.data();
+  for (std::size_t i = 0; i < name.size(); ++i)
+    if (p[i] == ':') return p + i + 1;
+  return p;
+}
+
+void append_utf8(std::string& out, std::uint32_t c) {
+  if (c < 0x80) {
+    out.push_back(static_cast<char>(c));
+  } else if (c < 0x800) {
+    out.push_back(static_cast<char>(0xC0 | (c >> 6)));
+    out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+  } else if (c < 0x10000) {
+    out.push_back(static_cast<char>(0xE0 | (c >> 12)));
+    out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+  } else {
+    out.push_back(static_cast<char>(0xF0 | (c >> 18)));
+    out.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+  }
+}
+
+bool xml_char(std::uint32_t c) {
+  return c == 0x9 || c == 0xA || c == 0xD || (c >= 0x20 && c <= 0xD7FF) ||
+         (c >= 0xE000 && c <= 0xFFFD) || (c >= 0x10000 && c <= 0x10FFFF);
+}
+
+bool encoding_read_here(std::string_view e) {
+  std::string u(e);
+  for (char& c : u)
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 32);
+  return u == "UTF-8" || u == "UTF8" || u == "US-ASCII" || u == "ASCII";
 }
 
 }  // namespace
 
 XmlReader::XmlReader(PartStream& in, XmlHandler& handler, const Limits& limits)
-    : in_(in), handler_(handler), limits_(limits), parser_(XML_ParserCreate(nullptr)) {
-  if (!parser_) raise(in_.file(), in_.where(), "out of memory");
-  XML_SetUserData(parser_, this);
-  XML_SetElementHandler(parser_, on_start, on_end);
-  XML_SetCharacterDataHandler(parser_, on_text);
-  XML_SetStartDoctypeDeclHandler(parser_, on_doctype);
-  XML_SetEntityDeclHandler(parser_, on_entity);
-  XML_SetParamEntityParsing(parser_, XML_PARAM_ENTITY_PARSING_NEVER);
-}
+    : in_(in), handler_(handler), limits_(limits) {}
 
-XmlReader::~XmlReader() {
-  XML_ParserFree(parser_);
+XmlReader::~XmlReader() = default;
+
+void XmlReader::count_lines(std::size_t upTo) {
+  std::size_t from = static_cast<std::size_t>(countedTo_ - base_);
+  const char* b = buf_.data();
+  auto n = std::count(b + from, b + upTo, '\n');
+  if (n > 0) {
+    line_ += static_cast<std::uint64_t>(n);
+    std::size_t last = upTo;
+    while (b[last - 1] != '\n') --last;
+    lineStart_ = base_ + last;
+  }
+  countedTo_ = base_ + upTo;
 }
 
 std::string XmlReader::position() const {
-  return "line " + std::to_string(XML_GetCurrentLineNumber(parser_)) + ", column " +
-         std::to_string(XML_GetCurrentColumnNumber(parser_) + 1) + " of " + in_.name();
+  std::uint64_t line = line_, start = lineStart_;
+  std::uint64_t upTo = std::min<std::uint64_t>(std::max(tokenAt_, countedTo_), base_ + end_);
+  for (std::uint64_t i = countedTo_; i < upTo; ++i) {
+    if (buf_[static_cast<std::size_t>(i - base_)] == '\n') {
+      ++line;
+      start = i + 1;
+    }
+  }
+  return "line " + std::to_string(line) + ", column " + std::to_string(upTo - start + 1) + " of " +
+         in_.name();
 }
 
 void XmlReader::raise_here(const std::string& what) const {
@@ -47,71 +114,35 @@ void XmlReader::raise_here(const std::string& what) const {
   raise(in_.file(), where, what);
 }
 
-void XmlReader::on_start(void* self, const char* name, const char** atts) {
-  auto* r = static_cast<XmlReader*>(self);
-  if (++r->depth_ > r->limits_.maxDepth) {
-    r->refusal_ =
-        "the XML is nested more than " + std::to_string(r->limits_.maxDepth) + " elements deep";
-    XML_StopParser(r->parser_, XML_FALSE);
-    return;
-  }
-  try {
-    r->handler_.start(local_name(name), atts);
-  } catch (...) {
-    r->fail(std::current_exception());
-  }
-}
-
-void XmlReader::on_end(void* self, const char* name) {
-  auto* r = static_cast<XmlReader*>(self);
-  --r->depth_;
-  try {
-    r->handler_.end(local_name(name));
-  } catch (...) {
-    r->fail(std::current_exception());
-  }
-}
-
-void XmlReader::on_text(void* self, const char* data, int len) {
-  auto* r = static_cast<XmlReader*>(self);
-  try {
-    r->handler_.text(data, len);
-  } catch (...) {
-    r->fail(std::current_exception());
-  }
-}
-
-void XmlReader::on_doctype(void* self, const char*, const char*, const char*, int) {
-  auto* r = static_cast<XmlReader*>(self);
-  r->refusal_ = "the XML declares a document type, which a workbook part never does";
-  XML_StopParser(r->parser_, XML_FALSE);
-}
-
-void XmlReader::on_entity(void* self, const char*, int, const char*, int, const char*, const char*,
-                          const char*, const char*) {
-  auto* r = static_cast<XmlReader*>(self);
-  r->refusal_ = "the XML declares entities, which a workbook part never does";
-  XML_StopParser(r->parser_, XML_FALSE);
+void XmlReader::malformed(const std::string& why) {
+  raise_here("the XML is malformed (" + why + ")");
 }
 
 void XmlReader::suspend() {
-  if (!error_ && refusal_.empty()) XML_StopParser(parser_, XML_TRUE);
+  if (!error_) suspended_ = true;
 }
 
 void XmlReader::fail(std::exception_ptr error) {
   if (!error_) error_ = error;
-  // A parser that was already asked to stop refuses a second request; the error is kept and
-  // raised when the parse returns either way.
-  XML_StopParser(parser_, XML_FALSE);
 }
 
-void XmlReader::check(int status) {
-  if (error_) std::rethrow_exception(error_);
-  if (!refusal_.empty()) raise_here(refusal_);
-  if (status == XML_STATUS_ERROR) {
-    raise_here(std::string("the XML is malformed (") + XML_ErrorString(XML_GetErrorCode(parser_)) +
-               ")");
+bool XmlReader::fill() {
+  if (eof_) return false;
+  if (pos_ > 0) {
+    count_lines(pos_);
+    std::memmove(buf_.data(), buf_.data() + pos_, end_ - pos_);
+    base_ += pos_;
+    end_ -= pos_;
+    pos_ = 0;
   }
+  if (buf_.size() < end_ + kChunk) buf_.resize(end_ + kChunk);
+  std::size_t n = in_.read(buf_.data() + end_, kChunk);
+  if (n == 0) {
+    eof_ = true;
+    return false;
+  }
+  end_ += n;
+  return true;
 }
 
 bool XmlReader::step() {
@@ -128,41 +159,19 @@ bool XmlReader::parse_step() {
   if (done_) return false;
   if (suspended_) {
     suspended_ = false;
-    int st = XML_ResumeParser(parser_);
-    check(st);
-    if (st == XML_STATUS_SUSPENDED) {
-      suspended_ = true;
-      return true;
-    }
-    if (finalFed_) {
-      done_ = true;
-      return false;
-    }
-    return true;
+  } else {
+    fill();
+    if (base_ == 0 && pos_ == 0 && end_ >= 3 && std::memcmp(buf_.data(), "\xEF\xBB\xBF", 3) == 0)
+      pos_ = 3;  // the byte order mark of UTF-8
   }
-  void* buf = XML_GetBuffer(parser_, kChunk);
-  if (!buf) raise_here("out of memory");
-  std::size_t n = in_.read(static_cast<char*>(buf), kChunk);
-  fed_ += n;
-  finalFed_ = n == 0;
-  int st = XML_ParseBuffer(parser_, static_cast<int>(n), finalFed_ ? XML_TRUE : XML_FALSE);
-  check(st);
-  if (st == XML_STATUS_SUSPENDED) {
-    suspended_ = true;
-    return true;
-  }
-  if (finalFed_) {
-    done_ = true;
-    return false;
-  }
-  // Outside a callback the byte index is just past the last complete token: what lies beyond
-  // it is held by expat, and only an unfinished tag or comment can make that large.
-  auto consumed = static_cast<std::uint64_t>(XML_GetCurrentByteIndex(parser_));
-  if (fed_ - consumed > limits_.maxTokenBytes) {
-    raise_here("the XML holds a tag, attribute or comment longer than " +
-               std::to_string(limits_.maxTokenBytes) + " bytes");
-  }
-  return true;
+  parse_buffer();
+  if (suspended_) return true;
+  if (!eof_) return true;
+  tokenAt_ = base_ + end_;
+  if (where_ == Where::Prolog) malformed("the part holds no element");
+  if (where_ == Where::Root) malformed("the part ends before its elements are closed");
+  done_ = true;
+  return false;
 }
 
 bool XmlReader::run() {
@@ -170,6 +179,391 @@ bool XmlReader::run() {
     if (suspended_) return true;
   }
   return false;
+}
+
+void XmlReader::parse_buffer() {
+  while (!suspended_ && pos_ < end_) {
+    tokenAt_ = base_ + pos_;
+    Got g = buf_[pos_] == '<' ? markup() : text_run();
+    if (error_) std::rethrow_exception(error_);
+    if (g == Got::More) {
+      if (eof_) malformed("the part ends inside a tag or reference");
+      if (end_ - pos_ > limits_.maxTokenBytes) {
+        raise_here("the XML holds a tag, attribute or comment longer than " +
+                   std::to_string(limits_.maxTokenBytes) + " bytes");
+      }
+      return;
+    }
+  }
+}
+
+void XmlReader::deliver(const char* data, std::size_t len) {
+  handler_.text(data, static_cast<int>(len));
+}
+
+std::size_t XmlReader::utf8_char(std::size_t p) {
+  const auto* b = reinterpret_cast<const unsigned char*>(buf_.data());
+  unsigned char c = b[p];
+  std::size_t need;
+  unsigned char lo = 0x80, hi = 0xBF;  // the range of the second byte
+  if (c >= 0xC2 && c <= 0xDF) {
+    need = 2;
+  } else if (c >= 0xE0 && c <= 0xEF) {
+    need = 3;
+    if (c == 0xE0) lo = 0xA0;
+    if (c == 0xED) hi = 0x9F;  // no surrogates
+  } else if (c >= 0xF0 && c <= 0xF4) {
+    need = 4;
+    if (c == 0xF0) lo = 0x90;
+    if (c == 0xF4) hi = 0x8F;
+  } else {
+    malformed("the text is not valid UTF-8");
+  }
+  if (p + need > end_) {
+    if (eof_) malformed("the text is not valid UTF-8");
+    return 0;
+  }
+  if (b[p + 1] < lo || b[p + 1] > hi) malformed("the text is not valid UTF-8");
+  for (std::size_t k = 2; k < need; ++k)
+    if (b[p + k] < 0x80 || b[p + k] > 0xBF) malformed("the text is not valid UTF-8");
+  // U+FFFE and U+FFFF are no characters of XML.
+  if (c == 0xEF && b[p + 1] == 0xBF && b[p + 2] >= 0xBE)
+    malformed("the text holds a character that XML does not allow");
+  return need;
+}
+
+std::size_t XmlReader::name_end(std::size_t p) {
+  const auto* b = reinterpret_cast<const unsigned char*>(buf_.data());
+  std::size_t start = p;
+  while (p < end_) {
+    unsigned char c = b[p];
+    if (kClass.name[c]) {
+      if (p == start && ((c >= '0' && c <= '9') || c == '.' || c == '-'))
+        malformed("a name begins with a character no name begins with");
+      ++p;
+    } else if (c >= 0x80) {
+      std::size_t n = utf8_char(p);
+      if (n == 0) return kMore;
+      p += n;
+    } else {
+      return p;
+    }
+  }
+  return eof_ ? p : kMore;
+}
+
+std::size_t XmlReader::reference(std::size_t p, std::string& out) {
+  std::size_t q = p;
+  while (q < end_ && q - p < 16 && buf_[q] != ';') ++q;
+  if (q >= end_ && !eof_) return 0;
+  if (q >= end_ || buf_[q] != ';') malformed("a reference is not closed by ';'");
+  std::string_view name(buf_.data() + p, q - p);
+  out.clear();
+  if (!name.empty() && name[0] == '#') {
+    std::uint32_t v = 0;
+    bool hex = name.size() > 1 && name[1] == 'x';
+    std::string_view digits = name.substr(hex ? 2 : 1);
+    if (digits.empty()) malformed("a character reference has no digits");
+    for (char c : digits) {
+      int d;
+      if (c >= '0' && c <= '9')
+        d = c - '0';
+      else if (hex && c >= 'a' && c <= 'f')
+        d = c - 'a' + 10;
+      else if (hex && c >= 'A' && c <= 'F')
+        d = c - 'A' + 10;
+      else
+        malformed("a character reference has a character that is no digit");
+      v = v * (hex ? 16 : 10) + static_cast<std::uint32_t>(d);
+      if (v > 0x10FFFF) malformed("a character reference names no character");
+    }
+    if (!xml_char(v)) malformed("a character reference names a character XML does not allow");
+    append_utf8(out, v);
+  } else if (name == "lt") {
+    out.push_back('<');
+  } else if (name == "gt") {
+    out.push_back('>');
+  } else if (name == "amp") {
+    out.push_back('&');
+  } else if (name == "quot") {
+    out.push_back('"');
+  } else if (name == "apos") {
+    out.push_back('\'');
+  } else {
+    malformed("the reference &" + std::string(name) + "; names an entity that is not declared");
+  }
+  return q + 1;
+}
+
+XmlReader::Got XmlReader::text_run() {
+  const auto* b = reinterpret_cast<const unsigned char*>(buf_.data());
+  if (where_ != Where::Root) {
+    std::size_t p = pos_;
+    while (p < end_ && blank(buf_[p])) ++p;
+    pos_ = p;
+    if (p < end_ && buf_[p] != '<')
+      malformed(where_ == Where::Prolog ? "text before the first element"
+                                        : "text after the last element");
+    return Got::Done;
+  }
+  std::size_t p = pos_;
+  for (;;) {
+    std::size_t s = p;
+    while (p < end_) {
+      unsigned char c = b[p];
+      if (kClass.text[c]) {
+        ++p;
+      } else if (c >= 0x80) {
+        std::size_t n = utf8_char(p);
+        if (n == 0) break;
+        p += n;
+      } else {
+        break;
+      }
+    }
+    if (p > s) deliver(buf_.data() + s, p - s);
+    pos_ = p;
+    if (p >= end_) return Got::Done;
+    unsigned char c = b[p];
+    if (c == '<') return Got::Done;
+    if (c == '&') {
+      std::size_t after = reference(p + 1, chars_);
+      if (after == 0) return Got::More;
+      deliver(chars_.data(), chars_.size());
+      p = pos_ = after;
+    } else if (c == '\r') {
+      // A line end is a line feed, whether the file writes CR LF, CR or LF.
+      if (p + 1 >= end_ && !eof_) return Got::More;
+      deliver("\n", 1);
+      p += (p + 1 < end_ && buf_[p + 1] == '\n') ? 2 : 1;
+      pos_ = p;
+    } else if (c >= 0x80) {
+      return Got::More;  // a character cut by the end of the buffer
+    } else {
+      malformed("the text holds a character that XML does not allow");
+    }
+  }
+}
+
+XmlReader::Got XmlReader::markup() {
+  if (pos_ + 1 >= end_) return Got::More;
+  char c = buf_[pos_ + 1];
+  if (c == '/') return end_tag();
+  if (c == '?' || c == '!') return special();
+  return start_tag();
+}
+
+XmlReader::Got XmlReader::start_tag() {
+  const auto* b = reinterpret_cast<const unsigned char*>(buf_.data());
+  std::size_t p = pos_ + 1;
+  std::size_t ne = name_end(p);
+  if (ne == kMore) return Got::More;
+  if (ne == p) malformed("a tag has no name");
+  name_.assign(buf_.data() + p, ne - p);
+  arena_.clear();
+  attOffsets_.clear();
+  p = ne;
+  bool empty = false;
+  for (;;) {
+    std::size_t s = p;
+    while (p < end_ && blank(buf_[p])) ++p;
+    if (p >= end_) return Got::More;
+    char c = buf_[p];
+    if (c == '>') {
+      ++p;
+      break;
+    }
+    if (c == '/') {
+      if (p + 1 >= end_) return Got::More;
+      if (buf_[p + 1] != '>') malformed("a tag holds a '/' that does not end it");
+      p += 2;
+      empty = true;
+      break;
+    }
+    if (p == s) malformed("a tag's attributes are not apart");
+    std::size_t an = name_end(p);
+    if (an == kMore) return Got::More;
+    if (an == p) malformed("a tag holds something that is no attribute");
+    std::size_t nameAt = arena_.size();
+    arena_.append(buf_.data() + p, an - p);
+    arena_.push_back('\0');
+    p = an;
+    while (p < end_ && blank(buf_[p])) ++p;
+    if (p >= end_) return Got::More;
+    if (buf_[p] != '=') malformed("an attribute has no value");
+    ++p;
+    while (p < end_ && blank(buf_[p])) ++p;
+    if (p >= end_) return Got::More;
+    char quote = buf_[p];
+    if (quote != '"' && quote != '\'') malformed("an attribute's value is not in quotes");
+    ++p;
+    std::size_t valueAt = arena_.size();
+    for (;;) {
+      std::size_t r = p;
+      while (p < end_ && kClass.attr[b[p]]) ++p;
+      arena_.append(buf_.data() + r, p - r);
+      if (p >= end_) return Got::More;
+      unsigned char v = b[p];
+      if (v == static_cast<unsigned char>(quote)) {
+        ++p;
+        break;
+      }
+      if (v == '"' || v == '\'') {
+        arena_.push_back(static_cast<char>(v));
+        ++p;
+      } else if (v == '&') {
+        std::size_t after = reference(p + 1, chars_);
+        if (after == 0) return Got::More;
+        arena_ += chars_;
+        p = after;
+      } else if (v == '\t' || v == '\n') {
+        arena_.push_back(' ');
+        ++p;
+      } else if (v == '\r') {
+        if (p + 1 >= end_) return Got::More;
+        arena_.push_back(' ');
+        p += buf_[p + 1] == '\n' ? 2 : 1;
+      } else if (v >= 0x80) {
+        std::size_t n = utf8_char(p);
+        if (n == 0) return Got::More;
+        arena_.append(buf_.data() + p, n);
+        p += n;
+      } else if (v == '<') {
+        malformed("an attribute's value holds '<'");
+      } else {
+        malformed("an attribute's value holds a character that XML does not allow");
+      }
+    }
+    arena_.push_back('\0');
+    attOffsets_.push_back(nameAt);
+    attOffsets_.push_back(valueAt);
+  }
+
+  // The whole tag is here: check it as a whole, then hand it out.
+  const std::size_t count = attOffsets_.size() / 2;
+  if (count > 1 && count <= 8) {
+    // A cell has two or three attributes: comparing each pair is quickest.
+    for (std::size_t i = 1; i < count; ++i)
+      for (std::size_t j = 0; j < i; ++j)
+        if (std::strcmp(arena_.data() + attOffsets_[2 * i], arena_.data() + attOffsets_[2 * j]) ==
+            0)
+          malformed("a tag names an attribute twice");
+  } else if (count > 8) {
+    sortedNames_.clear();
+    for (std::size_t i = 0; i < count; ++i)
+      sortedNames_.emplace_back(arena_.data() + attOffsets_[2 * i]);
+    std::sort(sortedNames_.begin(), sortedNames_.end());
+    if (std::adjacent_find(sortedNames_.begin(), sortedNames_.end()) != sortedNames_.end())
+      malformed("a tag names an attribute twice");
+  }
+  if (where_ == Where::Epilog) malformed("a second root element");
+  where_ = Where::Root;
+  if (depth_ + 1 > limits_.maxDepth)
+    raise_here("the XML is nested more than " + std::to_string(limits_.maxDepth) +
+               " elements deep");
+  ++depth_;
+  if (open_.size() < static_cast<std::size_t>(depth_)) open_.emplace_back();
+  std::string& open = open_[static_cast<std::size_t>(depth_ - 1)];
+  open = name_;
+  atts_.clear();
+  for (std::size_t off : attOffsets_) atts_.push_back(arena_.data() + off);
+  atts_.push_back(nullptr);
+  pos_ = p;
+  handler_.start(local_name(open), atts_.data());
+  if (empty) {
+    --depth_;
+    if (depth_ == 0) where_ = Where::Epilog;
+    handler_.end(local_name(open));
+  }
+  return Got::Done;
+}
+
+XmlReader::Got XmlReader::end_tag() {
+  std::size_t p = pos_ + 2;
+  std::size_t ne = name_end(p);
+  if (ne == kMore) return Got::More;
+  if (ne == p) malformed("an end tag has no name");
+  std::size_t q = ne;
+  while (q < end_ && blank(buf_[q])) ++q;
+  if (q >= end_) return Got::More;
+  if (buf_[q] != '>') malformed("an end tag holds more than its name");
+  std::string_view name(buf_.data() + p, ne - p);
+  if (depth_ == 0) malformed("an end tag without its start tag");
+  const std::string& open = open_[static_cast<std::size_t>(depth_ - 1)];
+  bool same = name.size() == open.size();
+  for (std::size_t i = 0; same && i < name.size(); ++i) same = name[i] == open[i];
+  if (!same) malformed("the end tag </" + std::string(name) + "> closes <" + open + ">");
+  pos_ = q + 1;
+  --depth_;
+  if (depth_ == 0) where_ = Where::Epilog;
+  handler_.end(local_name(open));
+  return Got::Done;
+}
+
+XmlReader::Got XmlReader::special() {
+  std::string_view rest(buf_.data() + pos_, end_ - pos_);
+  auto find_end = [&](std::size_t from, std::string_view close) -> std::size_t {
+    std::size_t at = rest.find(close, from);
+    return at == std::string_view::npos ? kMore : at + close.size();
+  };
+  if (rest.size() < 9 && !eof_) return Got::More;
+  if (rest.substr(0, 2) == "<?") {
+    std::size_t e = find_end(2, "?>");
+    if (e == kMore) return Got::More;
+    std::string_view body = rest.substr(2, e - 4);
+    if (body.substr(0, 3) == "xml" && (body.size() == 3 || blank(body[3]))) {
+      // The declaration: only at the start, and only in an encoding read here.
+      if (base_ + pos_ > 3 || where_ != Where::Prolog)
+        malformed("an XML declaration after the start of the part");
+      std::size_t at = body.find("encoding");
+      if (at != std::string_view::npos) {
+        std::size_t q = body.find_first_of("\"'", at);
+        std::size_t qe = q == std::string_view::npos ? q : body.find(body[q], q + 1);
+        if (qe == std::string_view::npos) malformed("the XML declaration is damaged");
+        std::string_view enc = body.substr(q + 1, qe - q - 1);
+        if (!encoding_read_here(enc))
+          raise_here("the XML is in the encoding " + std::string(enc) +
+                     ", but a workbook part is in UTF-8");
+      }
+    }
+    pos_ += e;
+    return Got::Done;
+  }
+  if (rest.substr(0, 4) == "<!--") {
+    std::size_t e = find_end(4, "-->");
+    if (e == kMore) return Got::More;
+    pos_ += e;
+    return Got::Done;
+  }
+  if (rest.substr(0, 9) == "<![CDATA[") {
+    if (where_ != Where::Root) malformed("character data outside the elements");
+    std::size_t e = find_end(9, "]]>");
+    if (e == kMore) return Got::More;
+    std::size_t from = pos_ + 9, to = pos_ + e - 3;
+    chars_.clear();
+    for (std::size_t p = from; p < to;) {
+      unsigned char c = static_cast<unsigned char>(buf_[p]);
+      if (c >= 0x80) {
+        std::size_t n = utf8_char(p);
+        chars_.append(buf_.data() + p, n);
+        p += n;
+      } else if (c == '\r') {
+        chars_.push_back('\n');
+        p += (p + 1 < to && buf_[p + 1] == '\n') ? 2 : 1;
+      } else if (c < 0x20 && c != '\t' && c != '\n') {
+        malformed("the text holds a character that XML does not allow");
+      } else {
+        chars_.push_back(static_cast<char>(c));
+        ++p;
+      }
+    }
+    pos_ += e;
+    if (!chars_.empty()) deliver(chars_.data(), chars_.size());
+    return Got::Done;
+  }
+  if (rest.substr(0, 9) == "<!DOCTYPE")
+    raise_here("the XML declares a document type, which a workbook part never does");
+  malformed("markup that is no tag, comment or declaration");
 }
 
 }  // namespace qm::source::xlsx

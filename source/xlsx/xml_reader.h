@@ -1,16 +1,24 @@
-// Streams one XML part through expat with the guards a file from outside needs: no document
-// type declarations (so no entities), bounded nesting, and no unfinished token (a tag with
-// its attributes, a comment) larger than a limit, which is what would make expat's buffer grow.
-// Element names reach the handler without their namespace prefix ("x:row" -> "row").
+// Streams one XML part to a handler with the guards a file from outside needs: no document type
+// declarations (so no entities beyond the five predefined ones and character references),
+// bounded nesting, and no unfinished token (a tag with its attributes, a comment) larger than a
+// limit, so the buffer never grows with what the file declares. Element names reach the
+// handler without their namespace prefix ("x:row" -> "row").
+//
+// The parser is the package's own rather than a general library's: workbook parts are large
+// (a million-row sheet is some 300 MB of XML) but use only elements, attributes, text and the
+// predefined entities, and a scanner that knows that, hands text straight out of its buffer
+// and keeps one buffer for attributes reads them several times faster. It checks what makes a
+// document well-formed (matching tags, one root, attribute syntax, no duplicate attributes,
+// valid UTF-8 and XML characters, known entities) and refuses everything else.
 #pragma once
 
 #include <cstdint>
 #include <exception>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "source/xlsx/xlsx_reader.h"
-
-struct XML_ParserStruct;
 
 namespace qm::source::xlsx {
 
@@ -47,27 +55,54 @@ class XmlReader {
   std::string position() const;
 
  private:
-  static void on_start(void* self, const char* name, const char** atts);
-  static void on_end(void* self, const char* name);
-  static void on_text(void* self, const char* data, int len);
-  static void on_doctype(void* self, const char*, const char*, const char*, int);
-  static void on_entity(void* self, const char*, int, const char*, int, const char*, const char*,
-                        const char*, const char*);
-  [[noreturn]] void raise_here(const std::string& what) const;
-  void check(int status);
+  enum class Got { Done, More };  // a token was taken, or more bytes are needed for it
+
   bool parse_step();
+  // Takes tokens from the buffer until it runs dry, the handler suspends or the part ends.
+  void parse_buffer();
+  Got text_run();
+  Got markup();
+  Got start_tag();
+  Got end_tag();
+  Got special();  // comments, processing instructions, CDATA, declarations
+  // Decodes the reference at p (just past '&') into out; the index past ';', or 0 when the
+  // buffer ends first.
+  std::size_t reference(std::size_t p, std::string& out);
+  // Length of the valid UTF-8 character at p (lead byte >= 0x80), 0 when the buffer ends inside
+  // it; raises for an invalid one.
+  std::size_t utf8_char(std::size_t p);
+  std::size_t name_end(std::size_t p);
+  void deliver(const char* data, std::size_t len);
+  void after_callback();
+  bool fill();
+  void count_lines(std::size_t upTo);
+  [[noreturn]] void malformed(const std::string& why);
+  [[noreturn]] void raise_here(const std::string& what) const;
 
   PartStream& in_;
   XmlHandler& handler_;
   const Limits& limits_;
-  XML_ParserStruct* parser_;
+
+  std::vector<char> buf_;
+  std::size_t pos_ = 0, end_ = 0;
+  bool eof_ = false;
+  std::uint64_t base_ = 0;  // offset in the part of buf_[0]
+  // Line counting, for messages: lines before countedTo_, where the last of them began.
+  std::uint64_t countedTo_ = 0, line_ = 1, lineStart_ = 0;
+  std::uint64_t tokenAt_ = 0;  // offset in the part of the token being read
+
+  enum class Where { Prolog, Root, Epilog } where_ = Where::Prolog;
+  std::vector<std::string> open_;  // names of the open elements
+  int depth_ = 0;
+  bool lastWasCR_ = false;  // a CR ended the last text run: a LF right after it is its pair
+  std::string arena_, name_, chars_;
+  std::vector<std::size_t> attOffsets_;
+  std::vector<const char*> atts_;
+  std::vector<std::string_view> sortedNames_;  // of a tag with many attributes
+
   std::exception_ptr error_;
   std::exception_ptr broken_;  // the error that ended the parse, raised again by later calls
-  std::string refusal_;
-  std::uint64_t fed_ = 0;
-  int depth_ = 0;
   bool suspended_ = false;
-  bool finalFed_ = false;
   bool done_ = false;
 };
 

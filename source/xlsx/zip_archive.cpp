@@ -3,7 +3,13 @@
 #include <zip.h>
 
 #include <algorithm>
+#include <condition_variable>
+#include <cstring>
+#include <deque>
 #include <fstream>
+#include <mutex>
+#include <thread>
+#include <vector>
 
 #include "core/paths.h"
 #include "source/xlsx/errors.h"
@@ -65,7 +71,120 @@ bool starts_like_ole2(std::string_view head) {
   }
 }
 
+// Parts smaller than this are inflated as the parser asks: a thread is not worth it for them.
+constexpr std::uint64_t kReadAheadFrom = 4u << 20;
+constexpr std::size_t kAheadChunk = 256 * 1024;
+constexpr std::size_t kAheadChunks = 4;  // inflated and not yet taken: at most 1 MiB
+
 }  // namespace
+
+// Inflates one part on a thread of its own, into a few buffers that the reader takes in turn;
+// the thread waits while they are all full, so memory stays bounded. It owns its own handle of
+// the package. Damage is reported at the point of the part where it was met.
+class ReadAhead {
+ public:
+  ReadAhead(zip* archive, zip_file* file) : zip_(archive), file_(file) {
+    worker_ = std::thread([this] { work(); });
+  }
+  ~ReadAhead() {
+    {
+      std::lock_guard<std::mutex> lock(m_);
+      stop_ = true;
+    }
+    cv_.notify_all();
+    worker_.join();
+    zip_fclose(file_);
+    zip_discard(zip_);
+  }
+  ReadAhead(const ReadAhead&) = delete;
+  ReadAhead& operator=(const ReadAhead&) = delete;
+
+  // As zip_fread: bytes, 0 at the end of the part, -1 for damage (error() says which).
+  zip_int64_t read(char* buffer, std::size_t size) {
+    if (at_ == current_.size()) {
+      std::unique_lock<std::mutex> lock(m_);
+      if (current_.capacity() > 0) spare_.push_back(std::move(current_));
+      current_.clear();
+      at_ = 0;
+      cv_.notify_all();
+      cv_.wait(lock, [&] { return !full_.empty() || finished_; });
+      if (full_.empty()) return failed_ ? -1 : 0;
+      current_ = std::move(full_.front());
+      full_.pop_front();
+      cv_.notify_all();
+    }
+    std::size_t n = std::min(size, current_.size() - at_);
+    std::memcpy(buffer, current_.data() + at_, n);
+    at_ += n;
+    return static_cast<zip_int64_t>(n);
+  }
+  const std::string& error() const { return error_; }
+
+ private:
+  void work() {
+    try {
+      for (;;) {
+        std::vector<char> chunk;
+        {
+          std::unique_lock<std::mutex> lock(m_);
+          cv_.wait(lock, [&] { return stop_ || full_.size() < kAheadChunks; });
+          if (stop_) return;
+          if (!spare_.empty()) {
+            chunk = std::move(spare_.back());
+            spare_.pop_back();
+          }
+        }
+        chunk.resize(kAheadChunk);
+        zip_int64_t n = zip_fread(file_, chunk.data(), chunk.size());
+        std::lock_guard<std::mutex> lock(m_);
+        if (n <= 0) {
+          if (n < 0) {
+            failed_ = true;
+            error_ = zip_file_strerror(file_);
+          }
+          finished_ = true;
+          cv_.notify_all();
+          return;
+        }
+        chunk.resize(static_cast<std::size_t>(n));
+        full_.push_back(std::move(chunk));
+        cv_.notify_all();
+      }
+    } catch (...) {
+      std::lock_guard<std::mutex> lock(m_);
+      failed_ = finished_ = true;
+      error_ = "out of memory";
+      cv_.notify_all();
+    }
+  }
+
+  zip* zip_;
+  zip_file* file_;
+  std::mutex m_;
+  std::condition_variable cv_;
+  std::deque<std::vector<char>> full_;  // inflated, in order
+  std::vector<std::vector<char>> spare_;
+  bool stop_ = false, finished_ = false, failed_ = false;
+  std::string error_;
+  // The reader's side, touched by the reader only.
+  std::vector<char> current_;
+  std::size_t at_ = 0;
+  std::thread worker_;
+};
+
+zip* ZipArchive::reopen() const {
+  if (!fromBytes_) {
+    int err = 0;
+    return zip_open(file_.c_str(), ZIP_RDONLY, &err);
+  }
+  zip_error_t e;
+  zip_error_init(&e);
+  zip_source_t* src = zip_source_buffer_create(bytes_.data(), bytes_.size(), 0, &e);
+  zip* z = src ? zip_open_from_source(src, ZIP_RDONLY, &e) : nullptr;
+  if (src && !z) zip_source_free(src);
+  zip_error_fini(&e);
+  return z;
+}
 
 std::shared_ptr<ZipArchive> ZipArchive::open_file(const std::string& path, const Limits& limits) {
   std::shared_ptr<ZipArchive> a(new ZipArchive(path, limits));
@@ -89,6 +208,7 @@ std::shared_ptr<ZipArchive> ZipArchive::open_bytes(const std::string& name, std:
                                                    const Limits& limits) {
   std::shared_ptr<ZipArchive> a(new ZipArchive(name, limits));
   a->bytes_ = std::move(bytes);
+  a->fromBytes_ = true;
   a->fileSize_ = a->bytes_.size();
   if (a->fileSize_ == 0) raise_open_error(name, ZIP_ER_NOZIP, "", 0);
   zip_error_t e;
@@ -144,6 +264,16 @@ std::unique_ptr<PartStream> ZipArchive::open(std::uint64_t index, std::string wh
   // inflation ratio, and never more than the file's real size counts.
   std::uint64_t packed = (st.valid & ZIP_STAT_COMP_SIZE) ? st.comp_size : fileSize_;
   s->packed_ = std::max<std::uint64_t>(1, std::min(packed, fileSize_));
+  if ((st.valid & ZIP_STAT_SIZE) && st.size >= kReadAheadFrom) {
+    // What the directory says only chooses the way of reading; the limits count real bytes.
+    if (zip* other = reopen()) {
+      if (zip_file* f = zip_fopen_index(other, index, 0)) {
+        s->ahead_ = std::make_unique<ReadAhead>(other, f);
+        return s;
+      }
+      zip_discard(other);
+    }
+  }
   s->file_ = zip_fopen_index(zip_, index, 0);
   if (!s->file_) {
     raise(file_, s->where_,
@@ -158,11 +288,11 @@ PartStream::~PartStream() {
 }
 
 std::size_t PartStream::read(char* buffer, std::size_t size) {
-  zip_int64_t n = zip_fread(file_, buffer, size);
+  zip_int64_t n = ahead_ ? ahead_->read(buffer, size) : zip_fread(file_, buffer, size);
   if (n < 0) {
     raise(file(), where_,
-          "the package entry " + name_ + " is damaged (" + std::string(zip_file_strerror(file_)) +
-              ")");
+          "the package entry " + name_ + " is damaged (" +
+              (ahead_ ? ahead_->error() : std::string(zip_file_strerror(file_))) + ")");
   }
   inflated_ += static_cast<std::uint64_t>(n);
   const Limits& lim = archive_->limits();

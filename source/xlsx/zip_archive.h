@@ -29,7 +29,9 @@ class ZipArchive {
   // Index of the part with this name ("xl/workbook.xml"), found without regard to case and
   // also when the package writes "\" for "/".
   std::optional<std::uint64_t> find(const std::string& name) const;
-  // Opens a part for reading; where names it in messages ("sheet \"Prices\"").
+  // Opens a part for reading; where names it in messages ("sheet \"Prices\""). A large part
+  // (by the size the directory gives) is inflated ahead on a second thread, through a handle
+  // of the package of its own, so that inflating and parsing overlap.
   std::unique_ptr<PartStream> open(std::uint64_t index, std::string where) const;
 
   const std::string& file() const { return file_; }
@@ -37,12 +39,18 @@ class ZipArchive {
 
  private:
   ZipArchive(std::string file, const Limits& limits) : file_(std::move(file)), limits_(limits) {}
+  // Another handle of the same package, for a thread of its own (libzip handles are not shared
+  // between threads); null when it cannot be opened.
+  zip* reopen() const;
   std::string file_;
   Limits limits_;
   std::string bytes_;  // the package when read from memory
+  bool fromBytes_ = false;
   zip* zip_ = nullptr;
   std::uint64_t fileSize_ = 0;
 };
+
+class ReadAhead;
 
 class PartStream {
  public:
@@ -61,6 +69,7 @@ class PartStream {
   PartStream() = default;
   const ZipArchive* archive_ = nullptr;
   zip_file* file_ = nullptr;
+  std::unique_ptr<ReadAhead> ahead_;  // instead of file_, for a large part
   std::string name_, where_;
   std::uint64_t packed_ = 0, inflated_ = 0;
 };

@@ -59,7 +59,11 @@ std::string pad(std::string s, size_t n) {
 // 45 fields as the registration lists have them, `file` first.
 std::vector<FieldDef> filelist_fields() {
   std::vector<FieldDef> f = {{"file", 'C', 8, 0}, {"COMPANY", 'C', 30, 0}, {"UPDATE", 'C', 10, 0}};
-  while (f.size() < 45) f.push_back({"F" + std::to_string(f.size()), 'C', 6, 0});
+  while (f.size() < 45) {
+    std::string name = std::to_string(f.size());
+    name.insert(name.begin(), 'F');
+    f.push_back({name, 'C', 6, 0});
+  }
   return f;
 }
 
@@ -120,10 +124,9 @@ TEST(DbfIndex, AddIndexNeedsExclusiveUseAndMarksTheTable) {
 
   std::string dbf = test::read_bytes(dir.file("filelist.dbf"));
   EXPECT_EQ(dbf[28], 1);
-  EXPECT_EQ(dbf[68 + 37], 1);       // the `file` field's flag
-  EXPECT_EQ(dbf[68 + 48 + 37], 0);  // and no other
-  // A closed table reads its tag names from the index file itself.
-  EXPECT_EQ(t.tagNames(), std::vector<std::string>{"FILE"});
+  EXPECT_EQ(dbf[68 + 37], 1);                                 // the `file` field's flag
+  EXPECT_EQ(dbf[68 + 48 + 37], 0);                            // and no other
+  EXPECT_EQ(t.tagNames(), std::vector<std::string>{"FILE"});  // read from the files, closed
   t.open();
   EXPECT_EQ(t.tagNames(), std::vector<std::string>{"FILE"});
   t.setIndexName("File");

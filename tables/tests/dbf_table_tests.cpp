@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "core/error.h"
+#include "core/text.h"
 #include "tables/tests/test_util.h"
 
 namespace qm::tables {
@@ -70,6 +71,35 @@ TEST(DbfTable, CreateAppendReadBack) {
   t.next();
   EXPECT_TRUE(t.eof());
   EXPECT_EQ(t.field(1).asString(), "P-2");  // stays on the last record
+}
+
+// Field lookup guesses from the order of the last record's lookups; a changed order, another
+// case or a name the table lacks must still find the right field or none.
+TEST(DbfTable, FieldsAreFoundByNameInAnyOrder) {
+  ScratchDir dir;
+  test::make_table(dir, "acmelist", kPriceDefs);
+  DbfTable t;
+  t.setFolder(dir.str());
+  t.setTableName("ACMELIST");
+  t.open();
+  const std::vector<std::vector<std::string>> orders = {
+      {"DEPT", "PARTNUMBER", "LISTPRICE", "OQTY"},
+      {"DEPT", "PARTNUMBER", "LISTPRICE", "OQTY"},
+      {"OQTY", "dept", "ListPrice", "PARTNUMBER"},
+      {"DEPT", "NOSUCH", "PARTNUMBER", "PARTNUMBER", "DEPT"},
+      {"DEPT", "PARTNUMBER", "LISTPRICE", "OQTY"},
+  };
+  for (const auto& order : orders) {
+    for (const std::string& name : order) {
+      DbfField* f = t.findField(name);
+      if (name == "NOSUCH") {
+        EXPECT_EQ(f, nullptr);
+        continue;
+      }
+      ASSERT_NE(f, nullptr) << name;
+      EXPECT_TRUE(iequals(f->name(), name)) << name << " found " << f->name();
+    }
+  }
 }
 
 TEST(DbfTable, MovingEndsAnEdit) {

@@ -82,6 +82,13 @@ TEST(FieldCodec, NumberTextFitsTheField) {
     const char* stored;
   } cases[] = {
       {"12.5", 12, 2, NumberFit::Ok, "       12.50"},
+      {"-12.5", 8, 2, NumberFit::Ok, "  -12.50"},
+      {"-12.5", 5, 2, NumberFit::TooWide, ""},
+      {"-0.00", 6, 2, NumberFit::Ok, "  0.00"},  // no negative zero without rounding either
+      {"-0", 3, 0, NumberFit::Ok, "  0"},
+      {"0.25", 6, 4, NumberFit::Ok, "0.2500"},
+      {"-.5", 6, 2, NumberFit::Ok, " -0.50"},
+      {"1234.5678", 9, 4, NumberFit::Ok, "1234.5678"},
       {" 12.5 ", 8, 2, NumberFit::Ok, "   12.50"},
       {"1.005", 8, 2, NumberFit::Ok, "    1.01"},  // decimal rounding, not binary
       {"-1.005", 8, 2, NumberFit::Ok, "   -1.01"},
