@@ -303,6 +303,9 @@ void IniDocument::set(std::string_view section, std::string_view key, std::strin
 
 std::string IniDocument::serialize() const {
   std::string out;
+  // Reading drops one byte order mark; a text that itself begins with one (a file that had two)
+  // gets another in front, so that it reads back as it was.
+  if (!lines_.empty() && lines_[0].text.rfind("\xEF\xBB\xBF", 0) == 0) out = "\xEF\xBB\xBF";
   for (std::size_t i = 0; i < lines_.size(); ++i) {
     if (i > 0) out += newline_;
     out += lines_[i].text;

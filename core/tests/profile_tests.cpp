@@ -139,6 +139,18 @@ TEST(IniDocument, LineBreaksAndLastLineAreKept) {
   EXPECT_EQ(header.serialize(), "[Vendor]\r\nInfo=1\r\n; no keys yet\r\n");
 }
 
+// A UTF-16 file with a second byte order mark: that mark is part of the first line, which is
+// then no section header, and must stay so when the file is written back as UTF-8.
+TEST(IniDocument, ASecondByteOrderMarkSurvivesAWrite) {
+  const std::string utf16("\xFF\xFE\xFF\xFE[\0A\0]\0\r\0\n\0k\0=\0001\0", 20);
+  IniDocument doc = IniDocument::parse(utf16);
+  EXPECT_FALSE(doc.find("A", "k"));
+  doc.set("Import", "UseOlderExcelDrivers", "1");
+  IniDocument again = IniDocument::parse(doc.serialize());
+  EXPECT_FALSE(again.find("A", "k"));
+  EXPECT_EQ(again.entries(), doc.entries());
+}
+
 TEST(IniDocument, RefusesNamesAFileCannotHold) {
   IniDocument doc;
   for (const char* key : {"", "a=b", "[x", ";x", " lead", "a\nb"})
