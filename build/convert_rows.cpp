@@ -333,11 +333,11 @@ class Walk {
           guarded([&] {
             const std::string& c = cell(column(l));
             if (c.find('|') == c.npos) {
-              out_.setFieldText(l.field, c);
+              out_.trySetFieldText(l.field, c);
             } else {
               scratch_.clear();
               appendWithoutBars(c);
-              out_.setFieldText(l.field, scratch_);
+              out_.trySetFieldText(l.field, scratch_);
             }
           });
         }
@@ -345,12 +345,12 @@ class Walk {
       case Role::Oqty: {
         const std::string& c = cell(column(l));
         if (c.empty()) return;
-        if (l.field >= 0) guarded([&] { out_.setFieldText(l.field, c); });
+        if (l.field >= 0) guarded([&] { out_.trySetFieldText(l.field, c); });
         return;
       }
       case Role::Plain:
         if (l.field >= 0 && l.columnOk && l.column >= 0 && l.column < fieldCount_)
-          guarded([&] { out_.setFieldText(l.field, cell(l.column)); });
+          guarded([&] { out_.trySetFieldText(l.field, cell(l.column)); });
         return;
       case Role::Price:
         writePrice(l);
@@ -366,11 +366,13 @@ class Walk {
         out_.setFieldText(l.field, "0.00");
         return;
       }
+      bool written = false;
       try {
-        out_.setFieldText(l.field, clean_price(cell(l.column), l.priceKind));
+        written = out_.trySetFieldText(l.field, clean_price(cell(l.column), l.priceKind));
       } catch (const std::exception&) {
-        out_.setFieldText(l.field, "0.00");
+        // A cell that cannot be read gets the fallback, as a refused price does.
       }
+      if (!written) out_.setFieldText(l.field, "0.00");
     } catch (const std::exception&) {
       // A field that takes not even the fallback is left as it is.
     }

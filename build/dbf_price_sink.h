@@ -21,6 +21,9 @@ class DbfPriceSink : public PriceSink {
   void setFieldText(int field, std::string_view text) override {
     table_.field(field).setAsString(text);
   }
+  bool trySetFieldText(int field, std::string_view text) override {
+    return table_.field(field).trySetAsString(text);
+  }
 
  private:
   tables::DbfTable& table_;

@@ -8,6 +8,15 @@
 
 namespace qm::build {
 
+bool PriceSink::trySetFieldText(int field, std::string_view text) {
+  try {
+    setFieldText(field, text);
+    return true;
+  } catch (const std::exception&) {
+    return false;
+  }
+}
+
 void PriceSink::raiseMissingField(std::string_view name) {
   throw Error("Field '" + std::string(name) + "' not found");
 }

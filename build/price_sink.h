@@ -26,6 +26,10 @@ class PriceSink {
   virtual std::string fieldText(int field) = 0;
   // Raises the table's error when the field refuses the value.
   virtual void setFieldText(int field, std::string_view text) = 0;
+  // The same, false instead of raising when the field refuses the value, which then leaves
+  // the field as it was. Values a walk skips when refused go this way: a raise costs far more
+  // than a write, and messy sheets refuse many.
+  virtual bool trySetFieldText(int field, std::string_view text);
 };
 
 // A price file in memory, for tests and for measuring the walk alone. Character fields cut a

@@ -1267,6 +1267,29 @@ std::string DbfField::asString() const {
   }
 }
 
+bool DbfField::trySetAsString(std::string_view text) {
+  if (def_.type == 'N' || def_.type == 'F') {
+    table_.impl_->requireActive();
+    QM_FIELD;
+    if (!a.memo()) {
+      char* p = a.target();
+      auto r = codec::format_number_text(text, a.len(), def_.decimals, p);
+      if (r == codec::NumberFit::Blank)
+        std::memset(p, ' ', static_cast<size_t>(a.len()));
+      else if (r != codec::NumberFit::Ok)
+        return false;
+      a.changed();
+      return true;
+    }
+  }
+  try {
+    setAsString(text);
+    return true;
+  } catch (const TableError&) {
+    return false;
+  }
+}
+
 void DbfField::setAsString(std::string_view text) {
   table_.impl_->requireActive();
   QM_FIELD;

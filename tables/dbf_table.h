@@ -51,6 +51,9 @@ class DbfField : public Field {
   // Converted as a dBase engine does; a value the field cannot take raises TableError naming
   // the field and the value. A character value longer than the field is cut to its width.
   void setAsString(std::string_view text) override;
+  // The same, false instead of raising for a value the field cannot take (the field then keeps
+  // what it had). For bulk writes where refused values are common and simply skipped.
+  bool trySetAsString(std::string_view text);
 
   bool asBoolean() const;  // a character field is true when it begins with T, t, Y or y
   void setAsBoolean(bool v);

@@ -148,7 +148,17 @@ TEST(DbfWrite, RefusedValuesNameTheFieldAndTheValue) {
       }
     }
     EXPECT_EQ(fld.asString(), before);  // a refused value leaves the field as it was
+    // The non-raising write refuses the same values the same way.
+    EXPECT_FALSE(fld.trySetAsString(c.value));
+    EXPECT_EQ(fld.asString(), before);
   }
+  // ... and takes what the raising one takes.
+  EXPECT_TRUE(t.fieldByName("LISTPRICE").trySetAsString(" 12.5 "));
+  EXPECT_EQ(t.fieldByName("LISTPRICE").asString(), "12.5");
+  EXPECT_TRUE(t.fieldByName("OQTY").trySetAsString(""));
+  EXPECT_TRUE(t.fieldByName("OQTY").isNull());
+  EXPECT_TRUE(t.fieldByName("US_CANADA").trySetAsString("T"));
+  EXPECT_EQ(t.fieldByName("US_CANADA").asString(), "True");
   EXPECT_THROW(t.fieldByName("OQTY").setAsFloat(1e7), TableError);
   EXPECT_THROW(t.fieldByName("QTY").setAsInteger(1LL << 40), TableError);
   // What a dBase engine accepts.
