@@ -1,47 +1,13 @@
 #include "tables/dbf_file.h"
 
 #include <climits>
-#include <utility>
 
 #include "core/error.h"
 
 namespace qm::tables {
 
 RandomFile::~RandomFile() {
-  try {
-    close();
-  } catch (const std::exception&) {
-    // A write that failed in the background has nobody left to tell; close() reports it
-    // whenever the owner closes the file itself.
-  }
-}
-
-void RandomFile::settle() {
-  if (writer_.joinable()) writer_.join();
-  for (Piece& p : inFlight_)
-    if (p.bytes.capacity() > spare_.capacity()) spare_.swap(p.bytes);
-  inFlight_.clear();
-  if (writeError_) std::rethrow_exception(std::exchange(writeError_, nullptr));
-}
-
-void RandomFile::writeInBackground(std::vector<Piece> pieces) {
-  settle();
-  if (!f_ || !writable_) throw TableError("File '" + path_ + "' is read-only");
-  inFlight_ = std::move(pieces);
-  writer_ = std::thread([this] {
-    try {
-      for (const Piece& p : inFlight_) writeNow(p.off, p.bytes.data(), p.bytes.size());
-    } catch (...) {
-      writeError_ = std::current_exception();
-    }
-  });
-}
-
-std::vector<char> RandomFile::takeSpareBuffer() {
-  std::vector<char> b = std::move(spare_);
-  spare_ = {};
-  b.clear();
-  return b;
+  close();
 }
 
 bool RandomFile::open(const std::string& path, bool forWriting) {
@@ -66,16 +32,9 @@ void RandomFile::create(const std::string& path) {
 }
 
 void RandomFile::close() {
-  std::exception_ptr failed;
-  try {
-    settle();
-  } catch (...) {
-    failed = std::current_exception();
-  }
   if (f_) std::fclose(f_);
   f_ = nullptr;
   writable_ = false;
-  if (failed) std::rethrow_exception(failed);
 }
 
 void RandomFile::seek(std::uint64_t off) {
@@ -86,7 +45,6 @@ void RandomFile::seek(std::uint64_t off) {
 }
 
 std::uint64_t RandomFile::size() {
-  settle();
   if (!f_ || std::fseek(f_, 0, SEEK_END) != 0)
     throw TableError("Cannot read the size of file '" + path_ + "'");
   long n = std::ftell(f_);
@@ -95,7 +53,6 @@ std::uint64_t RandomFile::size() {
 }
 
 std::size_t RandomFile::readSome(std::uint64_t off, void* buf, std::size_t n) {
-  settle();
   if (!f_) throw TableError("File '" + path_ + "' is not open");
   if (n == 0) return 0;
   seek(off);
@@ -108,11 +65,6 @@ void RandomFile::readAt(std::uint64_t off, void* buf, std::size_t n) {
 }
 
 void RandomFile::writeAt(std::uint64_t off, const void* buf, std::size_t n) {
-  settle();
-  writeNow(off, buf, n);
-}
-
-void RandomFile::writeNow(std::uint64_t off, const void* buf, std::size_t n) {
   if (!f_ || !writable_) throw TableError("File '" + path_ + "' is read-only");
   if (n == 0) return;
   seek(off);

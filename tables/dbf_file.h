@@ -6,10 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
-#include <exception>
 #include <string>
-#include <thread>
-#include <vector>
 
 namespace qm::tables {
 
@@ -37,27 +34,8 @@ class RandomFile {
   void readAt(std::uint64_t off, void* buf, std::size_t n);
   void writeAt(std::uint64_t off, const void* buf, std::size_t n);
 
-  // Bulk appends: the pieces are written in order on a second thread while the caller goes on
-  // filling its next batch. Every other call on this file first waits for them, and the first
-  // to do so raises their error, so the file's order of writes and its errors are those of
-  // writeAt. Only one batch is in flight: a second call waits for the first.
-  struct Piece {
-    std::uint64_t off = 0;
-    std::vector<char> bytes;
-  };
-  void writeInBackground(std::vector<Piece> pieces);
-  // The largest buffer of the batch written last, emptied, for the next batch to reuse.
-  std::vector<char> takeSpareBuffer();
-  // Waits for the batch in flight and raises its error.
-  void settle();
-
  private:
   void seek(std::uint64_t off);
-  void writeNow(std::uint64_t off, const void* buf, std::size_t n);
-  std::thread writer_;
-  std::vector<Piece> inFlight_;
-  std::exception_ptr writeError_;
-  std::vector<char> spare_;
   std::FILE* f_ = nullptr;
   std::string path_;
   bool writable_ = false;

@@ -373,7 +373,7 @@ struct DbfTable::Impl {
     if (!oldRec && writeBehindOn && !index) {
       pending.insert(pending.end(), newRec, newRec + rl);
       ++pendingRecords;
-      if (pending.size() >= kWriteBatchBytes) flushPending(/*inBackground=*/true);
+      if (pending.size() >= kWriteBatchBytes) flushPending();
       return;
     }
     if (!oldRec) {
@@ -410,36 +410,18 @@ struct DbfTable::Impl {
     file.writeAt(static_cast<std::uint64_t>(f.descriptorOffset) + 42, b, 4);
   }
 
-  // Writes the batch of appended records. A full batch may go on being written while the next
-  // one fills; every other flush (an explicit one, a move, a close) returns with it written.
-  void flushPending(bool inBackground = false) {
-    if (pendingRecords == 0) {
-      if (!inBackground && file.isOpen()) file.settle();
-      return;
-    }
+  void flushPending() {
+    if (pendingRecords == 0) return;
     // Another program may have appended since the batch began: ours go after its records.
     std::uint32_t c = readCount();
     pending.push_back(0x1A);
-    // Records and end mark, autoincrement values, count: the same order as one append's, so
-    // that the file is valid after each step; written while the next batch is filled.
-    std::vector<RandomFile::Piece> pieces;
-    pieces.push_back({recordOffset(static_cast<std::int64_t>(c) + 1), std::move(pending)});
-    for (const auto& [f, next] : autoNext) {
-      std::vector<char> b(4);
-      for (int i = 0; i < 4; ++i) b[static_cast<size_t>(i)] = static_cast<char>(next >> (8 * i));
-      pieces.push_back({static_cast<std::uint64_t>(f->descriptorOffset) + 42, std::move(b)});
-    }
-    const std::uint32_t count = c + static_cast<std::uint32_t>(pendingRecords);
-    std::vector<char> countBytes(7);
-    put_date_and_count(reinterpret_cast<unsigned char*>(countBytes.data()), today, count);
-    pieces.push_back({1, std::move(countBytes)});
-    file.writeInBackground(std::move(pieces));
-    knownCount = count;
-    pending = file.takeSpareBuffer();
+    file.writeAt(recordOffset(static_cast<std::int64_t>(c) + 1), pending.data(), pending.size());
+    for (const auto& [f, next] : autoNext) writeAutoNext(*f, next);
+    writeCount(c + static_cast<std::uint32_t>(pendingRecords));
+    pending.clear();
     pendingRecords = 0;
     autoNext.clear();
     dropCache();
-    if (!inBackground) file.settle();
   }
 
   // The number the next appended record gets, with the autoincrement values assigned.

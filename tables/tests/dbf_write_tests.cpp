@@ -412,9 +412,9 @@ TEST(DbfWrite, TwoOpenTablesSeeEachOthersAppends) {
   a.cancel();
 }
 
-// Batches of more than a megabyte go on being written while the next one fills. Whatever a
-// second reader sees meanwhile is a valid table, and a flush leaves every record on disk.
-TEST(DbfWrite, BackgroundBatchesKeepTheFileValid) {
+// Batches of more than a megabyte reach the file while later records are still in memory. What
+// a second reader sees meanwhile is a valid table, and a flush leaves every record on disk.
+TEST(DbfWrite, FullBatchesKeepTheFileValid) {
   Fixture f({{"PART", 'C', 200, 0}, {"QTY", 'N', 8, 0}, {"ID", '+', 4, 0}}, "bg");
   DbfTable& t = f.t;
   t.setWriteBehind(true);
