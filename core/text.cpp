@@ -48,8 +48,12 @@ bool iequals(std::string_view a, std::string_view b) {
   return true;
 }
 
-bool contains(std::string_view h, std::string_view n) { return h.find(n) != std::string_view::npos; }
-bool starts_with(std::string_view s, std::string_view p) { return s.substr(0, p.size()) == p; }
+bool contains(std::string_view h, std::string_view n) {
+  return h.find(n) != std::string_view::npos;
+}
+bool starts_with(std::string_view s, std::string_view p) {
+  return s.substr(0, p.size()) == p;
+}
 bool ends_with(std::string_view s, std::string_view x) {
   return s.size() >= x.size() && s.substr(s.size() - x.size()) == x;
 }
@@ -82,7 +86,8 @@ bool try_str_to_int(std::string_view s, long long& out) {
 
 long long str_to_int(std::string_view s) {
   long long v = 0;
-  if (!try_str_to_int(s, v)) throw ConvertError("'" + std::string(s) + "' is not a valid integer value");
+  if (!try_str_to_int(s, v))
+    throw ConvertError("'" + std::string(s) + "' is not a valid integer value");
   return v;
 }
 
@@ -132,6 +137,24 @@ std::string format_general(double value) {
     }
   }
   return s;
+}
+
+void append_utf8(std::string& out, char32_t c) {
+  if (c < 0x80) {
+    out += static_cast<char>(c);
+  } else if (c < 0x800) {
+    out += static_cast<char>(0xC0 | (c >> 6));
+    out += static_cast<char>(0x80 | (c & 0x3F));
+  } else if (c < 0x10000) {
+    out += static_cast<char>(0xE0 | (c >> 12));
+    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (c & 0x3F));
+  } else {
+    out += static_cast<char>(0xF0 | (c >> 18));
+    out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (c & 0x3F));
+  }
 }
 
 }  // namespace qm

@@ -26,4 +26,7 @@ bool try_str_to_int(std::string_view s, long long& out);
 // no exponent for ordinary magnitudes: 3 -> "3", 0.1 -> "0.1", 12.5 -> "12.5".
 std::string format_general(double value);
 
+// Appends the UTF-8 form of a code point (at most U+10FFFF; callers check that).
+void append_utf8(std::string& out, char32_t c);
+
 }  // namespace qm

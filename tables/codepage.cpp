@@ -1,4 +1,5 @@
 #include "tables/codepage.h"
+#include "core/text.h"
 
 #include <algorithm>
 #include <array>
@@ -56,24 +57,6 @@ bool all_ascii(std::string_view s) {
   return true;
 }
 
-void put_utf8(std::string& out, char32_t c) {
-  if (c < 0x80) {
-    out += static_cast<char>(c);
-  } else if (c < 0x800) {
-    out += static_cast<char>(0xC0 | (c >> 6));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  } else if (c < 0x10000) {
-    out += static_cast<char>(0xE0 | (c >> 12));
-    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | (c >> 18));
-    out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  }
-}
-
 // Decodes one UTF-8 sequence at s[i]; returns false (and advances by one byte) when it is
 // malformed, overlong, a surrogate or beyond U+10FFFF.
 bool next_utf8(std::string_view s, size_t& i, char32_t& out) {
@@ -129,7 +112,7 @@ std::string sanitize_utf8(std::string_view s) {
     if (next_utf8(s, i, c))
       out.append(s.data() + start, i - start);
     else
-      put_utf8(out, 0xFFFD);
+      append_utf8(out, 0xFFFD);
   }
   return out;
 }
@@ -179,7 +162,7 @@ std::string to_utf8(std::string_view bytes, int codepage) {
     if (b < 0x80)
       out += ch;
     else
-      put_utf8(out, high[b - 0x80]);
+      append_utf8(out, high[b - 0x80]);
   }
   return out;
 }

@@ -1,4 +1,5 @@
 #include "source/xlsx/xml_reader.h"
+#include "core/text.h"
 
 #include <algorithm>
 #include <cstring>
@@ -41,24 +42,6 @@ const char* local_name(const std::string& name) {
   for (std::size_t i = 0; i < name.size(); ++i)
     if (p[i] == ':') return p + i + 1;
   return p;
-}
-
-void append_utf8(std::string& out, std::uint32_t c) {
-  if (c < 0x80) {
-    out.push_back(static_cast<char>(c));
-  } else if (c < 0x800) {
-    out.push_back(static_cast<char>(0xC0 | (c >> 6)));
-    out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-  } else if (c < 0x10000) {
-    out.push_back(static_cast<char>(0xE0 | (c >> 12)));
-    out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-  } else {
-    out.push_back(static_cast<char>(0xF0 | (c >> 18)));
-    out.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-  }
 }
 
 bool xml_char(std::uint32_t c) {
