@@ -1,4 +1,5 @@
 #include "source/engine.h"
+#include "source/rows_ahead.h"
 
 #include <cmath>
 #include <fstream>
@@ -104,7 +105,12 @@ class WorkbookDatabase : public EngineDatabase {
       if (iequals(sheets_[i] + "$", want)) {
         SheetOptions o = options_;
         o.fileName = path_ + " (" + sheets_[i] + ")";
-        return std::make_unique<SheetRecordset>(book_->openSheet(static_cast<int>(i)), o);
+        std::unique_ptr<RowReader> sheet = book_->openSheet(static_cast<int>(i));
+        RowReader* raw = sheet.get();
+        // A large sheet's rows are scanned on a second thread while the caller uses them.
+        auto ahead = std::make_unique<RowsAhead>(std::move(sheet),
+                                                 [raw] { return raw->prepareForThread(); });
+        return std::make_unique<SheetRecordset>(std::move(ahead), o);
       }
     }
     throw DatabaseError(object_not_found_message(name));

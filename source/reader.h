@@ -40,6 +40,9 @@ class RowReader {
   // The size the file declares (checked to be plausible), or -1 when it declares none.
   virtual std::int64_t declaredRowCount() const { return -1; }
   virtual int declaredColumnCount() const { return -1; }
+  // Called on the reading thread before the rest of the rows are read on another one: true
+  // when the reader may be used from another thread from now on (while nothing else uses it).
+  virtual bool prepareForThread() { return false; }
 };
 
 // An opened workbook file.

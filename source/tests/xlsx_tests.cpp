@@ -2,7 +2,9 @@
 // one property each: cell kinds, dates, sheet lists, positions of rows and cells, and the
 // broken and hostile files that must end in a DatabaseError naming what is wrong.
 #include <gtest/gtest.h>
+
 #include <zip.h>
+#include <thread>
 
 #include <cstdlib>
 #include <cstring>
@@ -717,6 +719,39 @@ TEST(XlsxLargeParts, InflatedAheadRowsAreTheSame) {
   for (std::size_t i = at + 200000; i < at + 200400; ++i) bytes[i] = '\x55';
   std::string m = failure(bytes);
   EXPECT_NE(m.find("sheet \"Sheet One\""), std::string::npos) << m;
+}
+
+// A large sheet over shared strings may go on being read on another thread once it is
+// prepared: the strings are then read in full, and the rows read there are the same. A small
+// sheet, read through the package's shared handle, may not.
+TEST(XlsxLargeParts, APreparedSheetReadsTheSameOnAnotherThread) {
+  std::string data, sst, expect;
+  const int rows = 60000;
+  sst = std::string("<sst ") + kNs + ">";
+  for (int r = 0; r < rows; ++r) sst += "<si><t>name " + std::to_string(r) + "</t></si>";
+  sst += "</sst>";
+  for (int r = 1; r <= rows; ++r) {
+    std::string n = std::to_string(r);
+    data += "<row r=\"" + n + "\"><c r=\"A" + n + "\" t=\"s\"><v>" + std::to_string(rows - r) +
+            "</v></c><c r=\"B" + n + "\"><v>" + n + "</v></c></row>";
+    expect += "name " + std::to_string(rows - r) + "|n:" + n + "\n";
+  }
+  ASSERT_GT(data.size(), 4u << 20);
+  auto wb = open_workbook_bytes("big.xlsx", make_zip(package(sheet_xml(data), sst)), Limits());
+  auto r = wb->openSheet(0);
+  std::vector<Cell> cells;
+  ASSERT_TRUE(r->nextRow(cells));
+  ASSERT_TRUE(r->prepareForThread());
+  std::string got = "name " + std::to_string(rows - 1) + "|n:1\n";
+  std::thread other([&] { got += read_rows(*r); });
+  other.join();
+  EXPECT_EQ(got, expect);
+
+  auto small = open_workbook_bytes(
+      "small.xlsx", make_zip(package(sheet_xml("<row r=\"1\"><c r=\"A1\"><v>1</v></c></row>"))),
+      Limits());
+  auto s1 = small->openSheet(0);
+  EXPECT_FALSE(s1->prepareForThread());
 }
 
 }  // namespace

@@ -8,7 +8,9 @@
 
 namespace qm::source::xlsx {
 
-SharedStrings::SharedStrings(const Limits& limits) : limits_(limits), ended_(true) {}
+SharedStrings::SharedStrings(const Limits& limits) : limits_(limits), ended_(true) {
+  complete_ = true;
+}
 
 SharedStrings::SharedStrings(std::unique_ptr<PartStream> in, const Limits& limits)
     : limits_(limits), in_(std::move(in)) {
@@ -85,19 +87,31 @@ void SharedStrings::commit() {
 }
 
 bool SharedStrings::get(std::uint64_t index, std::string_view& out) {
-  while (index >= entries_.size()) {
-    if (ended_) return false;
-    if (!xml_->step()) {
-      ended_ = true;
-      xml_.reset();
-      in_.reset();
+  std::unique_lock<std::mutex> lock(mutex_, std::defer_lock);
+  if (!complete_.load(std::memory_order_acquire)) {
+    lock.lock();
+    while (index >= entries_.size()) {
+      if (ended_) return false;
+      if (!xml_->step()) {
+        ended_ = true;
+        xml_.reset();
+        in_.reset();
+        complete_.store(true, std::memory_order_release);
+      }
     }
+  } else if (index >= entries_.size()) {
+    return false;
   }
   std::uint64_t e = entries_[index];
   std::uint64_t offset = e >> kLengthBits;
   std::size_t len = static_cast<std::size_t>(e & ((1u << kLengthBits) - 1));
   out = std::string_view(blocks_[offset / kBlock].get() + offset % kBlock, len);
   return true;
+}
+
+std::uint64_t SharedStrings::loaded() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return entries_.size();
 }
 
 void SharedStrings::load_all() {

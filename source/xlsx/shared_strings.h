@@ -4,8 +4,10 @@
 // the whole table. Excel writes strings in the order of first use, which makes this cheap.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -24,12 +26,14 @@ class SharedStrings : private XmlHandler {
   SharedStrings(std::unique_ptr<PartStream> in, const Limits& limits);
   ~SharedStrings() override;
 
-  // The string at index, or false when the table ends before it.
+  // The string at index, or false when the table ends before it. Safe to call from several
+  // threads: sheets of one workbook share the table.
   bool get(std::uint64_t index, std::string_view& out);
   // Strings parsed so far.
-  std::uint64_t loaded() const { return entries_.size(); }
-  // Reads the rest of the table (tests; memory figures).
+  std::uint64_t loaded() const;
+  // Reads the rest of the table; after that every get is a plain read and the part is closed.
   void load_all();
+  bool complete() const { return complete_.load(std::memory_order_acquire); }
 
  private:
   void start(const char* name, const char** atts) override;
@@ -52,6 +56,9 @@ class SharedStrings : private XmlHandler {
   bool inItem_ = false, inText_ = false;
   int phonetic_ = 0;
   bool ended_ = false;
+  // Set once the whole table is read: from then on nothing changes, and get needs no lock.
+  std::atomic<bool> complete_{false};
+  mutable std::mutex mutex_;
 };
 
 }  // namespace qm::source::xlsx

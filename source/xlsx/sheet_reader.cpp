@@ -111,6 +111,19 @@ void SheetReader::begin() {
   fill();
 }
 
+bool SheetReader::prepareForThread() {
+  if (!in_ || !in_->ownHandle()) return false;
+  if (src_.strings && !src_.strings->complete()) {
+    try {
+      src_.strings->load_all();
+    } catch (const DatabaseError&) {
+      // A damaged table stays for the cells that use it to report, as it would have.
+      return false;
+    }
+  }
+  return true;
+}
+
 void SheetReader::rewind() {
   try {
     begin();

@@ -31,6 +31,9 @@ class SheetReader : public RowReader, private XmlHandler {
  public:
   explicit SheetReader(SheetSource source);
   ~SheetReader() override;
+  // Whether the sheet may be read on another thread than the rest of the workbook: its part
+  // has a package handle of its own and the shared strings are read in full (which this does).
+  bool prepareForThread() override;
   bool nextRow(std::vector<Cell>& cells) override;
   void rewind() override;
   std::int64_t declaredRowCount() const override;

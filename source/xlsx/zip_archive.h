@@ -63,6 +63,9 @@ class PartStream {
   const std::string& name() const { return name_; }
   const std::string& where() const { return where_; }
   const std::string& file() const { return archive_->file(); }
+  // True when the part is read through a package handle of its own (a large part), so that
+  // reading it on another thread does not share libzip's state with the rest of the package.
+  bool ownHandle() const { return ahead_ != nullptr; }
 
  private:
   friend class ZipArchive;
