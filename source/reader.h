@@ -43,6 +43,9 @@ class RowReader {
   // Called on the reading thread before the rest of the rows are read on another one: true
   // when the reader may be used from another thread from now on (while nothing else uses it).
   virtual bool prepareForThread() { return false; }
+  // Called on the reading thread right after the other thread has started: work the reader
+  // can do meanwhile without touching what that thread uses.
+  virtual void workWhileAhead() {}
 };
 
 // An opened workbook file.

@@ -87,6 +87,7 @@ bool RowsAhead::nextRow(std::vector<Cell>& cells) {
     declaredRows_ = reader_->declaredRowCount();
     declaredColumns_ = reader_->declaredColumnCount();
     worker_ = std::thread([this] { work(); });
+    reader_->workWhileAhead();
   }
   while (taken_ == current_.used) {
     if (current_.last) {

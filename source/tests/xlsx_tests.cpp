@@ -747,6 +747,32 @@ TEST(XlsxLargeParts, APreparedSheetReadsTheSameOnAnotherThread) {
   other.join();
   EXPECT_EQ(got, expect);
 
+  // Strings in a part of their own size go on being read on this thread while the other one
+  // scans the sheet: the two share the table under its lock.
+  std::string bigSst = std::string("<sst ") + kNs + ">";
+  for (int r = 0; r < 4 * rows; ++r)
+    bigSst += "<si><t>name " + std::to_string(r) + " padded</t></si>";
+  bigSst += "</sst>";
+  ASSERT_GT(bigSst.size(), 4u << 20);
+  std::string data2, expect2;
+  for (int r = 1; r <= rows; ++r) {
+    std::string n = std::to_string(r);
+    const int index = (r * 7919) % (4 * rows);
+    data2 += "<row r=\"" + n + "\"><c r=\"A" + n + "\" t=\"s\"><v>" + std::to_string(index) +
+             "</v></c><c r=\"B" + n + "\"><v>" + n + ".25</v></c></row>";
+    expect2 += "name " + std::to_string(index) + " padded|n:" + n + ".25\n";
+  }
+  auto wb2 =
+      open_workbook_bytes("big2.xlsx", make_zip(package(sheet_xml(data2), bigSst)), Limits());
+  auto r2 = wb2->openSheet(0);
+  ASSERT_TRUE(r2->nextRow(cells));
+  ASSERT_TRUE(r2->prepareForThread());
+  std::string got2;
+  std::thread reader([&] { got2 = read_rows(*r2); });
+  r2->workWhileAhead();
+  reader.join();
+  EXPECT_EQ("name 7919 padded|n:1.25\n" + got2, expect2);
+
   auto small = open_workbook_bytes(
       "small.xlsx", make_zip(package(sheet_xml("<row r=\"1\"><c r=\"A1\"><v>1</v></c></row>"))),
       Limits());

@@ -115,8 +115,23 @@ std::uint64_t SharedStrings::loaded() const {
 }
 
 void SharedStrings::load_all() {
-  std::string_view ignored;
-  get(~std::uint64_t{0} >> 1, ignored);
+  // A step at a time, so that a reader on another thread asking for a string waits for one
+  // step only, not for the whole table.
+  while (!complete_.load(std::memory_order_acquire)) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (ended_) break;
+    if (!xml_->step()) {
+      ended_ = true;
+      xml_.reset();
+      in_.reset();
+      complete_.store(true, std::memory_order_release);
+    }
+  }
+}
+
+bool SharedStrings::readableFromAnyThread() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return ended_ || (in_ && in_->ownHandle());
 }
 
 }  // namespace qm::source::xlsx

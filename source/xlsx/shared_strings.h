@@ -34,6 +34,9 @@ class SharedStrings : private XmlHandler {
   // Reads the rest of the table; after that every get is a plain read and the part is closed.
   void load_all();
   bool complete() const { return complete_.load(std::memory_order_acquire); }
+  // True when the rest of the table may be read on any thread: it is read in full, or its
+  // part has a package handle of its own.
+  bool readableFromAnyThread() const;
 
  private:
   void start(const char* name, const char** atts) override;

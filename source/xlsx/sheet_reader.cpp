@@ -113,7 +113,9 @@ void SheetReader::begin() {
 
 bool SheetReader::prepareForThread() {
   if (!in_ || !in_->ownHandle()) return false;
-  if (src_.strings && !src_.strings->complete()) {
+  // Strings read through the package's shared handle are read here, in full; those with a
+  // handle of their own may be read on either thread, under their own lock.
+  if (src_.strings && !src_.strings->readableFromAnyThread()) {
     try {
       src_.strings->load_all();
     } catch (const DatabaseError&) {
@@ -122,6 +124,15 @@ bool SheetReader::prepareForThread() {
     }
   }
   return true;
+}
+
+void SheetReader::workWhileAhead() {
+  if (!src_.strings) return;
+  try {
+    src_.strings->load_all();
+  } catch (const DatabaseError&) {
+    // The cell that needs the damaged part of the table reports it, on the reading thread.
+  }
 }
 
 void SheetReader::rewind() {
