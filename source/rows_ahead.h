@@ -25,7 +25,9 @@ namespace qm::source {
 class RowsAhead : public RowReader {
  public:
   struct Options {
-    std::size_t directRows = 2000;
+    // More than the sheet layer scans at an open (16,384 rows), so that opening a sheet for
+    // the grid never starts the thread nor reads the whole string table.
+    std::size_t directRows = 20000;
     std::size_t batchRows = 512;
     std::size_t batchesAhead = 4;
   };
