@@ -32,7 +32,7 @@
 #include "app/source_model.h"
 #include "core/profile.h"
 #include "tables/dbf_table.h"
-#include "vendor/vendor_lookup.h"
+#include "lookup/vendor_lookup.h"
 
 namespace qm::datalink {
 class MemoBinder;
@@ -156,7 +156,7 @@ class TfrmConvert : public QWidget {
   OpenDialog opd;
   SaveDialog sd1;
   // The vendor panel's look-up over tblVendor (convert_window_vendor.cpp).
-  vendor::VendorLookup vendorLookup{tblVendor};
+  lookup::VendorLookup vendorLookup{tblVendor};
 
   std::string AppFolder;
   std::unique_ptr<IniFile> settings;
@@ -230,7 +230,7 @@ class TfrmConvert : public QWidget {
   void wireBuild();
   // The vendor panel's selector and Live Find box shown as the look-up stands.
   void syncVendorSelector();
-  void chooseVendorMode(vendor::LookupMode mode);
+  void chooseVendorMode(lookup::LookupMode mode);
   SourcePage readSourcePage() const;
   void writeSourcePage(const SourcePage& p);
   SourceContext sourceContext();

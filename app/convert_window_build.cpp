@@ -6,7 +6,7 @@
 #include "app/convert_window.h"
 #include "app/logic/build_link.h"
 #include "app/splash_window.h"
-#include "build/build_file.h"
+#include "pricefile/build_file.h"
 
 namespace qm::app {
 
@@ -16,8 +16,8 @@ std::string text_of(const QLineEdit* e) {
   return e->text().toStdString();
 }
 
-build::BuildPage read_build_page(const TfrmConvert& w) {
-  build::BuildPage p;
+pricefile::BuildPage read_build_page(const TfrmConvert& w) {
+  pricefile::BuildPage p;
   p.manufacturer = text_of(w.edeDBF);
   p.destFolder = text_of(w.edtDestFolder);
   p.company = text_of(w.txtCompany);
@@ -70,14 +70,14 @@ void TfrmConvert::wireBuild() {
 }
 
 void TfrmConvert::btnExportClick() {
-  build::BuildPage page = read_build_page(*this);
+  pricefile::BuildPage page = read_build_page(*this);
   SourceBuildLink link(*SourceDB, *SourceTable);
-  build::BuildTables tables{cdsStore, tblFields, tblExport, tblVendor};
-  build::DefaultSettings noSettings;
-  std::unique_ptr<build::IniSettings> ini;
-  if (settings) ini = std::make_unique<build::IniSettings>(*settings);
-  build::BuildEnvironment env{*owner_.shell().messages, AppFolder,
-                              ini ? static_cast<const build::SettingsSource&>(*ini) : noSettings};
+  pricefile::BuildTables tables{cdsStore, tblFields, tblExport, tblVendor};
+  pricefile::DefaultSettings noSettings;
+  std::unique_ptr<pricefile::IniSettings> ini;
+  if (settings) ini = std::make_unique<pricefile::IniSettings>(*settings);
+  pricefile::BuildEnvironment env{*owner_.shell().messages, AppFolder,
+                              ini ? static_cast<const pricefile::SettingsSource&>(*ini) : noSettings};
   env.showPage = [this](const std::string& name) { showPage(QString::fromStdString(name)); };
   env.progress = [this](std::int64_t rows, std::int64_t sheetRows) {
     if (sheetRows > 0) {
@@ -95,18 +95,18 @@ void TfrmConvert::btnExportClick() {
 
   // The grid reads the source table forward as it scrolls; the walk moves that table.
   DataSource1->setDataset(nullptr);
-  build::BuildResult result;
+  pricefile::BuildResult result;
   {
     ProgressShown shown(prgBuild);
     try {
-      result = build::build_file(page, link.source(), tables, env);
+      result = pricefile::build_file(page, link.source(), tables, env);
     } catch (...) {
       sourceRowsChanged();
       throw;
     }
   }
   sourceRowsChanged();
-  if (result.outcome != build::BuildOutcome::Complete) return;
+  if (result.outcome != pricefile::BuildOutcome::Complete) return;
   lblComplete->setText(QString::fromStdString(result.completion));
   lblComplete->setVisible(true);
   btnNextPage2->setEnabled(false);

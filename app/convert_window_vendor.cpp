@@ -112,25 +112,25 @@ void TfrmConvert::btnAlaLocClick() {
   }
   // Page 1 shares the dialog and expects its workbooks again.
   opd.defaultExt = "*.xls";
-  if (chosen) edtManlist->setText(qs(vendor::folder_of_choice(*chosen)));
+  if (chosen) edtManlist->setText(qs(lookup::folder_of_choice(*chosen)));
 }
 
 void TfrmConvert::btnDestClick() {
   const std::string id = text_of(edeDBF);
-  if (!vendor::check_destination_choice(id, text_of(edeStart), *owner_.shell().messages)) return;
+  if (!lookup::check_destination_choice(id, text_of(edeStart), *owner_.shell().messages)) return;
   sd1.title = "Select a path to export your file.";
   sd1.filter = "Dbase *.dbf|*.dbf";
-  sd1.fileName = vendor::proposed_file_name(id);
+  sd1.fileName = lookup::proposed_file_name(id);
   sd1.initialDir = text_of(edtDestFolder);
   SaveDialogRunner run = owner_.shell().saveDialog;
   if (!run) run = [this](const SaveDialog& d) { return platform_save(this, d); };
   if (std::optional<std::string> chosen = run(sd1))
-    edtDestFolder->setText(qs(vendor::folder_of_choice(*chosen)));
+    edtDestFolder->setText(qs(lookup::folder_of_choice(*chosen)));
 }
 
 void TfrmConvert::syncVendorSelector() {
-  QRadioButton* selected = vendorLookup.mode() == vendor::LookupMode::Code ? chkCode
-                           : vendorLookup.mode() == vendor::LookupMode::Id ? chkID
+  QRadioButton* selected = vendorLookup.mode() == lookup::LookupMode::Code ? chkCode
+                           : vendorLookup.mode() == lookup::LookupMode::Id ? chkID
                                                                            : chkCompany;
   if (!selected->isChecked()) {
     // The look-up has switched its mode already; the click handler must not run it again.
@@ -153,7 +153,7 @@ void TfrmConvert::Button4Click() {
   pnlVendor->raise();
 }
 
-void TfrmConvert::chooseVendorMode(vendor::LookupMode mode) {
+void TfrmConvert::chooseVendorMode(lookup::LookupMode mode) {
   try {
     vendorLookup.chooseMode(mode);
   } catch (...) {
@@ -164,15 +164,15 @@ void TfrmConvert::chooseVendorMode(vendor::LookupMode mode) {
 }
 
 void TfrmConvert::chkCompanyClick() {
-  chooseVendorMode(vendor::LookupMode::Company);
+  chooseVendorMode(lookup::LookupMode::Company);
 }
 
 void TfrmConvert::chkIDClick() {
-  chooseVendorMode(vendor::LookupMode::Id);
+  chooseVendorMode(lookup::LookupMode::Id);
 }
 
 void TfrmConvert::chkCodeClick() {
-  chooseVendorMode(vendor::LookupMode::Code);
+  chooseVendorMode(lookup::LookupMode::Code);
 }
 
 void TfrmConvert::Edit1Change() {

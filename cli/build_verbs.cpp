@@ -10,7 +10,7 @@
 #include "app/logic/shell.h"
 #include "app/logic/source_page.h"
 #include "app/logic/startup.h"
-#include "build/build_file.h"
+#include "pricefile/build_file.h"
 #include "cli/verbs.h"
 #include "config/config_text.h"
 #include "config/store.h"
@@ -254,8 +254,8 @@ int build_verb(const std::vector<std::string>& args, std::ostream& out, std::ost
       err << "There is no stored configuration named '" << a.config << "'\n";
       return kExitFailed;
     }
-    build::BuildPage page;
-    build::read_page_from_configuration(pf.cdsStore, page);
+    pricefile::BuildPage page;
+    pricefile::read_page_from_configuration(pf.cdsStore, page);
     // Folders given here are folders; the separator the wizard insists on is added.
     page.destFolder = a.dest.empty() ? pf.settings.destFolder : with_separator(a.dest);
     page.manulistFolder = a.manulist.empty() ? pf.settings.manulist : with_separator(a.manulist);
@@ -270,19 +270,19 @@ int build_verb(const std::vector<std::string>& args, std::ostream& out, std::ost
     page.sheetCount = static_cast<int>(p.sheets.size());
 
     app::SourceBuildLink link(*sc.db, *sc.table);
-    build::BuildTables tables{pf.cdsStore, pf.tblFields, pf.tblExport, pf.tblVendor};
-    build::IniSettings settings(pf.ini);
-    build::BuildEnvironment env{m, pf.appFolder, settings};
+    pricefile::BuildTables tables{pf.cdsStore, pf.tblFields, pf.tblExport, pf.tblVendor};
+    pricefile::IniSettings settings(pf.ini);
+    pricefile::BuildEnvironment env{m, pf.appFolder, settings};
     env.progress = [&m](std::int64_t rows, std::int64_t sheetRows) { m.progress(rows, sheetRows); };
-    build::BuildResult r;
+    pricefile::BuildResult r;
     try {
-      r = build::build_file(page, link.source(), tables, env);
+      r = pricefile::build_file(page, link.source(), tables, env);
     } catch (...) {
       m.clearProgress();
       throw;
     }
     m.clearProgress();
-    if (r.outcome != build::BuildOutcome::Complete) return kExitFailed;
+    if (r.outcome != pricefile::BuildOutcome::Complete) return kExitFailed;
     out << r.completion << "\n" << std::flush;
     return kExitOk;
   } catch (const std::exception& e) {

@@ -6,11 +6,11 @@
 #include <string>
 
 #include "app/logic/source_link.h"
-#include "build/build_file.h"
+#include "pricefile/build_file.h"
 
 namespace qm::app {
 
-class SourceBuildLink : public build::SourceTables {
+class SourceBuildLink : public pricefile::SourceTables {
  public:
   SourceBuildLink(SourceDatabase& db, SourceTableLink& table);
   SourceBuildLink(const SourceBuildLink&) = delete;
@@ -20,12 +20,12 @@ class SourceBuildLink : public build::SourceTables {
   std::string tableName(std::int64_t position) override;
   void setTableName(const std::string& name) override;
 
-  build::BuildSource& source() { return source_; }
+  pricefile::BuildSource& source() { return source_; }
 
  private:
   SourceDatabase& db_;
   SourceTableLink& table_;
-  build::BuildSource source_;
+  pricefile::BuildSource source_;
 };
 
 }  // namespace qm::app

@@ -13,7 +13,7 @@ namespace {
 const QStringList kMapping = {"PARTNUMBER=0", "DESCRIPTN=1", "LISTPRICE=2", "COST_OF_1=3"};
 
 std::string fixture(const std::string& name) {
-  return join_path(QM_SOURCE_DIR, "build/tests/fixtures/" + name);
+  return join_path(QM_SOURCE_DIR, "pricefile/tests/fixtures/" + name);
 }
 
 std::uint64_t file_hash(const std::string& path) {

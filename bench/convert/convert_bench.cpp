@@ -13,10 +13,10 @@
 #include <string>
 #include <vector>
 
-#include "build/convert_rows.h"
-#include "build/dbf_price_sink.h"
-#include "build/price_sink.h"
-#include "build/tests/price_file_fields.h"
+#include "pricefile/convert_rows.h"
+#include "pricefile/dbf_price_sink.h"
+#include "pricefile/price_sink.h"
+#include "pricefile/tests/price_file_fields.h"
 #include "core/error.h"
 #include "core/messages.h"
 #include "core/paths.h"
@@ -157,17 +157,17 @@ struct Result {
   bool ok = false;
 };
 
-Result run(Dataset& src, build::PriceSink& sink, bool breaks, tables::DbfTable* table) {
+Result run(Dataset& src, pricefile::PriceSink& sink, bool breaks, tables::DbfTable* table) {
   ScriptedMessages messages;
-  build::ConvertInputs in{"ACME", "01/06/2024", "", breaks, false, false, 0};
-  build::BuildRun br;
+  pricefile::ConvertInputs in{"ACME", "01/06/2024", "", breaks, false, false, 0};
+  pricefile::BuildRun br;
   std::int64_t counter = 0;
   src.first();
   auto t0 = std::chrono::steady_clock::now();
   std::clock_t c0 = std::clock();
   if (table) table->open();
   Result r;
-  r.ok = build::convert_rows(in, 1, counter, mapping(breaks), br, {src, nullptr, sink, messages});
+  r.ok = pricefile::convert_rows(in, 1, counter, mapping(breaks), br, {src, nullptr, sink, messages});
   r.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
   r.cpuSeconds = static_cast<double>(std::clock() - c0) / CLOCKS_PER_SEC;
   r.records = br.recordCount;
@@ -211,13 +211,13 @@ int convert_file(const std::string& path) {
   tblExport.setFieldDefs(defs);
   tblExport.setTableLevel(7);
   tblExport.createTable();
-  build::DbfPriceSink sink(tblExport);
+  pricefile::DbfPriceSink sink(tblExport);
   ScriptedMessages messages;
-  build::ConvertInputs in{"ACME", "01/06/2024", "", false, false, false, 0};
-  build::BuildRun br;
+  pricefile::ConvertInputs in{"ACME", "01/06/2024", "", false, false, false, 0};
+  pricefile::BuildRun br;
   std::int64_t counter = 0;
   tblExport.open();
-  bool ok = build::convert_rows(in, 1, counter, mapping(false), br, {src, nullptr, sink, messages});
+  bool ok = pricefile::convert_rows(in, 1, counter, mapping(false), br, {src, nullptr, sink, messages});
   double secs = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
   double cpu = static_cast<double>(std::clock() - c0) / CLOCKS_PER_SEC;
   for (const auto& m : messages.shown) std::fprintf(stderr, "message: %s\n", m.text.c_str());
@@ -267,7 +267,7 @@ int main(int argc, char** argv) {
               "file MiB");
   bool allOk = true;
   for (bool breaks : {false, true}) {
-    build::MemoryPriceSink mem(
+    pricefile::MemoryPriceSink mem(
         {{"DEPT", 'C', 4},       {"partnumber", 'C', 30}, {"DESCRIPTN", 'C', 100},
          {"LISTPRICE", 'C', 12}, {"COST_OF_1", 'C', 12},  {"PRO_NET", 'C', 12},
          {"OQTY", 'C', 10},      {"UOM", 'C', 4},         {"CATEGORY", 'C', 30},
@@ -286,7 +286,7 @@ int main(int argc, char** argv) {
     tblExport.setFieldDefs(defs);
     tblExport.setTableLevel(7);
     tblExport.createTable();
-    build::DbfPriceSink sink(tblExport);
+    pricefile::DbfPriceSink sink(tblExport);
     Result f = run(src, sink, breaks, &tblExport);
     double mib = static_cast<double>(fs::file_size(dir / "ACMELIST.dbf")) / (1024.0 * 1024.0);
     auto rate = [&](double s) { return static_cast<double>(rows) / s; };

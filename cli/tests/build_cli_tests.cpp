@@ -32,7 +32,7 @@ std::string sample(const std::string& name) {
 }
 
 std::string fixture(const std::string& name) {
-  return join_path(QM_SOURCE_DIR, "build/tests/fixtures/" + name);
+  return join_path(QM_SOURCE_DIR, "pricefile/tests/fixtures/" + name);
 }
 
 // FNV-1a of a file's bytes, to see that a build leaves its source as it was.

@@ -1,4 +1,4 @@
-#include "build/price_rules.h"
+#include "pricefile/price_rules.h"
 
 #include <charconv>
 #include <cmath>
@@ -7,7 +7,7 @@
 
 #include "core/error.h"
 
-namespace qm::build {
+namespace qm::pricefile {
 
 namespace {
 
@@ -213,4 +213,4 @@ bool text_to_amount(std::string_view text, Amount& out) {
   return true;
 }
 
-}  // namespace qm::build
+}  // namespace qm::pricefile

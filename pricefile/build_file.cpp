@@ -1,14 +1,14 @@
-#include "build/build_file.h"
+#include "pricefile/build_file.h"
 
 #include <optional>
 
-#include "build/dbf_price_sink.h"
+#include "pricefile/dbf_price_sink.h"
 #include "core/datetime.h"
 #include "core/error.h"
 #include "core/paths.h"
 #include "core/text.h"
 
-namespace qm::build {
+namespace qm::pricefile {
 
 namespace {
 
@@ -303,4 +303,4 @@ std::string completion_text(std::int64_t records) {
   return "Import complete! " + std::to_string(records) + " Records";
 }
 
-}  // namespace qm::build
+}  // namespace qm::pricefile

@@ -5,15 +5,15 @@
 
 #include <fstream>
 
-#include "build/build_file.h"
-#include "build/tests/memory_dataset.h"
+#include "pricefile/build_file.h"
+#include "pricefile/tests/memory_dataset.h"
 #include "config/tests/test_folder.h"
 #include "core/datetime.h"
 #include "core/error.h"
 #include "core/messages.h"
 
 using namespace qm;
-using namespace qm::build;
+using namespace qm::pricefile;
 using qm::tables::DbfTable;
 using qm::test::MemoryDataset;
 using qm::test::Rows;

@@ -7,14 +7,14 @@
 #include <string>
 #include <vector>
 
-#include "build/convert_rows.h"
+#include "pricefile/convert_rows.h"
 #include "core/dataset.h"
 
 namespace qm::test {
 
 using Rows = std::vector<std::vector<std::string>>;
 
-class MemoryDataset : public Dataset, public build::SourceTables {
+class MemoryDataset : public Dataset, public pricefile::SourceTables {
  public:
   MemoryDataset();
   ~MemoryDataset() override;

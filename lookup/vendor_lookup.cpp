@@ -1,9 +1,9 @@
-#include "vendor/vendor_lookup.h"
+#include "lookup/vendor_lookup.h"
 
 #include "core/error.h"
 #include "core/paths.h"
 
-namespace qm::vendor {
+namespace qm::lookup {
 
 LookupModeInfo lookup_mode_info(LookupMode mode) {
   switch (mode) {
@@ -106,4 +106,4 @@ std::string folder_of_choice(const std::string& chosenPath) {
   return folder_of(chosenPath);
 }
 
-}  // namespace qm::vendor
+}  // namespace qm::lookup

@@ -1,8 +1,8 @@
-#include "build/dbf_price_sink.h"
+#include "pricefile/dbf_price_sink.h"
 
 #include "core/error.h"
 
-namespace qm::build {
+namespace qm::pricefile {
 
 DbfPriceSink::DbfPriceSink(tables::DbfTable& table) : table_(table) {
   table_.setWriteBehind(true);
@@ -31,4 +31,4 @@ void DbfPriceSink::raiseMissingField(std::string_view name) {
   throw TableError("Field '" + std::string(name) + "' not found");
 }
 
-}  // namespace qm::build
+}  // namespace qm::pricefile

@@ -9,7 +9,7 @@
 #include <string>
 #include <string_view>
 
-namespace qm::build {
+namespace qm::pricefile {
 
 // A fixed-point amount: a count of ten-thousandths (four decimal places).
 using Amount = std::int64_t;
@@ -49,4 +49,4 @@ std::string amount_to_text(Amount amount);
 // a number or the amount would overflow.
 bool text_to_amount(std::string_view text, Amount& out);
 
-}  // namespace qm::build
+}  // namespace qm::pricefile

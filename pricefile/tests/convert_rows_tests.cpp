@@ -1,13 +1,13 @@
 #include <gtest/gtest.h>
 
-#include "build/convert_rows.h"
-#include "build/price_sink.h"
-#include "build/tests/memory_dataset.h"
+#include "pricefile/convert_rows.h"
+#include "pricefile/price_sink.h"
+#include "pricefile/tests/memory_dataset.h"
 #include "core/error.h"
 #include "core/messages.h"
 
 using namespace qm;
-using namespace qm::build;
+using namespace qm::pricefile;
 using qm::test::MemoryDataset;
 using qm::test::Rows;
 

@@ -1,10 +1,10 @@
 // The price file in the dBase table engine, as the row conversion writes it.
 #pragma once
 
-#include "build/price_sink.h"
+#include "pricefile/price_sink.h"
 #include "tables/dbf_table.h"
 
-namespace qm::build {
+namespace qm::pricefile {
 
 class DbfPriceSink : public PriceSink {
  public:
@@ -29,4 +29,4 @@ class DbfPriceSink : public PriceSink {
   tables::DbfTable& table_;
 };
 
-}  // namespace qm::build
+}  // namespace qm::pricefile

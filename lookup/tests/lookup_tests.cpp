@@ -6,12 +6,12 @@
 #include "core/error.h"
 #include "core/messages.h"
 #include "core/text.h"
-#include "vendor/vendor_lookup.h"
+#include "lookup/vendor_lookup.h"
 
 using namespace qm;
 using qm::tables::DbfTable;
-using qm::vendor::LookupMode;
-using qm::vendor::VendorLookup;
+using qm::lookup::LookupMode;
+using qm::lookup::VendorLookup;
 
 namespace {
 
@@ -248,7 +248,7 @@ TEST(DestinationChoice, ChecksOnlyEmptinessInOrder) {
   };
   for (const auto& c : cases) {
     ScriptedMessages m;
-    EXPECT_EQ(vendor::check_destination_choice(c.exportDbf, c.start, m), c.ok) << c.exportDbf;
+    EXPECT_EQ(lookup::check_destination_choice(c.exportDbf, c.start, m), c.ok) << c.exportDbf;
     if (c.text) {
       ASSERT_EQ(m.shown.size(), 1u);
       EXPECT_EQ(m.shown[0].kind, MsgKind::Error);
@@ -257,9 +257,9 @@ TEST(DestinationChoice, ChecksOnlyEmptinessInOrder) {
       EXPECT_TRUE(m.shown.empty());
     }
   }
-  EXPECT_EQ(vendor::proposed_file_name("ABC"), "ABCLIST.dbf");
+  EXPECT_EQ(lookup::proposed_file_name("ABC"), "ABCLIST.dbf");
   const std::string out = join_path(join_path(separator_string() + "out", "sub"), "ABCLIST.dbf");
-  EXPECT_EQ(vendor::folder_of_choice(out),
+  EXPECT_EQ(lookup::folder_of_choice(out),
             join_path(separator_string() + "out", "sub") + separator_string());
 }
 

@@ -5,7 +5,7 @@
 
 #include <map>
 
-#include "build/registration.h"
+#include "pricefile/registration.h"
 #include "config/tests/test_folder.h"
 #include "core/datetime.h"
 #include "core/error.h"
@@ -13,13 +13,13 @@
 #include "core/text.h"
 
 using namespace qm;
-using qm::build::RegistrationValues;
+using qm::pricefile::RegistrationValues;
 using qm::tables::DbfTable;
 using qm::tables::FieldDef;
 
 namespace {
 
-class FixedSettings : public build::SettingsSource {
+class FixedSettings : public pricefile::SettingsSource {
  public:
   std::map<std::string, std::string> values;  // "section/key"
   std::string readString(const std::string& section, const std::string& key,
@@ -97,7 +97,7 @@ class RegistrationTest : public ::testing::Test {
  protected:
   void SetUp() override {
     manulist = testkit::copy_sample_tessaro(tf);
-    stru = build::template_folder(manulist);
+    stru = pricefile::template_folder(manulist);
     dest = tf.folder("dest");
     app = tf.folder("app");
     for (const char* f : {"filelwin.dbf", "flistwin.dbf"}) testkit::put_data_file(app, f);
@@ -131,13 +131,13 @@ class RegistrationTest : public ::testing::Test {
     tblVendor.setTableName("prvendor.DBF");
   }
 
-  bool run() { return build::register_price_file(v, tables, msgs, app, settings); }
+  bool run() { return pricefile::register_price_file(v, tables, msgs, app, settings); }
 
   testkit::TestFolder tf;
   std::string manulist, stru, dest, app, vendorCode;
   RegistrationValues v;
   DbfTable tblExport, tblFields, tblVendor;
-  build::RegistrationTables tables{tblExport, tblFields, tblVendor};
+  pricefile::RegistrationTables tables{tblExport, tblFields, tblVendor};
   ScriptedMessages msgs;
   FixedSettings settings;
 };
@@ -300,7 +300,7 @@ TEST_F(RegistrationTest, TheTemplatesAreFoundBesideTheManufacturerListsFolderInA
   const std::filesystem::path tessaro = to_fs_path(manulist).parent_path().parent_path();
   std::filesystem::rename(tessaro / "stru", tessaro / "STRU");
   v.manulistFolder = manulist.substr(0, manulist.size() - 1);
-  EXPECT_EQ(build::template_folder(v.manulistFolder),
+  EXPECT_EQ(pricefile::template_folder(v.manulistFolder),
             join_path(join_path(v.manulistFolder, ".."), "stru"));
   ASSERT_TRUE(run()) << ::testing::PrintToString(msgs.texts());
   EXPECT_TRUE(read_record(dest, "filelist.dbf", "QMT").found);
@@ -321,7 +321,7 @@ TEST_F(RegistrationTest, MissingTemplatesGiveTheirInformationTexts) {
     testkit::TestFolder other;
     v.manulistFolder = testkit::copy_sample_tessaro(other);
     v.destFolder = other.folder("dest");
-    ASSERT_TRUE(delete_file(join_path(build::template_folder(v.manulistFolder), c.removed)));
+    ASSERT_TRUE(delete_file(join_path(pricefile::template_folder(v.manulistFolder), c.removed)));
     msgs.shown.clear();
     EXPECT_FALSE(run()) << c.removed;
     ASSERT_EQ(msgs.shown.size(), 1u) << c.removed;
@@ -368,9 +368,9 @@ TEST_F(RegistrationTest, TheFieldListGoesBackToTheFlistFolder) {
     f.writeString("DestFolder", "Flist", tf.folder("empty"));
   }
   IniFile iniFile(ini);
-  build::IniSettings fromFile(iniFile);
+  pricefile::IniSettings fromFile(iniFile);
   msgs.shown.clear();
-  EXPECT_FALSE(build::register_price_file(v, tables, msgs, app, fromFile));
+  EXPECT_FALSE(pricefile::register_price_file(v, tables, msgs, app, fromFile));
   ASSERT_EQ(msgs.shown.size(), 1u);
   EXPECT_TRUE(ends_with(msgs.shown[0].text, " Error Open file " + tf.folder("empty") +
                                                 separator_string() + "flistwin.dbf"))

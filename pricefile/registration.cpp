@@ -1,4 +1,4 @@
-#include "build/registration.h"
+#include "pricefile/registration.h"
 
 #include <functional>
 
@@ -8,7 +8,7 @@
 #include "core/paths.h"
 #include "core/text.h"
 
-namespace qm::build {
+namespace qm::pricefile {
 
 namespace {
 
@@ -292,4 +292,4 @@ bool register_price_file(const RegistrationValues& values, Messages& messages,
   return register_price_file(values, t, messages, appFolder, settings);
 }
 
-}  // namespace qm::build
+}  // namespace qm::pricefile

@@ -7,7 +7,7 @@
 #include <string_view>
 #include <vector>
 
-namespace qm::build {
+namespace qm::pricefile {
 
 class PriceSink {
  public:
@@ -73,4 +73,4 @@ class MemoryPriceSink : public PriceSink {
   std::vector<std::string> current_;
 };
 
-}  // namespace qm::build
+}  // namespace qm::pricefile

@@ -9,7 +9,7 @@
 #include "core/profile.h"
 #include "tables/dbf_table.h"
 
-namespace qm::build {
+namespace qm::pricefile {
 
 // The page-4 values registration reads. Folders are texts as typed; the destination folder
 // ends with a separator (the build refuses it otherwise).
@@ -84,4 +84,4 @@ bool register_price_file(const RegistrationValues& values, Messages& messages,
 // The folder "stru" beside the manufacturer list's folder, which holds the list templates.
 std::string template_folder(const std::string& manulistFolder);
 
-}  // namespace qm::build
+}  // namespace qm::pricefile

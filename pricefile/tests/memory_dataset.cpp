@@ -1,4 +1,4 @@
-#include "build/tests/memory_dataset.h"
+#include "pricefile/tests/memory_dataset.h"
 
 #include "core/error.h"
 #include "core/text.h"

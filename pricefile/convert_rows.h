@@ -8,11 +8,11 @@
 #include <string>
 #include <vector>
 
-#include "build/price_sink.h"
+#include "pricefile/price_sink.h"
 #include "core/dataset.h"
 #include "core/messages.h"
 
-namespace qm::build {
+namespace qm::pricefile {
 
 // What the walk reads from page 4 and the sheet list; the window and the command line fill
 // it the same way.
@@ -60,4 +60,4 @@ struct ConvertTargets {
 bool convert_rows(const ConvertInputs& inputs, std::int64_t startRow, std::int64_t& rowCounter,
                   std::vector<std::string> mapping, BuildRun& run, ConvertTargets targets);
 
-}  // namespace qm::build
+}  // namespace qm::pricefile

@@ -1,4 +1,4 @@
-#include "build/price_sink.h"
+#include "pricefile/price_sink.h"
 
 #include <charconv>
 #include <stdexcept>
@@ -6,7 +6,7 @@
 #include "core/error.h"
 #include "core/text.h"
 
-namespace qm::build {
+namespace qm::pricefile {
 
 bool PriceSink::trySetFieldText(int field, std::string_view text) {
   try {
@@ -85,4 +85,4 @@ const std::string& MemoryPriceSink::text(std::size_t record, std::string_view fi
   throw std::out_of_range("no field " + std::string(field));
 }
 
-}  // namespace qm::build
+}  // namespace qm::pricefile

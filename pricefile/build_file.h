@@ -9,13 +9,13 @@
 #include <string>
 #include <vector>
 
-#include "build/convert_rows.h"
-#include "build/registration.h"
+#include "pricefile/convert_rows.h"
+#include "pricefile/registration.h"
 #include "core/dataset.h"
 #include "core/messages.h"
 #include "tables/dbf_table.h"
 
-namespace qm::build {
+namespace qm::pricefile {
 
 // Page 4, with the page-3 options the walk reads, as texts and ticks.
 struct BuildPage {
@@ -109,4 +109,4 @@ BuildResult build_file(const BuildPage& page, BuildSource& source, BuildTables& 
 
 std::string completion_text(std::int64_t records);
 
-}  // namespace qm::build
+}  // namespace qm::pricefile

@@ -1,13 +1,13 @@
-#include "build/convert_rows.h"
+#include "pricefile/convert_rows.h"
 
 #include <exception>
 #include <string_view>
 
-#include "build/price_rules.h"
+#include "pricefile/price_rules.h"
 #include "config/mapping.h"
 #include "core/error.h"
 
-namespace qm::build {
+namespace qm::pricefile {
 
 namespace {
 
@@ -454,4 +454,4 @@ bool convert_rows(const ConvertInputs& inputs, std::int64_t startRow, std::int64
   return walk.run();
 }
 
-}  // namespace qm::build
+}  // namespace qm::pricefile

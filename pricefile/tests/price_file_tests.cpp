@@ -3,14 +3,14 @@
 
 #include <filesystem>
 
-#include "build/convert_rows.h"
-#include "build/dbf_price_sink.h"
-#include "build/tests/memory_dataset.h"
-#include "build/tests/price_file_fields.h"
+#include "pricefile/convert_rows.h"
+#include "pricefile/dbf_price_sink.h"
+#include "pricefile/tests/memory_dataset.h"
+#include "pricefile/tests/price_file_fields.h"
 #include "core/messages.h"
 
 using namespace qm;
-using namespace qm::build;
+using namespace qm::pricefile;
 namespace fs = std::filesystem;
 
 namespace {

@@ -6,10 +6,10 @@
 #include <limits>
 #include <random>
 
-#include "build/price_rules.h"
+#include "pricefile/price_rules.h"
 #include "core/error.h"
 
-using namespace qm::build;
+using namespace qm::pricefile;
 
 TEST(CleanPrice, CellTextsAsSuppliersWriteThem) {
   struct Case {

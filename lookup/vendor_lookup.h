@@ -8,7 +8,7 @@
 #include "core/messages.h"
 #include "tables/dbf_table.h"
 
-namespace qm::vendor {
+namespace qm::lookup {
 
 // The look-up selector's radio buttons chkCompany, chkID and chkCode.
 enum class LookupMode { Company, Id, Code };
@@ -65,4 +65,4 @@ std::string proposed_file_name(const std::string& exportDbf);
 // The folder a chosen path leaves in edtDestFolder or edtManlist, with a trailing separator.
 std::string folder_of_choice(const std::string& chosenPath);
 
-}  // namespace qm::vendor
+}  // namespace qm::lookup
