@@ -6,6 +6,7 @@
 #include <set>
 #include <string_view>
 
+#include "config/field_mapping.h"
 #include "config/mapping.h"
 #include "core/text.h"
 
@@ -325,10 +326,20 @@ class Proposal {
     return true;
   }
 
-  std::vector<std::string> lines() const {
+  std::vector<std::string> lines(bool rowBreak) const {
     std::vector<std::string> out;
-    for (std::size_t i = 0; i < slots_.size(); ++i)
-      if (column_[i] >= 0) out.push_back(column_line(slots_[i].field, column_[i]));
+    bool breakColumn = false;
+    for (std::size_t i = 0; i < slots_.size(); ++i) {
+      if (column_[i] < 0) continue;
+      // While rows carry break levels the walk folds a part's rows into its breaks from one
+      // quantity column, the prices coming from the cost column; every other "LEV" line
+      // would be a second break column.
+      if (rowBreak && contains(slots_[i].field, "LEV")) {
+        if (slots_[i].role != Role::BreakQty || breakColumn) continue;
+        breakColumn = true;
+      }
+      out.push_back(mapping_line_for(slots_[i].field, column_[i], rowBreak, "").line);
+    }
     return out;
   }
 
@@ -469,7 +480,7 @@ std::vector<std::string> suggest_mapping(Dataset& source, const std::vector<std:
   Proposal p(lines, options, columns);
   assign_by_names(p, names, stats);
   assign_by_contents(p, names, stats, dataRows);
-  return p.lines();
+  return p.lines(options.rowBreak);
 }
 
 ConfigurationText suggested_configuration(std::vector<std::string> mapping) {

@@ -19,6 +19,9 @@ struct SuggestOptions {
   // The destination fields as the page-3 list spells them; a proposal names only these. Empty:
   // the fields every price file has.
   std::vector<std::string> fields;
+  // "3. Row Contains Break Levels" is ticked: a break quantity column is linked as the rows'
+  // break column, as "6 &Add >" links it then.
+  bool rowBreak = false;
   // Rows read from the start of the table; a price list's layout shows in its first rows.
   int sampleRows = 200;
 };

@@ -53,10 +53,11 @@ class Sheet : public Dataset {
 };
 
 Lines suggest(Lines names, Rows rows, bool header, const Lines& present = {},
-              const Lines& fields = {}) {
+              const Lines& fields = {}, bool rowBreak = false) {
   Sheet sheet(std::move(names), std::move(rows));
   SuggestOptions options;
   options.header = header;
+  options.rowBreak = rowBreak;
   options.fields = fields;
   return suggest_mapping(sheet, present, options);
 }
@@ -65,6 +66,7 @@ TEST(SuggestMapping, HeaderNamesGiveTheLinesAPersonWrites) {
   struct Case {
     Lines names;
     Lines lines;
+    bool rowBreak = false;  // "3. Row Contains Break Levels" ticked
   } cases[] = {
       {{"Part", "Description", "List", "Cost"},
        {"PARTNUMBER=0", "DESCRIPTN=1", "LISTPRICE=2", "COST_OF_1=3"}},
@@ -85,11 +87,13 @@ TEST(SuggestMapping, HeaderNamesGiveTheLinesAPersonWrites) {
       {{"Part #", "Desc", "Qty 1", "Price 1", "Qty2", "Price2", "Break Price 3", "Break 3"},
        {"PARTNUMBER=0", "DESCRIPTN=1", "LEV1=2", "LEV2=4", "LEV3=7", "COSTLEV1=3", "COSTLEV2=5",
         "COSTLEV3=6"}},
+      {{"Part", "Desc", "Break Qty", "Cost", "Qty 2", "Break Cost"},
+       {"PARTNUMBER=0", "DESCRIPTN=1", "COST_OF_1=3", "LEV1=ROWBREAK-2"},
+       true},
   };
-  for (const auto& c : cases) {
-    Lines shown = c.names;
-    EXPECT_EQ(suggest(c.names, {}, true), c.lines) << ::testing::PrintToString(shown);
-  }
+  for (const auto& c : cases)
+    EXPECT_EQ(suggest(c.names, {}, true, {}, {}, c.rowBreak), c.lines)
+        << ::testing::PrintToString(c.names);
 }
 
 TEST(SuggestMapping, WithoutNamesTheContentsTell) {
