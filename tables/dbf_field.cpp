@@ -99,11 +99,12 @@ bool parse_date_time(std::string_view text, DateTime& out) {
   return true;
 }
 
-double to_delphi_float(const DateTime& d) {
+// A date kept in a number: the days since 1899-12-30, the time of day as their fraction.
+double to_float_days(const DateTime& d) {
   return static_cast<double>(d.day - kDay18991230) + d.ms / 86400000.0;
 }
 
-DateTime from_delphi_float(double v) {
+DateTime from_float_days(double v) {
   DateTime d;
   double day = std::floor(v);
   d.day = static_cast<std::int64_t>(day) + kDay18991230;
@@ -620,7 +621,7 @@ double DbfField::asFloat() const {
     case '@':
     case 'T': {
       DateTime d = asDateTime();
-      return d.isNull() ? 0 : to_delphi_float(d);
+      return d.isNull() ? 0 : to_float_days(d);
     }
     default:
       break;
@@ -660,7 +661,7 @@ void DbfField::setAsFloat(double v) {
     case '@':
       if (!std::isfinite(v) || std::fabs(v) > 3e6)
         a.refuse("'" + format_general(v) + "' is not a valid date for field '" + def_.name + "'");
-      setAsDateTime(from_delphi_float(v));
+      setAsDateTime(from_float_days(v));
       break;
     case 'L':
       setAsBoolean(v != 0);
@@ -688,7 +689,7 @@ DateTime DbfField::asDateTime() const {
     case 'N':
     case 'F':
     case 'O':
-      return isNull() ? DateTime{} : from_delphi_float(asFloat());
+      return isNull() ? DateTime{} : from_float_days(asFloat());
     default: {
       std::string t = asString();
       if (t.empty()) return {};
@@ -734,7 +735,7 @@ void DbfField::setAsDateTime(const DateTime& v) {
       if (v.isNull())
         clear();
       else
-        setAsFloat(to_delphi_float(v));
+        setAsFloat(to_float_days(v));
       break;
     default:
       setAsString(v.isNull() ? std::string() : format_date_time(v));
