@@ -11,6 +11,33 @@ namespace qm::app {
 
 using namespace widgets;
 
+namespace {
+
+// The Back and Next buttons go to the page their tag names; a Next waits, disabled, until
+// its page's work is done.
+QPushButton* back_button(const char* name, int tag, QWidget* page) {
+  QPushButton* b = button(name, "<--&Back", page);
+  b->setProperty("tag", tag);
+  return b;
+}
+
+QPushButton* next_button(const char* name, const char* caption, int tag, QWidget* page) {
+  QPushButton* b = button(name, caption, page);
+  b->setProperty("tag", tag);
+  b->setEnabled(false);
+  return b;
+}
+
+// The foot of a page: its buttons at the right, in the order given.
+QHBoxLayout* foot(std::initializer_list<QPushButton*> buttons) {
+  auto* row = new QHBoxLayout;
+  row->addStretch();
+  for (QPushButton* b : buttons) row->addWidget(b);
+  return row;
+}
+
+}  // namespace
+
 void TfrmConvert::buildPage1(QWidget* page) {
   auto* g = new QGridLayout(page);
   g->setContentsMargins(6, 6, 6, 6);
@@ -54,11 +81,9 @@ void TfrmConvert::buildPage1(QWidget* page) {
   lblComplete->setFont(big);
   lblComplete->setVisible(false);
   g->addWidget(lblComplete, 5, 0, 1, 5);
-  btnNextPage2 = button("btnNextPage2", "6 &Next -->", page);
-  btnNextPage2->setProperty("tag", 2);
-  btnNextPage2->setEnabled(false);
+  btnNextPage2 = next_button("btnNextPage2", "6 &Next -->", 2, page);
   g->setRowStretch(6, 1);
-  g->addWidget(btnNextPage2, 7, 4);
+  g->addLayout(foot({btnNextPage2}), 7, 0, 1, 5);
   g->setColumnStretch(2, 1);
 }
 
@@ -76,16 +101,9 @@ void TfrmConvert::buildPage2(QWidget* page) {
   g->addWidget(lsbConfigNames, 2, 1, 4, 2);
   btnDeleteConfig = button("btnDeleteConfig", "&Delete Old Configuration", page);
   g->addWidget(btnDeleteConfig, 3, 0);
-  btnbackPage1 = button("btnbackPage1", "<--&Back", page);
-  btnbackPage1->setProperty("tag", 1);
-  btnNextPage3 = button("btnNextPage3", "3 &Next -->", page);
-  btnNextPage3->setProperty("tag", 3);
-  btnNextPage3->setEnabled(false);
-  auto* nav = new QHBoxLayout;
-  nav->addStretch();
-  nav->addWidget(btnbackPage1);
-  nav->addWidget(btnNextPage3);
-  g->addLayout(nav, 6, 0, 1, 3);
+  btnbackPage1 = back_button("btnbackPage1", 1, page);
+  btnNextPage3 = next_button("btnNextPage3", "3 &Next -->", 3, page);
+  g->addLayout(foot({btnbackPage1, btnNextPage3}), 6, 0, 1, 3);
   g->setColumnStretch(2, 1);
   g->setRowStretch(5, 1);
 }
@@ -133,16 +151,9 @@ void TfrmConvert::buildPage3(QWidget* page) {
   lstbNew->setVisible(false);
   g->addWidget(label("Import Fields", page, lstbNew2), 0, 4);
   g->addWidget(lstbNew2, 1, 4, 6, 1);
-  btnBackPage2 = button("btnBackPage2", "<--&Back", page);
-  btnBackPage2->setProperty("tag", 2);
-  btnNextPage4 = button("btnNextPage4", "7 &Next -->", page);
-  btnNextPage4->setProperty("tag", 4);
-  btnNextPage4->setEnabled(false);
-  auto* nav = new QHBoxLayout;
-  nav->addStretch();
-  nav->addWidget(btnBackPage2);
-  nav->addWidget(btnNextPage4);
-  g->addLayout(nav, 7, 0, 1, 5);
+  btnBackPage2 = back_button("btnBackPage2", 2, page);
+  btnNextPage4 = next_button("btnNextPage4", "7 &Next -->", 4, page);
+  g->addLayout(foot({btnBackPage2, btnNextPage4}), 7, 0, 1, 5);
   for (int c : {0, 2, 4}) g->setColumnStretch(c, 1);
   // The long captions of the middle column take their room; the lists share what is left.
   for (QListWidget* l : {lstbFields, cmbFields, lstbNew2}) l->setMinimumWidth(90);
@@ -240,14 +251,9 @@ void TfrmConvert::buildPage4(QWidget* page) {
   bottom->addWidget(DBCheckBox3, 1, 3);
   MultipleTabs = check("MultipleTabs", "Multiple Tabs (ADI)", page);
   bottom->addWidget(MultipleTabs, 1, 4);
-  btnBackPage = button("btnBackPage", "<--&Back", page);
-  btnBackPage->setProperty("tag", 3);
+  btnBackPage = back_button("btnBackPage", 3, page);
   Button1 = button("Button1", "22 &Build File", page);
-  auto* nav = new QHBoxLayout;
-  nav->addStretch();
-  nav->addWidget(btnBackPage);
-  nav->addWidget(Button1);
-  bottom->addLayout(nav, 1, 5);
+  bottom->addLayout(foot({btnBackPage, Button1}), 1, 5);
   bottom->setColumnStretch(5, 1);
   top->addLayout(bottom, 1, 0, 1, 2);
   top->setColumnStretch(0, 3);
