@@ -89,6 +89,7 @@ class TfrmConvert : public QWidget {
   QPushButton* btnAdd;
   QPushButton* btnDelete;
   QPushButton* btnViewSelect;
+  QPushButton* btnSuggest;
   QListWidget* lstbNew2;
   QPlainTextEdit* lstbNew;
   QPushButton* btnBackPage2;
@@ -196,6 +197,7 @@ class TfrmConvert : public QWidget {
   void chkSortClick();
   void lstbFieldsClick();
   void btnViewSelectClick();
+  void btnSuggestClick();
   void btnExportClick();
   void chkVendInfoClick();
   void btnAlaLocClick();
