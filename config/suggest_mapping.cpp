@@ -51,32 +51,105 @@ bool is_letter(char c) {
   return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
 }
 
-// "Part #" -> part no, "Qty2" -> qty 2, "U/M" -> u m: lower-case runs of letters or of digits.
+using WordList = std::initializer_list<std::string_view>;
+
+// The words header names are made of, by what they tell.
+const WordList kDescription = {"description", "descriptn", "descr", "desc"};
+const WordList kDescriptionLikely = {"name", "title"};
+const WordList kCodeOrMeasure = {"upc", "ean", "gtin", "barcode", "weight",
+                                 "wt",  "lb",  "lbs",  "kg",      "oz"};
+const WordList kQuantity = {"qty", "qnty", "quantity", "break", "breaks",
+                            "brk", "lev",  "level",    "tier"};
+const WordList kPriceWord = {"price", "prices", "prc", "cost", "net", "nett", "list"};
+const WordList kPack = {"oqty",     "pack",      "pkg", "package",  "carton", "ctn", "moq",
+                        "multiple", "multiples", "std", "standard", "case",   "box"};
+const WordList kMinimum = {"min", "minimum"};
+const WordList kOrder = {"order"};
+const WordList kCount = {"qty", "quantity"};
+const WordList kSpecial = {"special", "spcl", "spl", "promo", "promotional"};
+const WordList kPro = {"pro"};
+const WordList kNet = {"net"};
+const WordList kList = {"list", "msrp", "retail", "srp", "rrp", "suggested", "resale"};
+const WordList kCost = {"cost",        "costs",   "net",       "nett",  "dealer",
+                        "distributor", "distrib", "wholesale", "trade", "contractor",
+                        "buy",         "your",    "purchase"};
+const WordList kPrice = {"price", "prices", "prc", "sell", "selling"};
+const WordList kPart = {"part", "item", "sku", "catalog", "catalogue", "cat", "article", "pn"};
+const WordList kMaker = {"mfr", "mfg"};
+const WordList kNumber = {"no", "number", "num", "nbr"};
+const WordList kPartLikely = {"model", "stock", "product",   "prod",
+                              "code",  "ref",   "reference", "style"};
+const WordList kOther = {
+    "unit",    "uom",      "um",     "category",     "group",  "class", "notes", "note", "remarks",
+    "comment", "comments", "brand",  "manufacturer", "vendor", "image", "url",   "page", "status",
+    "date",    "country",  "origin", "color",        "colour", "size",  "of"};
+
+bool listed(std::string_view word) {
+  for (const WordList* list : {&kDescription, &kDescriptionLikely, &kCodeOrMeasure, &kQuantity,
+                               &kPriceWord, &kPack, &kMinimum, &kOrder, &kSpecial, &kPro, &kList,
+                               &kCost, &kPrice, &kPart, &kMaker, &kNumber, &kPartLikely, &kOther})
+    for (auto w : *list)
+      if (w == word) return true;
+  return false;
+}
+
+// "listprice" -> list price, "partno" -> part no: a run of letters that is known words written
+// together, as dBase field names and "ListPrice" headers have them; empty when it is not.
+Words known_parts(const std::string& word) {
+  // from[i]: where the last known word ending at i begins, -1 when no split reaches i.
+  std::vector<int> from(word.size() + 1, -1);
+  from[0] = 0;
+  for (std::size_t end = 2; end <= word.size(); ++end)
+    for (std::size_t begin = 0; begin + 2 <= end; ++begin)
+      if (from[begin] >= 0 && listed(std::string_view(word).substr(begin, end - begin))) {
+        from[end] = static_cast<int>(begin);
+        break;
+      }
+  if (from[word.size()] < 0) return {};
+  Words parts;
+  for (std::size_t end = word.size(); end > 0; end = static_cast<std::size_t>(from[end]))
+    parts.insert(parts.begin(), word.substr(static_cast<std::size_t>(from[end]),
+                                            end - static_cast<std::size_t>(from[end])));
+  return parts;
+}
+
+// "Part #" -> part no, "Qty2" -> qty 2, "U/M" -> u m, "ListPrice" and "LISTPRICE" -> list price:
+// lower-case words, split where letters meet digits or a capital follows a small letter.
 Words name_words(std::string_view name) {
   Words words;
   std::string word;
   auto flush = [&] {
-    if (!word.empty()) words.push_back(word);
+    if (word.empty()) return;
+    Words parts;
+    // Longer runs are text, not a name; the split's cost grows with the square of the length.
+    if (!is_digit(word[0]) && word.size() <= 24 && !listed(word)) parts = known_parts(word);
+    if (parts.empty())
+      words.push_back(word);
+    else
+      words.insert(words.end(), parts.begin(), parts.end());
     word.clear();
   };
+  char before = 0;
   for (char c : name) {
     if (c == '#') {
       flush();
       words.push_back("no");
     } else if (is_letter(c) || is_digit(c)) {
-      if (!word.empty() && is_digit(word.back()) != is_digit(c)) flush();
+      const bool capitalAfterSmall = c >= 'A' && c <= 'Z' && before >= 'a' && before <= 'z';
+      if (!word.empty() && (is_digit(word.back()) != is_digit(c) || capitalAfterSmall)) flush();
       word += static_cast<char>(is_letter(c) ? (c | 0x20) : c);
     } else {
       flush();
     }
+    before = c;
   }
   flush();
   return words;
 }
 
-bool any_of(const Words& words, std::initializer_list<std::string_view> set) {
+bool any_of(const Words& words, const WordList& list) {
   for (const auto& w : words)
-    for (auto s : set)
+    for (auto s : list)
       if (w == s) return true;
   return false;
 }
@@ -100,40 +173,25 @@ NameMatch match_name(std::string_view name) {
   const int level = level_of(w);
   if (w.empty()) return {};
   if (any_prefix(w, "desc")) return {Role::Description, 2, 0};
-  if (any_of(w, {"name", "title"})) return {Role::Description, 1, 0};
-  if (any_of(w, {"upc", "ean", "gtin", "barcode", "weight", "wt", "lb", "lbs", "kg", "oz"}))
-    return {Role::Other, 2, 0};
-  const bool qty =
-      any_of(w, {"qty", "qnty", "quantity", "break", "breaks", "brk", "lev", "level", "tier"});
-  const bool price = any_of(w, {"price", "prices", "prc", "cost", "net", "nett", "list"});
-  const bool pack = any_of(w, {"pack", "pkg", "package", "carton", "ctn", "moq", "multiple",
-                               "multiples", "std", "standard", "case", "box"});
-  const bool order = any_of(w, {"min", "minimum", "order"});
-  if ((pack && !price) || (order && (any_of(w, {"qty", "quantity"}) ||
-                                     (any_of(w, {"order"}) && any_of(w, {"min", "minimum"})))))
+  if (any_of(w, kDescriptionLikely)) return {Role::Description, 1, 0};
+  if (any_of(w, kCodeOrMeasure)) return {Role::Other, 2, 0};
+  const bool qty = any_of(w, kQuantity);
+  const bool price = any_of(w, kPriceWord);
+  const bool minimum = any_of(w, kMinimum), order = any_of(w, kOrder);
+  if ((any_of(w, kPack) && !price) || ((minimum || order) && any_of(w, kCount)) ||
+      (minimum && order))
     return {Role::OrderQty, 2, 0};
   if (qty && price) return {Role::BreakPrice, 2, level};
   if (qty) return {Role::BreakQty, 2, level};
-  if (any_of(w, {"special", "spcl", "spl", "promo", "promotional"})) return {Role::Special, 2, 0};
-  if (any_of(w, {"pro"}) && any_of(w, {"net"})) return {Role::ProNet, 2, 0};
-  if (any_of(w, {"list", "msrp", "retail", "srp", "rrp", "suggested", "resale"}))
-    return {Role::List, 2, level};
-  if (any_of(w, {"cost", "costs", "net", "nett", "dealer", "distributor", "distrib", "wholesale",
-                 "trade", "contractor", "buy", "your", "purchase"}))
-    return {Role::Cost, 2, level};
-  if (any_of(w, {"price", "prices", "prc", "sell", "selling"})) return {Role::List, 1, level};
-  if (any_of(w, {"part", "item", "sku", "catalog", "catalogue", "cat", "article", "pn"}) ||
-      w == Words{"p", "n"} || (any_of(w, {"mfr", "mfg"}) && any_of(w, {"no", "number", "num"})))
+  if (any_of(w, kSpecial)) return {Role::Special, 2, 0};
+  if (any_of(w, kPro) && any_of(w, kNet)) return {Role::ProNet, 2, 0};
+  if (any_of(w, kList)) return {Role::List, 2, level};
+  if (any_of(w, kCost)) return {Role::Cost, 2, level};
+  if (any_of(w, kPrice)) return {Role::List, 1, level};
+  if (any_of(w, kPart) || w == Words{"p", "n"} || (any_of(w, kMaker) && any_of(w, kNumber)))
     return {Role::Part, 2, 0};
-  if (any_of(w, {"model", "stock", "product", "prod", "code", "ref", "reference", "style", "no",
-                 "number", "num", "nbr"}))
-    return {Role::Part, 1, 0};
-  if (any_of(w, {"unit",    "uom",     "um",      "category", "group", "class",        "notes",
-                 "note",    "remarks", "comment", "comments", "brand", "manufacturer", "mfr",
-                 "mfg",     "vendor",  "image",   "url",      "page",  "status",       "date",
-                 "country", "origin",  "color",   "colour",   "size"}) ||
-      w == Words{"u", "m"})
-    return {Role::Other, 1, 0};
+  if (any_of(w, kPartLikely) || any_of(w, kNumber)) return {Role::Part, 1, 0};
+  if (any_of(w, kOther) || any_of(w, kMaker) || w == Words{"u", "m"}) return {Role::Other, 1, 0};
   return {};
 }
 

@@ -81,6 +81,12 @@ TEST(SuggestMapping, HeaderNamesGiveTheLinesAPersonWrites) {
       {{"Mfr Part #", "P/N", "Product Description", "Retail", "Distributor"},
        {"PARTNUMBER=0", "DESCRIPTN=2", "LISTPRICE=3", "COST_OF_1=4"}},
       {{"Part No", "Qty", "Net Price", "Weight (lb)"}, {"PARTNUMBER=0", "COST_OF_1=2", "LEV1=1"}},
+      // Words run together, as in "ListPrice" headers and dBase field names.
+      {{"PartNumber", "Description", "ListPrice", "Cost", "QtyBreak", "UOM", "Category"},
+       {"PARTNUMBER=0", "DESCRIPTN=1", "LISTPRICE=2", "COST_OF_1=3", "LEV1=4"}},
+      {{"PARTNO", "DESCRIP", "LISTPRICE", "NETPRICE", "OQTY", "COSTLEV1", "LEV1", "COST_OF_2"},
+       {"PARTNUMBER=0", "DESCRIPTN=1", "LISTPRICE=2", "COST_OF_1=3", "COST_OF_2=7", "OQTY=4",
+        "LEV1=6", "COSTLEV1=5"}},
       {{"Item #", "Description", "List", "Cost 2", "Cost 1", "Special Cost", "Std Pkg"},
        {"PARTNUMBER=0", "DESCRIPTN=1", "LISTPRICE=2", "COST_OF_1=4", "COST_OF_2=3", "SPCL_COST=5",
         "OQTY=6"}},
