@@ -503,7 +503,6 @@ std::vector<std::string> suggest_mapping(Dataset& source, const std::vector<std:
     rows.emplace_back();
     for (int c = 0; c < columns; ++c) rows.back().push_back(source.field(c).asString());
   }
-  source.first();
 
   // The header is the field names, or a row near the top under a title: whichever names more
   // columns. A row counts only when most of its filled cells are names.

@@ -27,8 +27,9 @@ struct SuggestOptions {
 };
 
 // The lines to append to the present mapping list. A field the list already links, and a
-// column it already uses, are left alone, so a line the user made is never replaced. Moves
-// the source: it is left on its first row.
+// column it already uses, are left alone, so a line the user made is never replaced. Reads
+// from the source's first row and leaves it past the sample; going back to the first row costs
+// a workbook another pass, so only a caller that needs it does.
 std::vector<std::string> suggest_mapping(Dataset& source, const std::vector<std::string>& lines,
                                          const SuggestOptions& options = {});
 
