@@ -195,20 +195,21 @@ NameMatch match_name(std::string_view name) {
   return {};
 }
 
-// What a column holds over the sampled rows.
+// What a column holds over the sampled rows, counted in filled (not blank) cells.
 struct ColumnStats {
-  int filled = 0;                             // cells not blank
-  int distinct = 0;                           // different texts among them
-  double length = 0;                          // mean length of the filled cells
-  int amounts = 0;                            // cells that read as a sum of money or a number
-  int currency = 0;                           // ... with a currency sign
-  int decimals = 0;                           // ... with a decimal point
-  int whole = 0;                              // plain whole numbers of up to six digits
-  int barcodes = 0;                           // digit strings of eleven or more, as UPC and EAN are
-  int ranges = 0;                             // break quantities written "100-249" or "250+"
-  int blanks = 0;                             // cells with a blank inside
-  int letters = 0;                            // cells with a letter
-  std::vector<std::optional<double>> values;  // per sampled row
+  int filled = 0;
+  int distinct = 0;   // different texts
+  double length = 0;  // mean length
+  int amounts = 0;    // cells that read as a sum of money or a number
+  int currency = 0;   // ... with a currency sign
+  int decimals = 0;   // ... with a decimal point
+  int whole = 0;      // plain whole numbers of up to six digits
+  int barcodes = 0;   // digit strings of eleven or more, as UPC and EAN are
+  int ranges = 0;     // break quantities written "100-249" or "250+"
+  int blanks = 0;     // cells with a blank inside
+  int letters = 0;    // cells with a letter
+  // The amount of each sampled row, to tell the list price from the cost.
+  std::vector<std::optional<double>> values;
 };
 
 // "$1,234.50", "12.5", "USD 3", "€4": the amount; nullopt for anything else. Read by hand,
@@ -358,9 +359,10 @@ class Proposal {
         if (iequals(trim(m.name), slots_[i].field)) slots_[i].role = Role::None;
       int column = -1;
       if (m.kind == MappingKind::Column && try_mapping_column(m.value, column)) use(column);
-      if (m.kind == MappingKind::RowBreak &&
-          try_mapping_column(m.value.substr(kRowBreakPrefix.size()), column))
-        use(column);
+      if (m.kind == MappingKind::RowBreak) {
+        userBreakColumn_ = true;
+        if (try_mapping_column(m.value.substr(kRowBreakPrefix.size()), column)) use(column);
+      }
     }
   }
 
@@ -386,7 +388,7 @@ class Proposal {
 
   std::vector<std::string> lines(bool rowBreak) const {
     std::vector<std::string> out;
-    bool breakColumn = false;
+    bool breakColumn = userBreakColumn_;
     for (std::size_t i = 0; i < slots_.size(); ++i) {
       if (column_[i] < 0) continue;
       // While rows carry break levels the walk folds a part's rows into its breaks from one
@@ -409,6 +411,7 @@ class Proposal {
   std::vector<Slot> slots_;
   std::vector<int> column_;
   std::vector<bool> usedColumn_;
+  bool userBreakColumn_ = false;  // the present list has a row-break line
 };
 
 // Names first: the best-named column of a one-field role, then the numbered roles (costs,

@@ -148,23 +148,29 @@ TEST(SuggestMapping, WithoutNamesTheContentsTell) {
 }
 
 TEST(SuggestMapping, LeavesAloneWhatTheUserLinkedAndWhatTheListLacks) {
-  const Lines names = {"Part", "Description", "List", "Cost", "Item"};
+  const Lines names = {"Part", "Description", "List", "Cost", "Item", "Qty"};
   struct Case {
     Lines present;
     Lines fields;  // the page-3 list; empty for every price-file field
     Lines lines;
+    bool rowBreak = false;
   } cases[] = {
       // The user's part number is kept: no second one, though "Part" is still free.
-      {{"PARTNUMBER=4"}, {}, {"DESCRIPTN=1", "LISTPRICE=2", "COST_OF_1=3"}},
+      {{"PARTNUMBER=4"}, {}, {"DESCRIPTN=1", "LISTPRICE=2", "COST_OF_1=3", "LEV1=5"}},
       // A column the user linked is not offered to another field.
-      {{"DESCRIPTN=3"}, {}, {"PARTNUMBER=0", "LISTPRICE=2"}},
+      {{"DESCRIPTN=3"}, {}, {"PARTNUMBER=0", "LISTPRICE=2", "LEV1=5"}},
       {{"LEV1=ROWBREAK-2", "cost_of_1=CONS-A"}, {}, {"PARTNUMBER=0", "DESCRIPTN=1"}},
+      // The rows have their break column already: no second one.
+      {{"LEV2=ROWBREAK-4"},
+       {},
+       {"PARTNUMBER=0", "DESCRIPTN=1", "LISTPRICE=2", "COST_OF_1=3"},
+       true},
       {{},
-       {"partnumber", "DESCRIPTN", "LISTPRICE"},
-       {"partnumber=0", "DESCRIPTN=1", "LISTPRICE=2"}},
+       {"partnumber", "DESCRIPTN", "LISTPRICE", "LEV1"},
+       {"partnumber=0", "DESCRIPTN=1", "LISTPRICE=2", "LEV1=5"}},
   };
   for (const auto& c : cases)
-    EXPECT_EQ(suggest(names, {}, true, c.present, c.fields), c.lines)
+    EXPECT_EQ(suggest(names, {}, true, c.present, c.fields, c.rowBreak), c.lines)
         << ::testing::PrintToString(c.present);
 }
 
