@@ -118,11 +118,8 @@ void DbfTable::deleteRecord() {
   m.storeRecord(m.recNo, old.data(), m.rec.data());
   std::int64_t from = m.recNo;
   m.readCount();
-  std::int64_t found = 0;
-  for (std::int64_t n = from + 1; n <= static_cast<std::int64_t>(m.knownCount) && !found; ++n)
-    if (m.liveAt(n)) found = n;
-  for (std::int64_t n = from - 1; n >= 1 && !found; --n)
-    if (m.liveAt(n)) found = n;
+  std::int64_t found = m.findLive(from + 1, 1);
+  if (!found) found = m.findLive(from - 1, -1);
   if (found) {
     m.liveAt(found);
     m.recNo = found;
