@@ -51,12 +51,6 @@ const Reverse& reverse_for(int codepage) {
   return all[0];
 }
 
-bool all_ascii(std::string_view s) {
-  for (char c : s)
-    if (static_cast<unsigned char>(c) >= 0x80) return false;
-  return true;
-}
-
 // Decodes one UTF-8 sequence at s[i]; returns false (and advances by one byte) when it is
 // malformed, overlong, a surrogate or beyond U+10FFFF.
 bool next_utf8(std::string_view s, size_t& i, char32_t& out) {
@@ -152,7 +146,7 @@ bool codepage_known(int codepage) {
 }
 
 std::string to_utf8(std::string_view bytes, int codepage) {
-  if (all_ascii(bytes)) return std::string(bytes);
+  if (is_ascii(bytes)) return std::string(bytes);
   if (codepage == kUtf8) return sanitize_utf8(bytes);
   const char16_t* high = table_for(codepage);
   std::string out;
@@ -168,7 +162,7 @@ std::string to_utf8(std::string_view bytes, int codepage) {
 }
 
 std::string from_utf8(std::string_view utf8, int codepage) {
-  if (all_ascii(utf8)) return std::string(utf8);
+  if (is_ascii(utf8)) return std::string(utf8);
   std::string out;
   out.reserve(utf8.size());
   if (codepage == kUtf8) {
