@@ -66,4 +66,21 @@ struct MdxFile::Frame {
   int idx = 0;  // interior: the child taken (n = the right-most); leaf: the item
 };
 
+template <class Choose>
+std::vector<MdxFile::Frame> MdxFile::descendBy(const MdxTag& tag, Choose choose) {
+  std::vector<Frame> path;
+  std::uint32_t page = rootPage(tag);
+  for (;;) {
+    if (static_cast<int>(path.size()) >= kMaxDepth)
+      fail("tag " + tag.name + " is deeper than " + std::to_string(kMaxDepth) +
+           " levels (a cycle)");
+    Frame f{readNode(tag, page), 0};
+    f.idx = choose(f.node);
+    bool leaf = f.node.leaf;
+    path.push_back(std::move(f));
+    if (leaf) return path;
+    page = path.back().node.child(path.back().idx);
+  }
+}
+
 }  // namespace qm::tables
