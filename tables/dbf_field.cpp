@@ -5,16 +5,9 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
-#include <optional>
 
-#include "core/error.h"
-#include "core/paths.h"
-#include "core/text.h"
 #include "tables/codepage.h"
-#include "tables/dbf_file.h"
-#include "tables/dbf_header.h"
 #include "tables/field_codec.h"
-#include "tables/memo_file.h"
 
 namespace qm::tables {
 

@@ -7,7 +7,6 @@
 #include <cstring>
 #include <filesystem>
 
-#include "core/datetime.h"
 #include "core/error.h"
 #include "core/paths.h"
 #include "core/text.h"

@@ -2,14 +2,7 @@
 
 #include "tables/mdx_internal.h"
 
-#include <algorithm>
-#include <cstring>
-#include <filesystem>
-
-#include "core/datetime.h"
 #include "core/error.h"
-#include "core/paths.h"
-#include "core/text.h"
 
 namespace qm::tables {
 

@@ -4,11 +4,8 @@
 
 #include <algorithm>
 #include <cstring>
-#include <filesystem>
 
-#include "core/datetime.h"
 #include "core/error.h"
-#include "core/paths.h"
 #include "core/text.h"
 
 namespace qm::tables {

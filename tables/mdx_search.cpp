@@ -2,15 +2,6 @@
 
 #include "tables/mdx_internal.h"
 
-#include <algorithm>
-#include <cstring>
-#include <filesystem>
-
-#include "core/datetime.h"
-#include "core/error.h"
-#include "core/paths.h"
-#include "core/text.h"
-
 namespace qm::tables {
 
 std::vector<MdxFile::Frame> MdxFile::descend(const MdxTag& tag, std::string_view key) {
