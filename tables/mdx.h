@@ -111,6 +111,9 @@ class MdxFile {
   void readHeader();
   void readTags();
   void refresh();
+  std::string readHeaderPage();
+  // The tag, with the file header read again, for a change of its entries.
+  const MdxTag& tagToWrite(int tag);
   std::string readBlock(std::uint32_t page);
   void writeBlock(std::uint32_t page, const std::string& block);
   void writeHeaderCounts(std::uint32_t pages);

@@ -2,8 +2,6 @@
 
 #include "tables/mdx_internal.h"
 
-#include "core/error.h"
-
 namespace qm::tables {
 
 void MdxFile::finishTagWrite(const MdxTag& tag, std::int64_t addedPages, bool hasKeys) {
@@ -59,11 +57,7 @@ std::vector<MdxFile::Frame> MdxFile::descendForInsert(const MdxTag& t, std::stri
 }
 
 void MdxFile::insert(int tag, std::string_view rawKey, std::uint32_t recNo) {
-  refresh();
-  const MdxTag& t = tags_.at(tag);
-  if (t.maxKeys < 3)
-    throw TableError("Index file " + path_ + ": tag " + t.name +
-                     " has keys too long for this engine to write.");
+  const MdxTag& t = tagToWrite(tag);
   std::string key = padKey(t, rawKey);
   if (t.unique) {
     auto e = seek(tag, key);
