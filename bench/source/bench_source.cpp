@@ -7,17 +7,12 @@
 #include <string>
 
 #include "bench/open_source.h"
+#include "bench/peak_memory.h"
 #include "core/paths.h"
 
 namespace {
 
-long peak_rss_kib() {
-  std::ifstream in("/proc/self/status");
-  std::string line;
-  while (std::getline(in, line))
-    if (line.rfind("VmHWM:", 0) == 0) return std::stol(line.substr(6));
-  return -1;
-}
+using qm::bench::peak_rss_kib;
 
 double since(std::chrono::steady_clock::time_point t) {
   return std::chrono::duration<double>(std::chrono::steady_clock::now() - t).count();
