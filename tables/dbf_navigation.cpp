@@ -53,34 +53,29 @@ void step(DbfTable& self, DbfTable::Impl& m, bool forward) {
   m.notify(&TableListener::afterScroll);
 }
 
+// In the chosen index's order when there is one, else in physical order.
+void move(DbfTable& self, DbfTable::Impl& m, IndexMove how) {
+  m.requireActive();
+  if (m.indexTag >= 0) return index_move(self, m, how);
+  if (how == IndexMove::First || how == IndexMove::Last)
+    move_to_end(self, m, how == IndexMove::First);
+  else
+    step(self, m, how == IndexMove::Next);
+}
+
 }  // namespace
 
 void DbfTable::first() {
-  Impl& m = *impl_;
-  m.requireActive();
-  if (m.indexTag >= 0) return index_move(*this, m, IndexMove::First);
-  move_to_end(*this, m, true);
+  move(*this, *impl_, IndexMove::First);
 }
-
 void DbfTable::next() {
-  Impl& m = *impl_;
-  m.requireActive();
-  if (m.indexTag >= 0) return index_move(*this, m, IndexMove::Next);
-  step(*this, m, true);
+  move(*this, *impl_, IndexMove::Next);
 }
-
 void DbfTable::prior() {
-  Impl& m = *impl_;
-  m.requireActive();
-  if (m.indexTag >= 0) return index_move(*this, m, IndexMove::Prior);
-  step(*this, m, false);
+  move(*this, *impl_, IndexMove::Prior);
 }
-
 void DbfTable::last() {
-  Impl& m = *impl_;
-  m.requireActive();
-  if (m.indexTag >= 0) return index_move(*this, m, IndexMove::Last);
-  move_to_end(*this, m, false);
+  move(*this, *impl_, IndexMove::Last);
 }
 
 bool DbfTable::eof() const {
