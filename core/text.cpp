@@ -3,12 +3,28 @@
 #include <cctype>
 #include <charconv>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 #include "core/error.h"
 
 namespace qm {
+
+// The high bits of all bytes together, a word at a time.
+bool is_ascii(std::string_view s) {
+  const char* p = s.data();
+  std::size_t n = s.size(), i = 0;
+  std::uint64_t any = 0;
+  for (; i + 8 <= n; i += 8) {
+    std::uint64_t w;
+    std::memcpy(&w, p + i, 8);
+    any |= w;
+  }
+  for (; i < n; ++i) any |= static_cast<unsigned char>(p[i]);
+  return (any & 0x8080808080808080ull) == 0;
+}
 
 std::string trim(std::string_view s) {
   size_t b = 0, e = s.size();

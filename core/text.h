@@ -12,6 +12,8 @@ std::string trim_right(std::string_view s);
 std::string to_upper_ascii(std::string_view s);
 std::string to_lower_ascii(std::string_view s);
 bool iequals(std::string_view a, std::string_view b);
+// No byte at or above 0x80. Most texts are plain ASCII and skip their conversion on this.
+bool is_ascii(std::string_view s);
 bool contains(std::string_view haystack, std::string_view needle);
 bool starts_with(std::string_view s, std::string_view prefix);
 bool ends_with(std::string_view s, std::string_view suffix);

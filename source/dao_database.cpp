@@ -140,16 +140,7 @@ void TDaoDatabase::setSystemDatabase(const std::string& v) {
   std::string old = systemDatabase_;
   systemDatabase_ = v.empty() ? readSystemDatabase(version_) : v;
   if (loading_) return;
-  try {
-    recreateEngine();
-  } catch (const Error&) {
-    systemDatabase_ = old;
-    try {
-      recreateEngine();
-    } catch (const Error&) {
-    }
-    throw;
-  }
+  recreateEngineOrRestore(systemDatabase_, old);
 }
 
 void TDaoDatabase::setWorkspace(const std::string& v) {
@@ -158,16 +149,7 @@ void TDaoDatabase::setWorkspace(const std::string& v) {
   std::string old = workspace_;
   workspace_ = v;
   if (loading_) return;
-  try {
-    recreateEngine();
-  } catch (const Error&) {
-    workspace_ = old;
-    try {
-      recreateEngine();
-    } catch (const Error&) {
-    }
-    throw;
-  }
+  recreateEngineOrRestore(workspace_, old);
 }
 
 void TDaoDatabase::setVersion(const std::string& v) {
@@ -180,16 +162,7 @@ void TDaoDatabase::setVersion(const std::string& v) {
   version_ = cut;
   readIsamFormats();
   if (loading_) return;
-  try {
-    recreateEngine();
-  } catch (const Error&) {
-    version_ = old;
-    try {
-      recreateEngine();
-    } catch (const Error&) {
-    }
-    throw;
-  }
+  recreateEngineOrRestore(version_, old);
   versionDetails_ = engine_version_text(engine_->version);
 }
 
@@ -227,6 +200,20 @@ void TDaoDatabase::recreateEngine() {
   workspaceObject_->name = workspace_;
   workspace_ = workspaceObject_->name;
   usesDynaDao_ = true;
+}
+
+void TDaoDatabase::recreateEngineOrRestore(std::string& setting, const std::string& old) {
+  try {
+    recreateEngine();
+  } catch (const Error&) {
+    setting = old;
+    try {
+      recreateEngine();
+    } catch (const Error&) {
+      // The first error is the one the caller is told.
+    }
+    throw;
+  }
 }
 
 void TDaoDatabase::readIsamFormats() {

@@ -122,6 +122,10 @@ class TDaoDatabase {
   void guard(bool refuse, const char* message) const;
   std::unique_ptr<Engine> createEngine(const std::string& version);
   void recreateEngine();
+  // After a change of a setting the engine is made from: the engine made anew, or, when that
+  // fails, the setting back at its old value (with an engine made from it when one can be)
+  // before the error goes on.
+  void recreateEngineOrRestore(std::string& setting, const std::string& old);
   void readIsamFormats();
   static std::string readSystemDatabase(const std::string& version);
   void connect();

@@ -51,12 +51,6 @@ const Reverse& reverse_for(int codepage) {
   return all[0];
 }
 
-bool all_ascii(std::string_view s) {
-  for (char c : s)
-    if (static_cast<unsigned char>(c) >= 0x80) return false;
-  return true;
-}
-
 // Decodes one UTF-8 sequence at s[i]; returns false (and advances by one byte) when it is
 // malformed, overlong, a surrogate or beyond U+10FFFF.
 bool next_utf8(std::string_view s, size_t& i, char32_t& out) {
@@ -102,7 +96,8 @@ bool next_utf8(std::string_view s, size_t& i, char32_t& out) {
   return true;
 }
 
-std::string sanitize_utf8(std::string_view s) {
+// The text with every malformed sequence replaced by bad.
+std::string keep_valid_utf8(std::string_view s, std::string_view bad) {
   std::string out;
   out.reserve(s.size());
   size_t i = 0;
@@ -112,7 +107,7 @@ std::string sanitize_utf8(std::string_view s) {
     if (next_utf8(s, i, c))
       out.append(s.data() + start, i - start);
     else
-      append_utf8(out, 0xFFFD);
+      out.append(bad);
   }
   return out;
 }
@@ -152,8 +147,8 @@ bool codepage_known(int codepage) {
 }
 
 std::string to_utf8(std::string_view bytes, int codepage) {
-  if (all_ascii(bytes)) return std::string(bytes);
-  if (codepage == kUtf8) return sanitize_utf8(bytes);
+  if (is_ascii(bytes)) return std::string(bytes);
+  if (codepage == kUtf8) return keep_valid_utf8(bytes, "\xEF\xBF\xBD");  // U+FFFD
   const char16_t* high = table_for(codepage);
   std::string out;
   out.reserve(bytes.size() * 2);
@@ -168,21 +163,10 @@ std::string to_utf8(std::string_view bytes, int codepage) {
 }
 
 std::string from_utf8(std::string_view utf8, int codepage) {
-  if (all_ascii(utf8)) return std::string(utf8);
+  if (is_ascii(utf8)) return std::string(utf8);
+  if (codepage == kUtf8) return keep_valid_utf8(utf8, "?");
   std::string out;
   out.reserve(utf8.size());
-  if (codepage == kUtf8) {
-    size_t i = 0;
-    while (i < utf8.size()) {
-      size_t start = i;
-      char32_t c;
-      if (next_utf8(utf8, i, c))
-        out.append(utf8.data() + start, i - start);
-      else
-        out += '?';
-    }
-    return out;
-  }
   const auto& rev = reverse_for(codepage_known(codepage) ? codepage : 1252).entries;
   size_t i = 0;
   while (i < utf8.size()) {

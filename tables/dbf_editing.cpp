@@ -2,20 +2,6 @@
 
 #include "tables/dbf_table_internal.h"
 
-#include <algorithm>
-#include <cmath>
-#include <cstring>
-#include <optional>
-
-#include "core/error.h"
-#include "core/paths.h"
-#include "core/text.h"
-#include "tables/codepage.h"
-#include "tables/dbf_file.h"
-#include "tables/dbf_header.h"
-#include "tables/field_codec.h"
-#include "tables/memo_file.h"
-
 namespace qm::tables {
 
 // Changes -------------------------------------------------------------------------------------
@@ -118,11 +104,8 @@ void DbfTable::deleteRecord() {
   m.storeRecord(m.recNo, old.data(), m.rec.data());
   std::int64_t from = m.recNo;
   m.readCount();
-  std::int64_t found = 0;
-  for (std::int64_t n = from + 1; n <= static_cast<std::int64_t>(m.knownCount) && !found; ++n)
-    if (m.liveAt(n)) found = n;
-  for (std::int64_t n = from - 1; n >= 1 && !found; --n)
-    if (m.liveAt(n)) found = n;
+  std::int64_t found = m.findLive(from + 1, 1);
+  if (!found) found = m.findLive(from - 1, -1);
   if (found) {
     m.liveAt(found);
     m.recNo = found;

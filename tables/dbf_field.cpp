@@ -5,34 +5,13 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
-#include <optional>
 
-#include "core/error.h"
-#include "core/paths.h"
-#include "core/text.h"
 #include "tables/codepage.h"
-#include "tables/dbf_file.h"
-#include "tables/dbf_header.h"
 #include "tables/field_codec.h"
-#include "tables/memo_file.h"
 
 namespace qm::tables {
 
 namespace {
-
-// The high bits of all bytes together, a word at a time: most texts are plain ASCII.
-bool is_ascii(std::string_view s) {
-  const char* p = s.data();
-  std::size_t n = s.size(), i = 0;
-  std::uint64_t any = 0;
-  for (; i + 8 <= n; i += 8) {
-    std::uint64_t w;
-    std::memcpy(&w, p + i, 8);
-    any |= w;
-  }
-  for (; i < n; ++i) any |= static_cast<unsigned char>(p[i]);
-  return (any & 0x8080808080808080ull) == 0;
-}
 
 std::string def_text(const FieldDef& d) {
   std::string s(1, d.type);

@@ -4,18 +4,11 @@
 
 #include "core/error.h"
 #include "core/text.h"
+#include "tables/byte_order.h"
 #include "tables/codepage.h"
 
 namespace qm::tables {
 namespace {
-
-std::uint32_t u32le(const unsigned char* p) {
-  return std::uint32_t(p[0]) | std::uint32_t(p[1]) << 8 | std::uint32_t(p[2]) << 16 |
-         std::uint32_t(p[3]) << 24;
-}
-int u16le(const unsigned char* p) {
-  return p[0] | p[1] << 8;
-}
 
 [[noreturn]] void bad(const std::string& path, const std::string& what) {
   throw TableError("Corrupt table '" + path + "': " + what);

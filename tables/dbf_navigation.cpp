@@ -3,126 +3,79 @@
 #include "tables/dbf_table_internal.h"
 
 #include <algorithm>
-#include <cmath>
-#include <cstring>
-#include <optional>
-
-#include "core/error.h"
-#include "core/paths.h"
-#include "core/text.h"
-#include "tables/codepage.h"
-#include "tables/dbf_file.h"
-#include "tables/dbf_header.h"
-#include "tables/field_codec.h"
-#include "tables/memo_file.h"
 
 namespace qm::tables {
 
-// Movement ------------------------------------------------------------------------------------
+namespace {
+
+// first() and last(): the live record nearest to one end, with the count read afresh, since
+// another program may have changed the file.
+void move_to_end(DbfTable& self, DbfTable::Impl& m, bool start) {
+  m.endEdit(self);
+  m.flushPending();
+  m.readCount();
+  m.dropCache();
+  m.clearMemoPending();
+  m.positionNone();
+  m.recNo = start ? m.findLive(1, 1) : m.findLive(m.knownCount, -1);
+  if (m.recNo == 0) m.rec = m.blank;
+  m.bofFlag = start || m.recNo == 0;
+  m.eofFlag = !start || m.recNo == 0;
+  m.notify(&TableListener::afterScroll);
+}
+
+// next() and prior(): the neighbouring live record; past the last one the table stays on its
+// record.
+void step(DbfTable& self, DbfTable::Impl& m, bool forward) {
+  m.endEdit(self);
+  m.flushPending();
+  m.clearMemoPending();
+  if (m.recNo != 0) {
+    std::vector<char> keep = m.rec;
+    std::int64_t found;
+    if (forward) {
+      found = m.findLive(m.recNo + 1, 1);
+      // At the end of what we knew: the file may have grown meanwhile.
+      std::uint32_t before = m.knownCount;
+      if (!found && m.readCount() != before) found = m.findLive(m.recNo + 1, 1);
+    } else {
+      found = m.findLive(std::min<std::int64_t>(m.recNo, m.knownCount + 1) - 1, -1);
+    }
+    if (found) {
+      m.recNo = found;
+      m.eofFlag = m.bofFlag = false;
+      m.notify(&TableListener::afterScroll);
+      return;
+    }
+    m.rec = keep;
+  }
+  (forward ? m.eofFlag : m.bofFlag) = true;
+  m.notify(&TableListener::afterScroll);
+}
+
+// In the chosen index's order when there is one, else in physical order.
+void move(DbfTable& self, DbfTable::Impl& m, IndexMove how) {
+  m.requireActive();
+  if (m.indexTag >= 0) return index_move(self, m, how);
+  if (how == IndexMove::First || how == IndexMove::Last)
+    move_to_end(self, m, how == IndexMove::First);
+  else
+    step(self, m, how == IndexMove::Next);
+}
+
+}  // namespace
 
 void DbfTable::first() {
-  Impl& m = *impl_;
-  m.requireActive();
-  if (m.indexTag >= 0) return index_move(*this, m, IndexMove::First);
-  m.endEdit(*this);
-  m.flushPending();
-  m.readCount();
-  m.dropCache();
-  m.clearMemoPending();
-  m.positionNone();
-  for (std::int64_t n = 1; n <= static_cast<std::int64_t>(m.knownCount); ++n)
-    if (m.liveAt(n)) {
-      m.recNo = n;
-      break;
-    }
-  if (m.recNo == 0) m.rec = m.blank;
-  m.bofFlag = true;
-  m.eofFlag = m.recNo == 0;
-  m.notify(&TableListener::afterScroll);
+  move(*this, *impl_, IndexMove::First);
 }
-
 void DbfTable::next() {
-  Impl& m = *impl_;
-  m.requireActive();
-  if (m.indexTag >= 0) return index_move(*this, m, IndexMove::Next);
-  m.endEdit(*this);
-  m.flushPending();
-  m.clearMemoPending();
-  if (m.recNo == 0) {
-    m.eofFlag = true;
-  } else {
-    std::vector<char> keep = m.rec;
-    std::int64_t found = 0;
-    for (int pass = 0; pass < 2 && !found; ++pass) {
-      if (pass == 1) {
-        // At the end of what we knew: the file may have grown meanwhile.
-        std::uint32_t before = m.knownCount;
-        if (m.readCount() == before) break;
-      }
-      for (std::int64_t n = m.recNo + 1; n <= static_cast<std::int64_t>(m.knownCount); ++n)
-        if (m.liveAt(n)) {
-          found = n;
-          break;
-        }
-    }
-    if (found) {
-      m.recNo = found;
-      m.eofFlag = m.bofFlag = false;
-    } else {
-      m.rec = keep;
-      m.eofFlag = true;
-    }
-  }
-  m.notify(&TableListener::afterScroll);
+  move(*this, *impl_, IndexMove::Next);
 }
-
 void DbfTable::prior() {
-  Impl& m = *impl_;
-  m.requireActive();
-  if (m.indexTag >= 0) return index_move(*this, m, IndexMove::Prior);
-  m.endEdit(*this);
-  m.flushPending();
-  m.clearMemoPending();
-  if (m.recNo == 0) {
-    m.bofFlag = true;
-  } else {
-    std::vector<char> keep = m.rec;
-    std::int64_t found = 0;
-    for (std::int64_t n = std::min<std::int64_t>(m.recNo, m.knownCount + 1) - 1; n >= 1; --n)
-      if (m.liveAt(n)) {
-        found = n;
-        break;
-      }
-    if (found) {
-      m.recNo = found;
-      m.eofFlag = m.bofFlag = false;
-    } else {
-      m.rec = keep;
-      m.bofFlag = true;
-    }
-  }
-  m.notify(&TableListener::afterScroll);
+  move(*this, *impl_, IndexMove::Prior);
 }
-
 void DbfTable::last() {
-  Impl& m = *impl_;
-  m.requireActive();
-  if (m.indexTag >= 0) return index_move(*this, m, IndexMove::Last);
-  m.endEdit(*this);
-  m.flushPending();
-  m.readCount();
-  m.dropCache();
-  m.clearMemoPending();
-  m.positionNone();
-  for (std::int64_t n = m.knownCount; n >= 1; --n)
-    if (m.liveAt(n)) {
-      m.recNo = n;
-      break;
-    }
-  if (m.recNo == 0) m.rec = m.blank;
-  m.eofFlag = true;
-  m.bofFlag = m.recNo == 0;
-  m.notify(&TableListener::afterScroll);
+  move(*this, *impl_, IndexMove::Last);
 }
 
 bool DbfTable::eof() const {

@@ -4,26 +4,17 @@
 #include "tables/dbf_table_internal.h"
 
 #include <algorithm>
-#include <cmath>
 #include <cstring>
-#include <optional>
 
-#include "core/error.h"
-#include "core/paths.h"
-#include "core/text.h"
-#include "tables/codepage.h"
-#include "tables/dbf_file.h"
-#include "tables/dbf_header.h"
+#include "tables/byte_order.h"
 #include "tables/field_codec.h"
-#include "tables/memo_file.h"
 
 namespace qm::tables {
 
 std::uint32_t DbfTable::Impl::readCount() {
   unsigned char b[4];
   file.readAt(4, b, 4);
-  std::uint32_t c = std::uint32_t(b[0]) | std::uint32_t(b[1]) << 8 | std::uint32_t(b[2]) << 16 |
-                    std::uint32_t(b[3]) << 24;
+  std::uint32_t c = u32le(b);
   std::uint64_t size = file.size();
   std::uint64_t need = static_cast<std::uint64_t>(hdr.headerLength) +
                        static_cast<std::uint64_t>(c) * static_cast<std::uint64_t>(hdr.recordLength);
@@ -86,14 +77,13 @@ void DbfTable::Impl::writeCount(std::uint32_t count) {
 std::uint32_t DbfTable::Impl::readAutoNext(const FieldLayout& f) {
   unsigned char b[4];
   file.readAt(static_cast<std::uint64_t>(f.descriptorOffset) + 42, b, 4);
-  std::uint32_t v = std::uint32_t(b[0]) | std::uint32_t(b[1]) << 8 | std::uint32_t(b[2]) << 16 |
-                    std::uint32_t(b[3]) << 24;
+  std::uint32_t v = u32le(b);
   return v == 0 ? 1 : v;
 }
 
 void DbfTable::Impl::writeAutoNext(const FieldLayout& f, std::uint32_t v) {
   unsigned char b[4];
-  for (int i = 0; i < 4; ++i) b[i] = static_cast<unsigned char>(v >> (8 * i));
+  put_u32le(b, v);
   file.writeAt(static_cast<std::uint64_t>(f.descriptorOffset) + 42, b, 4);
 }
 

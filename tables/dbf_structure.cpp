@@ -3,19 +3,7 @@
 
 #include "tables/dbf_table_internal.h"
 
-#include <algorithm>
-#include <cmath>
-#include <cstring>
-#include <optional>
-
-#include "core/error.h"
-#include "core/paths.h"
-#include "core/text.h"
 #include "tables/codepage.h"
-#include "tables/dbf_file.h"
-#include "tables/dbf_header.h"
-#include "tables/field_codec.h"
-#include "tables/memo_file.h"
 
 namespace qm::tables {
 

@@ -1,19 +1,5 @@
 #include "tables/dbf_table_internal.h"
 
-#include <algorithm>
-#include <cmath>
-#include <cstring>
-#include <optional>
-
-#include "core/error.h"
-#include "core/paths.h"
-#include "core/text.h"
-#include "tables/codepage.h"
-#include "tables/dbf_file.h"
-#include "tables/dbf_header.h"
-#include "tables/field_codec.h"
-#include "tables/memo_file.h"
-
 namespace qm::tables {
 
 // The table's indexes.
@@ -38,6 +24,15 @@ std::vector<KeyField> key_fields(const DbfHeader& h) {
 
 std::string mdx_path_of(const std::string& tablePath) {
   return resolve_path(companion_path(tablePath, ".mdx"));
+}
+
+// The first entry from e on, in the tag's order, whose record is live, loaded into rec.
+// Deleted records stay in the index; the moves pass over them as physical moves do.
+std::optional<MdxEntry> live_from(DbfTable::Impl& m, std::optional<MdxEntry> e, bool forward) {
+  MdxFile& f = m.index->file();
+  while (e && !(e->recNo <= m.knownCount && m.liveAt(e->recNo)))
+    e = forward ? f.next(m.indexTag, e->key, e->recNo) : f.prior(m.indexTag, e->key, e->recNo);
+  return e;
 }
 
 }  // namespace
@@ -76,9 +71,7 @@ void index_move(DbfTable& self, DbfTable::Impl& m, IndexMove how) {
     e = forward ? f.next(tag, key, static_cast<std::uint32_t>(m.recNo))
                 : f.prior(tag, key, static_cast<std::uint32_t>(m.recNo));
   }
-  // Deleted records stay in the index; the moves pass over them as physical moves do.
-  while (e && !(e->recNo <= m.knownCount && m.liveAt(e->recNo)))
-    e = forward ? f.next(tag, e->key, e->recNo) : f.prior(tag, e->key, e->recNo);
+  e = live_from(m, e, forward);
   if (e) {
     m.recNo = e->recNo;
     m.eofFlag = m.bofFlag = false;
@@ -143,14 +136,17 @@ void DbfTable::setKey() {
 
 namespace {
 
-// The key typed since setKey(), with the table back on its record.
+// The key typed since setKey(), with the table back on its record and the count read afresh.
 std::string take_search_key(DbfTable::Impl& m) {
+  m.requireActive();
   if (m.st != TableState::SetKey)
     throw TableError("Table '" + m.file.path() + "' is not in key mode (setKey)");
   std::string key = m.index->keyOf(m.indexTag, std::string_view(m.rec.data(), m.rec.size()));
   m.rec = m.keySaved;
   m.modifiedFlag = false;
   m.setState(TableState::Browse);
+  m.readCount();
+  m.dropCache();
   return key;
 }
 
@@ -158,10 +154,7 @@ std::string take_search_key(DbfTable::Impl& m) {
 
 bool DbfTable::gotoKey() {
   Impl& m = *impl_;
-  m.requireActive();
   std::string key = take_search_key(m);
-  m.readCount();
-  m.dropCache();
   MdxFile& f = m.index->file();
   KeyType type = m.index->keyType(m.indexTag);
   std::vector<char> keep = m.rec;
@@ -180,14 +173,9 @@ bool DbfTable::gotoKey() {
 
 void DbfTable::gotoNearest() {
   Impl& m = *impl_;
-  m.requireActive();
   std::string key = take_search_key(m);
-  m.readCount();
-  m.dropCache();
   MdxFile& f = m.index->file();
-  auto e = f.seek(m.indexTag, key);
-  while (e && !(e->recNo <= m.knownCount && m.liveAt(e->recNo)))
-    e = f.next(m.indexTag, e->key, e->recNo);
+  auto e = live_from(m, f.seek(m.indexTag, key), true);
   if (!e) {
     // Nothing at or after the key: the table ends up at its end, on the last record.
     index_move(*this, m, IndexMove::Last);

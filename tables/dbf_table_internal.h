@@ -192,6 +192,13 @@ struct DbfTable::Impl {
   }
 
   bool liveAt(std::int64_t n) { return loadRecord(n, rec.data()) && rec[0] != '*'; }
+  // From record n on, in steps of step (1 or -1), the first record not deleted, loaded into
+  // rec; 0 when there is none before either end.
+  std::int64_t findLive(std::int64_t n, int step) {
+    for (; n >= 1 && n <= static_cast<std::int64_t>(knownCount); n += step)
+      if (liveAt(n)) return n;
+    return 0;
+  }
 
   void positionNone() {
     recNo = 0;

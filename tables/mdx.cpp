@@ -7,7 +7,6 @@
 #include <cstring>
 #include <filesystem>
 
-#include "core/datetime.h"
 #include "core/error.h"
 #include "core/paths.h"
 #include "core/text.h"
@@ -111,12 +110,25 @@ void MdxFile::refresh() {
   std::error_code ec;
   auto size = std::filesystem::file_size(to_fs_path(path_), ec);
   if (!ec) fileSize_ = size;
+  headerPages_ = get32(readHeaderPage(), 32);
+}
+
+std::string MdxFile::readHeaderPage() {
   std::string h(kPage, '\0');
   file_.clear();
   file_.seekg(0);
   file_.read(h.data(), kPage);
   if (!file_) fail("its header cannot be read");
-  headerPages_ = get32(h, 32);
+  return h;
+}
+
+const MdxTag& MdxFile::tagToWrite(int tag) {
+  refresh();
+  const MdxTag& t = tags_.at(tag);
+  if (t.maxKeys < 3)
+    throw TableError("Index file " + path_ + ": tag " + t.name +
+                     " has keys too long for this engine to write.");
+  return t;
 }
 
 void MdxFile::readTags() {
@@ -195,11 +207,7 @@ std::uint32_t MdxFile::allocatePage() {
 }
 
 void MdxFile::writeHeaderCounts(std::uint32_t pages) {
-  std::string h(kPage, '\0');
-  file_.clear();
-  file_.seekg(0);
-  file_.read(h.data(), kPage);
-  if (!file_) fail("its header cannot be read");
+  std::string h = readHeaderPage();
   put32(h, 32, pages);
   put_date(h, 44);
   writeBlock(0, h);

@@ -111,6 +111,9 @@ class MdxFile {
   void readHeader();
   void readTags();
   void refresh();
+  std::string readHeaderPage();
+  // The tag, with the file header read again, for a change of its entries.
+  const MdxTag& tagToWrite(int tag);
   std::string readBlock(std::uint32_t page);
   void writeBlock(std::uint32_t page, const std::string& block);
   void writeHeaderCounts(std::uint32_t pages);
@@ -122,6 +125,10 @@ class MdxFile {
   std::string padKey(const MdxTag& tag, std::string_view key) const;
   int compareEntry(const MdxTag& tag, std::string_view ka, std::uint32_t ra, std::string_view kb,
                    std::uint32_t rb) const;
+  // From the root down to a leaf, taking in each node the child (in the leaf: the entry) at
+  // the place choose(node) gives.
+  template <class Choose>
+  std::vector<Frame> descendBy(const MdxTag& tag, Choose choose);
   // Descends from the root to the leaf holding the first entry at or after key.
   std::vector<Frame> descend(const MdxTag& tag, std::string_view key);
   std::vector<Frame> descendEdge(const MdxTag& tag, bool leftmost);

@@ -2,15 +2,6 @@
 
 #include "tables/mdx_internal.h"
 
-#include <algorithm>
-#include <cstring>
-#include <filesystem>
-
-#include "core/datetime.h"
-#include "core/error.h"
-#include "core/paths.h"
-#include "core/text.h"
-
 namespace qm::tables {
 
 void MdxFile::finishTagWrite(const MdxTag& tag, std::int64_t addedPages, bool hasKeys) {
@@ -50,36 +41,23 @@ std::vector<MdxFile::Frame> MdxFile::descendForInsert(const MdxTag& t, std::stri
     }
     fail("tag " + t.name + " has a cycle");
   };
-  std::vector<Frame> path;
-  std::uint32_t page = rootPage(t);
-  for (;;) {
-    if (static_cast<int>(path.size()) >= kMaxDepth) fail("tag " + t.name + " has a cycle");
-    Frame f{readNode(t, page), 0};
-    int n = f.node.n();
+  return descendBy(t, [&](const Node& node) {
+    int n = node.n();
     int i = 0;
-    if (f.node.leaf) {
-      while (i < n && compareEntry(t, f.node.items[i].key, f.node.items[i].recNo, key, recNo) < 0)
-        ++i;
+    if (node.leaf) {
+      while (i < n && compareEntry(t, node.items[i].key, node.items[i].recNo, key, recNo) < 0) ++i;
     } else {
       for (; i < n; ++i) {
-        int c = compareEntry(t, f.node.items[i].key, 0, key, 0);
-        if (c > 0 || (c == 0 && lastRecNo(f.node.items[i].recNo) >= recNo)) break;
+        int c = compareEntry(t, node.items[i].key, 0, key, 0);
+        if (c > 0 || (c == 0 && lastRecNo(node.items[i].recNo) >= recNo)) break;
       }
     }
-    f.idx = i;
-    bool leaf = f.node.leaf;
-    path.push_back(std::move(f));
-    if (leaf) return path;
-    page = path.back().node.child(i);
-  }
+    return i;
+  });
 }
 
 void MdxFile::insert(int tag, std::string_view rawKey, std::uint32_t recNo) {
-  refresh();
-  const MdxTag& t = tags_.at(tag);
-  if (t.maxKeys < 3)
-    throw TableError("Index file " + path_ + ": tag " + t.name +
-                     " has keys too long for this engine to write.");
+  const MdxTag& t = tagToWrite(tag);
   std::string key = padKey(t, rawKey);
   if (t.unique) {
     auto e = seek(tag, key);

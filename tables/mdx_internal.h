@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "core/datetime.h"
+#include "tables/byte_order.h"
 #include "tables/mdx.h"
 
 namespace qm::tables {
@@ -24,14 +25,10 @@ inline constexpr int kMaxDepth = 40;
 inline constexpr int kMaxCharKey = 100;
 
 inline std::uint32_t get32(std::string_view b, size_t at) {
-  return std::uint32_t(static_cast<unsigned char>(b[at])) |
-         std::uint32_t(static_cast<unsigned char>(b[at + 1])) << 8 |
-         std::uint32_t(static_cast<unsigned char>(b[at + 2])) << 16 |
-         std::uint32_t(static_cast<unsigned char>(b[at + 3])) << 24;
+  return u32le(reinterpret_cast<const unsigned char*>(b.data() + at));
 }
 inline std::uint16_t get16(std::string_view b, size_t at) {
-  return static_cast<std::uint16_t>(static_cast<unsigned char>(b[at]) |
-                                    static_cast<unsigned char>(b[at + 1]) << 8);
+  return u16le(reinterpret_cast<const unsigned char*>(b.data() + at));
 }
 inline void put32(std::string& b, size_t at, std::uint32_t v) {
   for (int i = 0; i < 4; ++i) b[at + i] = static_cast<char>((v >> (8 * i)) & 0xFF);
@@ -65,5 +62,22 @@ struct MdxFile::Frame {
   Node node;
   int idx = 0;  // interior: the child taken (n = the right-most); leaf: the item
 };
+
+template <class Choose>
+std::vector<MdxFile::Frame> MdxFile::descendBy(const MdxTag& tag, Choose choose) {
+  std::vector<Frame> path;
+  std::uint32_t page = rootPage(tag);
+  for (;;) {
+    if (static_cast<int>(path.size()) >= kMaxDepth)
+      fail("tag " + tag.name + " is deeper than " + std::to_string(kMaxDepth) +
+           " levels (a cycle)");
+    Frame f{readNode(tag, page), 0};
+    f.idx = choose(f.node);
+    bool leaf = f.node.leaf;
+    path.push_back(std::move(f));
+    if (leaf) return path;
+    page = path.back().node.child(path.back().idx);
+  }
+}
 
 }  // namespace qm::tables

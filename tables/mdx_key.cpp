@@ -231,6 +231,15 @@ std::optional<KeyExpression> KeyExpression::compile(std::string_view text,
   bool numericOrDate = false;
   int terms = 0;
   std::function<bool(bool)> expr;
+  auto addField = [&](int fi, bool upper, bool dtos) {
+    Part part;
+    part.field = fi;
+    part.upper = upper;
+    part.dtos = dtos;
+    e.parts_.push_back(part);
+    e.used_.push_back(fi);
+    ++terms;
+  };
   std::function<bool(bool)> term = [&](bool upper) -> bool {
     p.skip();
     if (p.pos < p.s.size() && (p.s[p.pos] == '"' || p.s[p.pos] == '\'')) {
@@ -255,12 +264,7 @@ std::optional<KeyExpression> KeyExpression::compile(std::string_view text,
         int fi = findField(f);
         if (fi < 0) return p.error = "no field " + f, false;
         if (fields[fi].type != 'D') return p.error = "DTOS of a field that is not a date", false;
-        Part part;
-        part.field = fi;
-        part.dtos = true;
-        e.parts_.push_back(part);
-        e.used_.push_back(fi);
-        ++terms;
+        addField(fi, false, true);
       } else {
         return p.error = "the function " + name + " is not supported", false;
       }
@@ -276,12 +280,7 @@ std::optional<KeyExpression> KeyExpression::compile(std::string_view text,
     } else if (t != 'C') {
       return p.error = std::string("fields of type ") + t + " are not supported in keys", false;
     }
-    Part part;
-    part.field = fi;
-    part.upper = upper;
-    e.parts_.push_back(part);
-    e.used_.push_back(fi);
-    ++terms;
+    addField(fi, upper, false);
     return true;
   };
   expr = [&](bool upper) -> bool {

@@ -4,11 +4,8 @@
 
 #include <algorithm>
 #include <cstring>
-#include <filesystem>
 
-#include "core/datetime.h"
 #include "core/error.h"
-#include "core/paths.h"
 #include "core/text.h"
 
 namespace qm::tables {
@@ -173,11 +170,7 @@ int MdxFile::addTag(const MdxTagDefinition& tagDef, std::vector<MdxEntry> entrie
 }
 
 void MdxFile::rebuildTag(int tag, std::vector<MdxEntry> entries) {
-  refresh();
-  const MdxTag& t = tags_.at(tag);
-  if (t.maxKeys < 3)
-    throw TableError("Index file " + path_ + ": tag " + t.name +
-                     " has keys too long for this engine to write.");
+  const MdxTag& t = tagToWrite(tag);
   std::vector<std::uint32_t> old;
   try {
     collectPages(t, rootPage(t), 0, old);

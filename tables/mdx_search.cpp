@@ -2,52 +2,21 @@
 
 #include "tables/mdx_internal.h"
 
-#include <algorithm>
-#include <cstring>
-#include <filesystem>
-
-#include "core/datetime.h"
-#include "core/error.h"
-#include "core/paths.h"
-#include "core/text.h"
-
 namespace qm::tables {
 
 std::vector<MdxFile::Frame> MdxFile::descend(const MdxTag& tag, std::string_view key) {
-  std::vector<Frame> path;
-  std::uint32_t page = rootPage(tag);
-  for (;;) {
-    if (static_cast<int>(path.size()) >= kMaxDepth)
-      fail("tag " + tag.name + " is deeper than " + std::to_string(kMaxDepth) +
-           " levels (a cycle)");
-    Frame f{readNode(tag, page), 0};
-    int n = f.node.n();
+  std::vector<Frame> path = descendBy(tag, [&](const Node& node) {
     int i = 0;
-    while (i < n && compareEntry(tag, f.node.items[i].key, 0, key, 0) < 0) ++i;
-    f.idx = i;
-    bool leaf = f.node.leaf;
-    path.push_back(std::move(f));
-    if (leaf) break;
-    page = path.back().node.child(i);
-  }
+    while (i < node.n() && compareEntry(tag, node.items[i].key, 0, key, 0) < 0) ++i;
+    return i;
+  });
   settleForward(tag, path);
   return path;
 }
 
 std::vector<MdxFile::Frame> MdxFile::descendEdge(const MdxTag& tag, bool leftmost) {
-  std::vector<Frame> path;
-  std::uint32_t page = rootPage(tag);
-  for (;;) {
-    if (static_cast<int>(path.size()) >= kMaxDepth)
-      fail("tag " + tag.name + " is deeper than " + std::to_string(kMaxDepth) +
-           " levels (a cycle)");
-    Frame f{readNode(tag, page), 0};
-    f.idx = leftmost ? 0 : (f.node.leaf ? f.node.n() - 1 : f.node.n());
-    bool leaf = f.node.leaf;
-    page = f.node.child(f.idx < 0 ? 0 : f.idx);
-    path.push_back(std::move(f));
-    if (leaf) break;
-  }
+  std::vector<Frame> path = descendBy(
+      tag, [&](const Node& node) { return leftmost ? 0 : (node.leaf ? node.n() - 1 : node.n()); });
   if (leftmost)
     settleForward(tag, path);
   else if (path.back().idx < 0)

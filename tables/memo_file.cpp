@@ -5,23 +5,9 @@
 #include <vector>
 
 #include "core/error.h"
+#include "tables/byte_order.h"
 
 namespace qm::tables {
-namespace {
-
-std::uint32_t u32le(const unsigned char* p) {
-  return std::uint32_t(p[0]) | std::uint32_t(p[1]) << 8 | std::uint32_t(p[2]) << 16 |
-         std::uint32_t(p[3]) << 24;
-}
-std::uint32_t u32be(const unsigned char* p) {
-  return std::uint32_t(p[3]) | std::uint32_t(p[2]) << 8 | std::uint32_t(p[1]) << 16 |
-         std::uint32_t(p[0]) << 24;
-}
-void put_u32le(unsigned char* p, std::uint32_t v) {
-  for (int i = 0; i < 4; ++i) p[i] = static_cast<unsigned char>(v >> (8 * i));
-}
-
-}  // namespace
 
 void MemoFile::bad(const std::string& what) const {
   throw TableError("Corrupt memo file '" + file_.path() + "': " + what);
@@ -39,7 +25,7 @@ MemoFile::MemoFile(const std::string& path, MemoKind kind, bool forWriting) : ki
       blockSize_ = 512;  // dBase III memos always use 512-byte blocks
       break;
     case MemoKind::Dbt4: {
-      std::uint32_t bs = h[20] | h[21] << 8;
+      std::uint32_t bs = u16le(h + 20);
       blockSize_ = bs == 0 ? 512 : bs;
       if (blockSize_ < 16) bad("the block size " + std::to_string(bs) + " is too small");
       break;

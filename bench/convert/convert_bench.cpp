@@ -2,7 +2,7 @@
 // cells with 8 mapping lines, breaks off and on, into a sink that keeps nothing and into a
 // price file written by the table engine, and prints rows per second side by side.
 // convert_bench --source FILE: the whole road instead, from a source file with the
-// generator's seven columns (.csv, .xlsx, .xls) through the source engine into a price file.
+// generator's seven columns (.csv, .xlsx, .xls, .dbf) through the source engine into a price file.
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -13,14 +13,15 @@
 #include <string>
 #include <vector>
 
-#include "pricefile/convert_rows.h"
-#include "pricefile/dbf_price_sink.h"
-#include "pricefile/price_sink.h"
-#include "pricefile/tests/price_file_fields.h"
+#include "bench/open_source.h"
 #include "core/error.h"
 #include "core/messages.h"
 #include "core/paths.h"
 #include "core/text.h"
+#include "pricefile/convert_rows.h"
+#include "pricefile/dbf_price_sink.h"
+#include "pricefile/price_sink.h"
+#include "pricefile/tests/price_file_fields.h"
 #include "source/dao_database.h"
 #include "source/dao_table.h"
 #include "tables/dbf_table.h"
@@ -167,7 +168,8 @@ Result run(Dataset& src, pricefile::PriceSink& sink, bool breaks, tables::DbfTab
   std::clock_t c0 = std::clock();
   if (table) table->open();
   Result r;
-  r.ok = pricefile::convert_rows(in, 1, counter, mapping(breaks), br, {src, nullptr, sink, messages});
+  r.ok =
+      pricefile::convert_rows(in, 1, counter, mapping(breaks), br, {src, nullptr, sink, messages});
   r.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
   r.cpuSeconds = static_cast<double>(std::clock() - c0) / CLOCKS_PER_SEC;
   r.records = br.recordCount;
@@ -177,6 +179,17 @@ Result run(Dataset& src, pricefile::PriceSink& sink, bool breaks, tables::DbfTab
 
 std::vector<tables::FieldDef> price_file_defs(std::string& structure);
 
+// A new, empty ACMELIST.dbf in dir, in place of the one a run before left.
+void create_price_file(tables::DbfTable& t, const fs::path& dir,
+                       const std::vector<tables::FieldDef>& defs) {
+  for (const char* name : {"ACMELIST.dbf", "ACMELIST.dbt", "ACMELIST.mdx"}) fs::remove(dir / name);
+  t.setFolder(dir.string());
+  t.setTableName("ACMELIST.dbf");
+  t.setFieldDefs(defs);
+  t.setTableLevel(7);
+  t.createTable();
+}
+
 // The source opened as the wizard opens it, read through the table component; the time
 // counts the open as well as the walk and the writing of the price file.
 int convert_file(const std::string& path) {
@@ -185,39 +198,20 @@ int convert_file(const std::string& path) {
   auto t0 = std::chrono::steady_clock::now();
   std::clock_t c0 = std::clock();
   source::TDaoDatabase db;
-  db.setDatabaseParameters("IMEX=1;TypeGuessRows=0;ImportMixedTypes=Text;");
-  std::string ext = to_upper_ascii(extension_of(path)), table;
-  if (ext == ".CSV" || ext == ".TXT") {
-    db.setDatabaseType("TEXT");
-    db.setDatabase(folder_of(path).empty() ? "." : folder_of(path));
-    table = file_name_of(path);
-  } else {
-    db.setVersion("12.0");
-    db.setDatabaseType("Excel 8.0");
-    db.setDatabase(path);
-  }
-  db.setConnected(true);
-  if (table.empty()) table = db.tableNameList().at(0);
   source::TDaoTable src;
-  src.setDatabase(&db);
-  src.setTableName(table);
-  src.open();
+  bench::open_source_file(db, src, path);
   fs::path dir = fs::temp_directory_path() / "qm-convert-bench";
   fs::create_directories(dir);
-  for (const char* name : {"ACMELIST.dbf", "ACMELIST.dbt", "ACMELIST.mdx"}) fs::remove(dir / name);
   tables::DbfTable tblExport;
-  tblExport.setFolder(dir.string());
-  tblExport.setTableName("ACMELIST.dbf");
-  tblExport.setFieldDefs(defs);
-  tblExport.setTableLevel(7);
-  tblExport.createTable();
+  create_price_file(tblExport, dir, defs);
   pricefile::DbfPriceSink sink(tblExport);
   ScriptedMessages messages;
   pricefile::ConvertInputs in{"ACME", "01/06/2024", "", false, false, false, 0};
   pricefile::BuildRun br;
   std::int64_t counter = 0;
   tblExport.open();
-  bool ok = pricefile::convert_rows(in, 1, counter, mapping(false), br, {src, nullptr, sink, messages});
+  bool ok =
+      pricefile::convert_rows(in, 1, counter, mapping(false), br, {src, nullptr, sink, messages});
   double secs = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
   double cpu = static_cast<double>(std::clock() - c0) / CLOCKS_PER_SEC;
   for (const auto& m : messages.shown) std::fprintf(stderr, "message: %s\n", m.text.c_str());
@@ -278,14 +272,8 @@ int main(int argc, char** argv) {
     mem.keepRecords = false;
     Result m = run(src, mem, breaks, nullptr);
 
-    for (const char* name : {"ACMELIST.dbf", "ACMELIST.dbt", "ACMELIST.mdx"})
-      fs::remove(dir / name);
     tables::DbfTable tblExport;
-    tblExport.setFolder(dir.string());
-    tblExport.setTableName("ACMELIST.dbf");
-    tblExport.setFieldDefs(defs);
-    tblExport.setTableLevel(7);
-    tblExport.createTable();
+    create_price_file(tblExport, dir, defs);
     pricefile::DbfPriceSink sink(tblExport);
     Result f = run(src, sink, breaks, &tblExport);
     double mib = static_cast<double>(fs::file_size(dir / "ACMELIST.dbf")) / (1024.0 * 1024.0);

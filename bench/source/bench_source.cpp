@@ -6,20 +6,13 @@
 #include <iostream>
 #include <string>
 
+#include "bench/open_source.h"
+#include "bench/peak_memory.h"
 #include "core/paths.h"
-#include "core/text.h"
-#include "source/dao_database.h"
-#include "source/dao_table.h"
 
 namespace {
 
-long peak_rss_kib() {
-  std::ifstream in("/proc/self/status");
-  std::string line;
-  while (std::getline(in, line))
-    if (line.rfind("VmHWM:", 0) == 0) return std::stol(line.substr(6));
-  return -1;
-}
+using qm::bench::peak_rss_kib;
 
 double since(std::chrono::steady_clock::time_point t) {
   return std::chrono::duration<double>(std::chrono::steady_clock::now() - t).count();
@@ -33,26 +26,10 @@ int main(int argc, char** argv) {
     return 2;
   }
   std::string path = argv[1];
-  std::string ext = qm::to_upper_ascii(qm::extension_of(path));
   auto t0 = std::chrono::steady_clock::now();
   qm::source::TDaoDatabase db;
-  db.setDatabaseParameters("IMEX=1;TypeGuessRows=0;ImportMixedTypes=Text;");
-  std::string table;
-  if (ext == ".CSV" || ext == ".TXT" || ext == ".DBF") {
-    db.setDatabaseType(ext == ".DBF" ? "dBase 5.0" : "TEXT");
-    db.setDatabase(qm::folder_of(path).empty() ? "." : qm::folder_of(path));
-    table = qm::file_name_of(path);
-  } else {
-    db.setVersion("12.0");
-    db.setDatabaseType("Excel 8.0");
-    db.setDatabase(path);
-  }
-  db.setConnected(true);
-  if (table.empty()) table = db.tableNameList().at(0);
   qm::source::TDaoTable t;
-  t.setDatabase(&db);
-  t.setTableName(table);
-  t.open();
+  qm::bench::open_source_file(db, t, path);
   std::size_t bytes = 0;
   long records = 0;
   for (; !t.eof() && records < 100; t.next(), ++records)

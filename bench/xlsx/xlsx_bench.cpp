@@ -10,21 +10,14 @@
 #include <string>
 #include <vector>
 
+#include "bench/peak_memory.h"
 #include "core/error.h"
 #include "core/text.h"
 #include "source/reader.h"
 
 namespace {
 
-// Peak resident memory from the kernel's process status (Linux); -1 elsewhere.
-long peak_rss_kib() {
-  std::ifstream in("/proc/self/status");
-  std::string line;
-  while (std::getline(in, line)) {
-    if (line.rfind("VmHWM:", 0) == 0) return std::atol(line.c_str() + 6);
-  }
-  return -1;
-}
+using qm::bench::peak_rss_kib;
 
 std::string show(const qm::source::Cell& c) {
   using K = qm::source::Cell::Kind;

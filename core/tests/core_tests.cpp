@@ -38,6 +38,19 @@ TEST(StrToInt, TakesWhatTheRuntimeTakes) {
   }
 }
 
+// A high byte is found wherever it stands: in a whole word or in the bytes after the last one.
+TEST(IsAscii, FindsAHighByteAnywhere) {
+  for (size_t length : {0, 1, 7, 8, 9, 16, 23}) {
+    std::string s(length, 'a');
+    EXPECT_TRUE(is_ascii(s)) << length;
+    for (size_t at = 0; at < length; ++at) {
+      std::string t = s;
+      t[at] = '\x80';
+      EXPECT_FALSE(is_ascii(t)) << length << " " << at;
+    }
+  }
+}
+
 TEST(Trim, RemovesBlanksAndControlCharacters) {
   EXPECT_EQ(trim(" \t a b \r\n"), "a b");
   EXPECT_EQ(trim("   "), "");

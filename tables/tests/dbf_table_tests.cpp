@@ -149,6 +149,52 @@ TEST(DbfTable, DeletedRecordsAreSkipped) {
   EXPECT_EQ(t.field(1).asString(), "A");
 }
 
+// Moves in physical order pass over deleted records wherever they stand; a move past either
+// end keeps the table on its record; a deletion lands on the next live record, else the one
+// before it.
+TEST(DbfTable, PhysicalMovesAndDeletionsPassOverDeletedRecords) {
+  struct Case {
+    std::vector<int> deleted;
+    std::string forward, backward;
+    int removeAt;  // 0: none
+    std::string landsOn;
+  };
+  const Case cases[] = {
+      {{}, "ABCD", "DCBA", 4, "C"}, {{1}, "BCD", "DCB", 2, "C"},  {{4}, "ABC", "CBA", 3, "B"},
+      {{1, 4}, "BC", "CB", 3, "B"}, {{2, 3}, "AD", "DA", 1, "D"}, {{1, 2, 3, 4}, "", "", 0, ""},
+  };
+  auto last_of = [](const std::string& s) { return s.empty() ? s : s.substr(s.size() - 1); };
+  for (const Case& c : cases) {
+    ScratchDir dir;
+    test::make_table(dir, "t", {{"ID", 'C', 1, 0}});
+    DbfTable t;
+    t.setFolder(dir.str());
+    t.setTableName("t");
+    t.open();
+    for (const char* id : {"A", "B", "C", "D"}) {
+      t.append();
+      t.field(0).setAsString(id);
+      t.post();
+    }
+    for (int n : c.deleted) {
+      t.goToRecNo(n);
+      t.deleteRecord();
+    }
+    std::string seen;
+    for (t.first(); !t.eof(); t.next()) seen += t.field(0).asString();
+    EXPECT_EQ(seen, c.forward) << c.forward;
+    EXPECT_EQ(t.field(0).asString(), last_of(c.forward)) << c.forward;
+    seen.clear();
+    for (t.last(); !t.bof(); t.prior()) seen += t.field(0).asString();
+    EXPECT_EQ(seen, c.backward) << c.forward;
+    EXPECT_EQ(t.field(0).asString(), last_of(c.backward)) << c.forward;
+    if (c.removeAt == 0) continue;
+    t.goToRecNo(c.removeAt);
+    t.deleteRecord();
+    EXPECT_EQ(t.field(0).asString(), c.landsOn) << c.forward;
+  }
+}
+
 TEST(DbfTable, Notifications) {
   ScratchDir dir;
   test::make_table(dir, "t", kPriceDefs);
