@@ -9,10 +9,11 @@
 #include <string>
 #include <vector>
 
-#include "pricefile/convert_rows.h"
-#include "pricefile/registration.h"
 #include "core/dataset.h"
 #include "core/messages.h"
+#include "pricefile/build_report.h"
+#include "pricefile/convert_rows.h"
+#include "pricefile/registration.h"
 #include "tables/dbf_table.h"
 
 namespace qm::pricefile {
@@ -65,6 +66,11 @@ struct BuildSource {
   std::function<void()> disconnect;
   // Rows of the sheet open at the start when the source knows them cheaply, else -1.
   std::function<std::int64_t()> knownRowCount;
+  // For the report: the source file, the table open at the start, and the spreadsheet's
+  // number of its first row delivered (2 when the first row gave the field names).
+  std::string fileName = {};
+  std::string tableName = {};
+  int firstSheetRow = 1;
 };
 
 struct BuildTables {
@@ -85,6 +91,9 @@ struct BuildEnvironment {
   BuildProgress progress = {};
   // Makes the new price file in tblExport; the engine's create unless a test says otherwise.
   std::function<void(tables::DbfTable&)> createTable = {};
+  // The whole build into a temporary folder of its own, for its report: no file of the
+  // program, destination or project system folders is written, and no list is registered.
+  bool dryRun = false;
 };
 
 enum class BuildOutcome {
@@ -99,6 +108,7 @@ struct BuildResult {
   std::int64_t records = 0;
   std::string priceFile;   // empty until the checks have passed
   std::string completion;  // "Import complete! N Records" when complete
+  BuildReport report;
 };
 
 // btnExportClick without the window. Errors that the build does not catch (a start row that
@@ -108,5 +118,9 @@ BuildResult build_file(const BuildPage& page, BuildSource& source, BuildTables& 
                        BuildEnvironment& env);
 
 std::string completion_text(std::int64_t records);
+
+// The spreadsheet's number of the first row a source delivers: a workbook whose first row
+// gives the field names delivers from its second.
+int first_sheet_row(const std::string& fileName, bool firstRowNames);
 
 }  // namespace qm::pricefile

@@ -8,9 +8,10 @@
 #include <string>
 #include <vector>
 
-#include "pricefile/price_sink.h"
 #include "core/dataset.h"
 #include "core/messages.h"
+#include "pricefile/build_report.h"
+#include "pricefile/price_sink.h"
 
 namespace qm::pricefile {
 
@@ -52,6 +53,10 @@ struct ConvertTargets {
   PriceSink& tblExport;            // the open price file; closed when the walk ends
   Messages& messages;
   ConvertProgress progress = {};
+  // Filled with the rows by outcome, the rows delivered and the notes; may be null.
+  BuildReport* report = nullptr;
+  std::string sheetName = {};  // of the sheet open at the start, for the notes
+  int firstSheetRow = 1;       // the spreadsheet's number of the first row delivered
 };
 
 // Converts the rows from startRow (counted from 1; 0 and 1 both mean the first) on, adding 1
