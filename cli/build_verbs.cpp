@@ -262,6 +262,7 @@ int build_verb(const std::vector<std::string>& args, std::ostream& out, std::ost
   BuildArgs a;
   if (!parse_build_args(args, a)) return usage_error(err, std::string("build ") + kBuildUsage);
   CliMessages m(err, a.yes);
+  platform::catch_cancel_signals();
   try {
     ProgramFolder pf;
     pf.openStore();
@@ -297,6 +298,7 @@ int build_verb(const std::vector<std::string>& args, std::ostream& out, std::ost
     pricefile::BuildEnvironment env{m, pf.appFolder, settings};
     env.progress = [&m](std::int64_t rows, std::int64_t sheetRows) { m.progress(rows, sheetRows); };
     env.dryRun = a.dryRun;
+    env.cancelled = [] { return platform::cancel_signalled(); };
     pricefile::BuildResult r;
     try {
       r = pricefile::build_file(page, link.source(), tables, env);

@@ -111,6 +111,7 @@ class Build {
       trace("Here 09" + env_.appFolder);
       if (!file_exists(target_)) copyTemplate();
       const bool converted = convert(startRow);
+      if (!converted && run_.cancelled) return cancelled();
       compareWithPrevious();
       if (!converted) {
         showPage("Page2");
@@ -118,6 +119,7 @@ class Build {
         result_.records = run_.recordCount;
         return result_;
       }
+      if (env_.cancelled && env_.cancelled()) return cancelled();
       return finish();
     } catch (const Refused&) {
       result_.outcome = BuildOutcome::Refused;
@@ -126,6 +128,13 @@ class Build {
   }
 
  private:
+  BuildResult cancelled() {
+    m_.information("Build cancelled");
+    result_.outcome = BuildOutcome::Cancelled;
+    result_.records = run_.recordCount;
+    return result_;
+  }
+
   void beginReport() {
     BuildReport& r = result_.report;
     r.dryRun = env_.dryRun;
@@ -264,7 +273,7 @@ class Build {
     const std::int64_t sheetRows = source_.knownRowCount ? source_.knownRowCount() : -1;
     std::int64_t rowCounter = 0;
     DbfPriceSink sink(t_.tblExport);
-    ConvertTargets targets{source_.table, source_.tables, sink, m_, {}};
+    ConvertTargets targets{source_.table, source_.tables, sink, m_, {}, env_.cancelled};
     targets.report = &result_.report;
     targets.sheetName = source_.tableName;
     targets.firstSheetRow = source_.firstSheetRow;

@@ -91,6 +91,9 @@ struct BuildEnvironment {
   BuildProgress progress = {};
   // Makes the new price file in tblExport; the engine's create unless a test says otherwise.
   std::function<void(tables::DbfTable&)> createTable = {};
+  // Asked at every row of the walk and once more before the price file is put in place; true
+  // cancels the build (the wizard's Cancel, Ctrl+C on the command line).
+  std::function<bool()> cancelled = {};
   // The whole build into a temporary folder of its own, for its report: no file of the
   // program, destination or project system folders is written, and no list is registered.
   bool dryRun = false;
@@ -100,6 +103,7 @@ enum class BuildOutcome {
   Refused,              // a check of the page or of the mapping said no; nothing written
   ConversionStopped,    // the walk met an error; the wizard is on page 2
   RegistrationStopped,  // the price file is built, a list was not written
+  Cancelled,            // the user stopped it; nothing registered, "Build cancelled" said
   Complete,
 };
 

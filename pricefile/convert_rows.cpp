@@ -21,6 +21,9 @@ constexpr std::string_view kEndMarker = "$END$";
 constexpr int kBreakLevels = 6;
 constexpr std::int64_t kProgressEvery = 16384;  // a power of two: the test is one mask
 
+// Thrown at a row boundary when the user cancels; never shown as an error.
+struct WalkCancelled {};
+
 // What a mapping line does while a record is written, decided once per walk.
 enum class Role {
   BreakQuantity,  // a "LEV" row-break line: names the break quantity column
@@ -91,6 +94,7 @@ class Walk {
         out_(t.tblExport),
         messages_(t.messages),
         progress_(t.progress),
+        cancelled_(t.cancelled),
         report_(t.report),
         sheetName_(t.sheetName),
         firstRow_(t.firstSheetRow) {}
@@ -111,6 +115,9 @@ class Walk {
         tables_->setTableName(sheetName_);
         if (!openSheet()) break;
       }
+    } catch (const WalkCancelled&) {
+      run_.cancelled = true;
+      result = false;
     } catch (const std::exception& e) {
       result = fail(e.what());
     }
@@ -208,6 +215,11 @@ class Walk {
     cells_.resize(static_cast<std::size_t>(fieldCount_));
     stamps_.assign(static_cast<std::size_t>(fieldCount_), 0);
     ++row_;
+  }
+
+  // Between records only, so that what is written up to the cancel is whole.
+  void pollCancel() {
+    if (cancelled_ && cancelled_()) throw WalkCancelled{};
   }
 
   void nextRow() {
@@ -317,6 +329,7 @@ class Walk {
     sheetRow_ = 0;
     if (report_ && !source_.eof()) ++delivered_;
     while (!source_.eof()) {
+      pollCancel();
       if (rowCounter_ + 1 >= startRow_)
         handleRow();
       else
@@ -569,6 +582,7 @@ class Walk {
   PriceSink& out_;
   Messages& messages_;
   const ConvertProgress& progress_;
+  const std::function<bool()>& cancelled_;
   BuildReport* report_;
   std::string sheetName_;
   int firstRow_;
