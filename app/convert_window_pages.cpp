@@ -81,6 +81,15 @@ void TfrmConvert::buildPage1(QWidget* page) {
   lblComplete->setFont(big);
   lblComplete->setVisible(false);
   g->addWidget(lblComplete, 5, 0, 1, 5);
+  lblReportCounts = named(new QLabel(page), "lblReportCounts");
+  btnDetails = button("btnDetails", "&Details...", page);
+  auto* details = new QHBoxLayout;
+  details->addWidget(lblReportCounts);
+  details->addWidget(btnDetails);
+  details->addStretch(1);
+  lblReportCounts->setVisible(false);
+  btnDetails->setVisible(false);
+  g->addLayout(details, 6, 0, 1, 5, Qt::AlignTop);
   btnNextPage2 = next_button("btnNextPage2", "6 &Next -->", 2, page);
   g->setRowStretch(6, 1);
   g->addLayout(foot({btnNextPage2}), 7, 0, 1, 5);
@@ -253,7 +262,8 @@ void TfrmConvert::buildPage4(QWidget* page) {
   bottom->addWidget(MultipleTabs, 1, 4);
   btnBackPage = back_button("btnBackPage", 3, page);
   Button1 = button("Button1", "22 &Build File", page);
-  bottom->addLayout(foot({btnBackPage, Button1}), 1, 5);
+  btnPreview = button("btnPreview", "&Preview", page);
+  bottom->addLayout(foot({btnBackPage, btnPreview, Button1}), 1, 5);
   bottom->setColumnStretch(5, 1);
   top->addLayout(bottom, 1, 0, 1, 2);
   top->setColumnStretch(0, 3);

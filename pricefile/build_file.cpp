@@ -112,6 +112,7 @@ class Build {
       if (!file_exists(target_)) copyTemplate();
       const bool converted = convert(startRow);
       if (!converted && run_.cancelled) return cancelled();
+      keepFirstRecords();
       compareWithPrevious();
       if (!converted) {
         showPage("Page2");
@@ -151,6 +152,25 @@ class Build {
     for (const char* ext : {".dbt", ".mdx"})
       if (file_exists(companion(result_.priceFile, ext)))
         copy_file_replace(companion(result_.priceFile, ext), companion(target_, ext));
+  }
+
+  void keepFirstRecords() {
+    BuildReport& r = result_.report;
+    try {
+      tables::DbfTable t;
+      t.setFolder(folder_of(target_));
+      t.setTableName(file_name_of(target_));
+      t.open();
+      for (int i = 0; i < t.fieldCount(); ++i) r.recordFields.push_back(t.field(i).name());
+      if (r.recordsBefore >= t.recordCount()) return;
+      for (t.goToRecNo(r.recordsBefore + 1); !t.eof() && r.records.size() < kKeptRecords;
+           t.next()) {
+        std::vector<std::string>& rec = r.records.emplace_back();
+        for (int i = 0; i < t.fieldCount(); ++i) rec.push_back(t.field(i).asString());
+      }
+    } catch (const std::exception&) {
+      // The records are a preview; the build's outcome does not depend on them.
+    }
   }
 
   // The file replaced (in a dry run, the one that would be) or the records added to. A

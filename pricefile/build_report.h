@@ -72,6 +72,7 @@ struct Comparison {
 
 // Details kept per reason, and of changes; every one is counted.
 inline constexpr std::size_t kKeptPerList = 1000;
+inline constexpr std::size_t kKeptRecords = 300;
 
 struct BuildReport {
   bool dryRun = false;
@@ -84,6 +85,9 @@ struct BuildReport {
   std::vector<Note> notes;  // the first kKeptPerList of each reason, in the order met
   std::optional<Comparison> comparison;
   std::string comparisonError;  // why a previous file could not be compared
+  // The first records this build wrote as the price file holds them, in its field order.
+  std::vector<std::string> recordFields;
+  std::vector<std::vector<std::string>> records;
 
   std::int64_t& count(RowOutcome o) { return outcomes[static_cast<std::size_t>(o)]; }
   std::int64_t rowsTotal() const;
