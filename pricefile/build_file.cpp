@@ -10,6 +10,7 @@
 #include "core/text.h"
 #include "pricefile/compare.h"
 #include "pricefile/dbf_price_sink.h"
+#include "pricefile/raw_records.h"
 
 namespace qm::pricefile {
 
@@ -182,7 +183,7 @@ class Build {
       if (appended_) {
         if (r.recordsBefore > 0)
           r.comparison =
-              compare_price_files(target_, r.recordsBefore, target_, r.recordsBefore + 1);
+              compare_price_files(target_, previousPhysical_, target_, previousPhysical_ + 1);
       } else if (env_.dryRun) {
         if (file_exists(result_.priceFile))
           r.comparison = compare_price_files(result_.priceFile, -1, target_, 1);
@@ -288,6 +289,8 @@ class Build {
     if (page_.addToExisting) {
       appended_ = true;
       result_.report.recordsBefore = t_.tblExport.recordCount();
+      // Deleted records keep their numbers: the comparison counts physical records.
+      previousPhysical_ = raw_record_count(target_);
     }
     source_.table.first();
     const std::int64_t sheetRows = source_.knownRowCount ? source_.knownRowCount() : -1;
@@ -343,6 +346,7 @@ class Build {
   std::optional<ScratchFolder> scratch_;
   SetAside previous_;
   bool appended_ = false;  // added to an existing file
+  std::int64_t previousPhysical_ = 0;
 };
 
 std::string field_text(tables::DbfTable& t, const char* name) {

@@ -3,11 +3,14 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <fstream>
+#include <optional>
 #include <vector>
 
 #include "core/paths.h"
 #include "core/text.h"
 #include "pricefile/price_rules.h"
+#include "pricefile/raw_records.h"
 #include "tables/dbf_table.h"
 
 namespace qm::pricefile {
@@ -16,36 +19,56 @@ namespace {
 
 using tables::DbfTable;
 
+std::string_view trim_view(std::string_view s) {
+  while (!s.empty() && static_cast<unsigned char>(s.front()) <= ' ') s.remove_prefix(1);
+  while (!s.empty() && static_cast<unsigned char>(s.back()) <= ' ') s.remove_suffix(1);
+  return s;
+}
+
 std::uint64_t fnv(std::uint64_t h, std::string_view s) {
   for (unsigned char c : s) h = (h ^ c) * 1099511628211ull;
   return h;
 }
 constexpr std::uint64_t kFnvStart = 1469598103934665603ull;
 
-// The compared fields of one table: DESCRIPTN first, then the prices, by the new file's names.
+// One of the two files: read as raw records for the matching, and through the table engine
+// for the values of a part that the bytes say has changed.
 struct Side {
+  std::ifstream file;
+  std::optional<RawRecords> raw;
   DbfTable table;
-  int part = -1;
-  std::vector<int> fields;  // -1 where this table lacks the field
-  std::string scratch;
+  int rawPart = -1;
+  std::vector<int> rawFields, fields;  // -1 where this file lacks the field
 
   void open(const std::string& path) {
+    file.open(to_fs_path(path), std::ios::binary);
+    raw.emplace(file);
+    rawPart = raw->find("PARTNUMBER");
     table.setFolder(folder_of(path));
     table.setTableName(file_name_of(path));
     table.open();
-    if (tables::DbfField* f = table.findField("PARTNUMBER")) part = f->index();
+  }
+  void name(const std::vector<std::string>& names) {
+    for (const std::string& n : names) {
+      rawFields.push_back(raw->find(n));
+      tables::DbfField* f = table.findField(n);
+      fields.push_back(f ? f->index() : -1);
+    }
   }
   std::string value(std::size_t i) {
     return fields[i] < 0 ? std::string() : table.field(fields[i]).asString();
   }
-  std::string partNumber() { return part < 0 ? std::string() : trim(table.field(part).asString()); }
-  // The record written before the parts, which dates the list.
-  bool heading(const std::string& partText) {
-    return partText == "0" && starts_with(value(0), "Update ");
+  std::string_view rawValue(int column) const {
+    return column < 0 ? std::string_view() : raw->field(column);
   }
-  std::uint64_t valuesHash() {
+  std::string_view partNumber() const { return trim_view(rawValue(rawPart)); }
+  // The record written before the parts, which dates the list.
+  bool heading(std::string_view part) const {
+    return part == "0" && rawValue(rawFields[0]).substr(0, 7) == "Update ";
+  }
+  std::uint64_t valuesHash() const {
     std::uint64_t h = kFnvStart;
-    for (std::size_t i = 0; i < fields.size(); ++i) h = fnv(fnv(h, value(i)), "\x1f");
+    for (int f : rawFields) h = fnv(fnv(h, rawValue(f)), "\x1f");
     return h;
   }
 };
@@ -69,11 +92,14 @@ void keep(std::vector<PriceChange>& list, std::int64_t& count, const PriceChange
   if (++count <= static_cast<std::int64_t>(kKeptPerList)) list.push_back(c);
 }
 
-void describe_change(Side& before, Side& after, const std::vector<std::string>& names,
+// False when the values read the same through the engine (the bytes differed in form only).
+bool describe_change(Side& before, Side& after, const std::vector<std::string>& names,
                      const std::string& part, Comparison& c) {
+  bool any = false;
   for (std::size_t i = 0; i < names.size(); ++i) {
     std::string a = before.value(i), b = after.value(i);
     if (a == b) continue;
+    any = true;
     PriceChange ch{part, names[i], a, b, false};
     double x = 0, y = 0;
     if (i > 0 && number(a, x) && number(b, y) && x != 0) {
@@ -84,6 +110,7 @@ void describe_change(Side& before, Side& after, const std::vector<std::string>& 
     if (ch.suspicious) keep(c.suspicious, c.suspiciousCount, ch);
     keep(c.changes, c.changeCount, ch);
   }
+  return any;
 }
 
 }  // namespace
@@ -104,18 +131,15 @@ Comparison compare_price_files(const std::string& previousPath, std::int64_t pre
       names.push_back(name);
   }
   if (names.empty() || names[0] != "DESCRIPTN") names.insert(names.begin(), "DESCRIPTN");
-  for (Side* s : {&before, &after})
-    for (const std::string& name : names) {
-      tables::DbfField* f = s->table.findField(name);
-      s->fields.push_back(f ? f->index() : -1);
-    }
+  before.name(names);
+  after.name(names);
 
   // The previous parts by the hash of their number; the first record of each is compared.
   std::vector<Entry> old;
-  for (before.table.first(); !before.table.eof(); before.table.next()) {
-    const std::int64_t record = before.table.recNo();
+  while (before.raw->next()) {
+    const std::int64_t record = before.raw->number();
     if (previousLast >= 0 && record > previousLast) break;
-    std::string part = before.partNumber();
+    std::string_view part = before.partNumber();
     if (before.heading(part)) continue;
     old.push_back({fnv(kFnvStart, part), before.valuesHash(), record});
   }
@@ -131,32 +155,36 @@ Comparison compare_price_files(const std::string& previousPath, std::int64_t pre
 
   std::vector<bool> matched(old.size());
   std::vector<std::uint64_t> added;
-  if (nextFirst <= after.table.recordCount()) {
-    after.table.goToRecNo(nextFirst);
-    for (; !after.table.eof(); after.table.next()) {
-      std::string part = after.partNumber();
-      if (after.heading(part)) continue;
-      const std::uint64_t h = fnv(kFnvStart, part);
-      auto it = std::lower_bound(old.begin(), old.end(), h,
-                                 [](const Entry& e, std::uint64_t v) { return e.part < v; });
-      if (it == old.end() || it->part != h) {
-        added.push_back(h);
-        continue;
-      }
-      const auto at = static_cast<std::size_t>(it - old.begin());
-      if (matched[at]) {
-        ++c.duplicates;
-        continue;
-      }
-      matched[at] = true;
-      if (after.valuesHash() == it->values) {
-        ++c.unchanged;
-        continue;
-      }
-      ++c.changed;
-      before.table.goToRecNo(it->record);
-      describe_change(before, after, names, part, c);
+  while (after.raw->next()) {
+    if (after.raw->number() < nextFirst) continue;
+    std::string_view part = after.partNumber();
+    if (after.heading(part)) continue;
+    const std::uint64_t h = fnv(kFnvStart, part);
+    auto it = std::lower_bound(old.begin(), old.end(), h,
+                               [](const Entry& e, std::uint64_t v) { return e.part < v; });
+    if (it == old.end() || it->part != h) {
+      added.push_back(h);
+      continue;
     }
+    const auto at = static_cast<std::size_t>(it - old.begin());
+    if (matched[at]) {
+      ++c.duplicates;
+      continue;
+    }
+    matched[at] = true;
+    if (after.valuesHash() == it->values) {
+      ++c.unchanged;
+      continue;
+    }
+    before.table.goToRecNo(it->record);
+    after.table.goToRecNo(after.raw->number());
+    // The part number as the engine reads it (in UTF-8, not the table's code page).
+    tables::DbfField* partField = after.table.findField("PARTNUMBER");
+    const std::string partText = partField ? trim(partField->asString()) : std::string(part);
+    if (describe_change(before, after, names, partText, c))
+      ++c.changed;
+    else
+      ++c.unchanged;
   }
   std::sort(added.begin(), added.end());
   auto end = std::unique(added.begin(), added.end());
