@@ -249,7 +249,7 @@ void TfrmConvert::buildPage4(QWidget* page) {
   DBCheckBox2 =
       check("DBCheckBox2",
             "19 Cable Manufacturer (Oqty = 1000, 500, 250, 100 : PriceType = M, D, T, H)", page);
-  bottom->addWidget(DBCheckBox2, 0, 0, 1, 6);
+  bottom->addWidget(DBCheckBox2, 0, 0, 1, 5);
   DBComboBox1 = named(new QComboBox(page), "DBComboBox1");
   DBComboBox1->addItems({"Y", "N"});
   DBComboBox1->setCurrentIndex(-1);
@@ -263,7 +263,8 @@ void TfrmConvert::buildPage4(QWidget* page) {
   btnBackPage = back_button("btnBackPage", 3, page);
   Button1 = button("Button1", "22 &Build File", page);
   btnPreview = button("btnPreview", "&Preview", page);
-  bottom->addLayout(foot({btnBackPage, btnPreview, Button1}), 1, 5);
+  bottom->addWidget(btnPreview, 0, 5, Qt::AlignRight);
+  bottom->addLayout(foot({btnBackPage, Button1}), 1, 5);
   bottom->setColumnStretch(5, 1);
   top->addLayout(bottom, 1, 0, 1, 2);
   top->setColumnStretch(0, 3);
