@@ -32,8 +32,9 @@
 #include "app/logic/startup.h"
 #include "app/source_model.h"
 #include "core/profile.h"
-#include "tables/dbf_table.h"
 #include "lookup/vendor_lookup.h"
+#include "pricefile/build_file.h"
+#include "tables/dbf_table.h"
 
 namespace qm::datalink {
 class MemoBinder;
@@ -68,6 +69,8 @@ class TfrmConvert : public QWidget {
   QComboBox* cmbSheets;
   QPushButton* btnLookAtList;
   QLabel* lblComplete;
+  QLabel* lblReportCounts;  // the last build's counts, under lblComplete
+  QPushButton* btnDetails;  // its report
   QPushButton* btnNextPage2;
 
   // Page 2.
@@ -126,6 +129,7 @@ class TfrmConvert : public QWidget {
   QPushButton* btnBackPage;
   QPushButton* Button1;
   QProgressBar* prgBuild = nullptr;  // rows passed while a build walks the source
+  QPushButton* btnPreview;           // the build as a dry run, and its report
 
   // Vendor panel.
   QFrame* pnlVendor;
@@ -199,6 +203,9 @@ class TfrmConvert : public QWidget {
   void btnViewSelectClick();
   void btnSuggestClick();
   void btnExportClick();
+  void btnPreviewClick();
+  // The report window, over the wizard; closed by the user.
+  void showReport(const pricefile::BuildReport& report);
   void chkVendInfoClick();
   void btnAlaLocClick();
   void btnDestClick();
@@ -231,6 +238,8 @@ class TfrmConvert : public QWidget {
   void wireConfigurationPages();
   void wireVendorPage();
   void wireBuild();
+  pricefile::BuildResult runBuild(bool dryRun);
+  pricefile::BuildReport lastReport_;
   // The vendor panel's selector and Live Find box shown as the look-up stands.
   void syncVendorSelector();
   void chooseVendorMode(lookup::LookupMode mode);

@@ -5,6 +5,7 @@
 
 #include "app/convert_window.h"
 #include "app/logic/build_link.h"
+#include "app/report_window.h"
 #include "app/splash_window.h"
 #include "pricefile/build_file.h"
 
@@ -67,18 +68,53 @@ void TfrmConvert::wireBuild() {
   prgBuild->setVisible(false);
   if (auto* box = qobject_cast<QBoxLayout*>(layout())) box->insertWidget(1, prgBuild);
   connect(Button1, &QPushButton::clicked, this, [this] { guarded([this] { btnExportClick(); }); });
+  connect(btnPreview, &QPushButton::clicked, this,
+          [this] { guarded([this] { btnPreviewClick(); }); });
+  connect(btnDetails, &QPushButton::clicked, this, [this] { showReport(lastReport_); });
+}
+
+void TfrmConvert::btnPreviewClick() {
+  pricefile::BuildResult result = runBuild(true);
+  if (result.outcome == pricefile::BuildOutcome::Refused ||
+      result.outcome == pricefile::BuildOutcome::Cancelled)
+    return;
+  showReport(result.report);
+}
+
+void TfrmConvert::showReport(const pricefile::BuildReport& report) {
+  auto* w = new ReportWindow(report, owner_.shell().saveDialog, owner_.shell().messages, this);
+  w->setAttribute(Qt::WA_DeleteOnClose);
+  w->open();
 }
 
 void TfrmConvert::btnExportClick() {
+  pricefile::BuildResult result = runBuild(false);
+  if (result.outcome != pricefile::BuildOutcome::Complete) return;
+  lblComplete->setText(QString::fromStdString(result.completion));
+  lblComplete->setVisible(true);
+  lastReport_ = std::move(result.report);
+  lblReportCounts->setText(QString::fromStdString(report_counts_line(lastReport_)));
+  lblReportCounts->setVisible(true);
+  btnDetails->setVisible(true);
+  btnNextPage2->setEnabled(false);
+}
+
+pricefile::BuildResult TfrmConvert::runBuild(bool dryRun) {
   pricefile::BuildPage page = read_build_page(*this);
   SourceBuildLink link(*SourceDB, *SourceTable);
+  link.source().fileName = text_of(edtDir) + text_of(edtFileName);
+  link.source().tableName = SourceTable->tableName();
+  link.source().firstSheetRow =
+      pricefile::first_sheet_row(text_of(edtFileName), chkMakeFirstRecordHeaderFields->isChecked());
   pricefile::BuildTables tables{cdsStore, tblFields, tblExport, tblVendor};
   pricefile::DefaultSettings noSettings;
   std::unique_ptr<pricefile::IniSettings> ini;
   if (settings) ini = std::make_unique<pricefile::IniSettings>(*settings);
-  pricefile::BuildEnvironment env{*owner_.shell().messages, AppFolder,
-                              ini ? static_cast<const pricefile::SettingsSource&>(*ini) : noSettings};
+  pricefile::BuildEnvironment env{
+      *owner_.shell().messages, AppFolder,
+      ini ? static_cast<const pricefile::SettingsSource&>(*ini) : noSettings};
   env.showPage = [this](const std::string& name) { showPage(QString::fromStdString(name)); };
+  env.dryRun = dryRun;
   env.progress = [this](std::int64_t rows, std::int64_t sheetRows) {
     if (sheetRows > 0) {
       const int total = static_cast<int>(std::min<std::int64_t>(sheetRows, INT_MAX));
@@ -106,10 +142,7 @@ void TfrmConvert::btnExportClick() {
     }
   }
   sourceRowsChanged();
-  if (result.outcome != pricefile::BuildOutcome::Complete) return;
-  lblComplete->setText(QString::fromStdString(result.completion));
-  lblComplete->setVisible(true);
-  btnNextPage2->setEnabled(false);
+  return result;
 }
 
 }  // namespace qm::app

@@ -81,6 +81,15 @@ void TfrmConvert::buildPage1(QWidget* page) {
   lblComplete->setFont(big);
   lblComplete->setVisible(false);
   g->addWidget(lblComplete, 5, 0, 1, 5);
+  lblReportCounts = named(new QLabel(page), "lblReportCounts");
+  btnDetails = button("btnDetails", "&Details...", page);
+  auto* details = new QHBoxLayout;
+  details->addWidget(lblReportCounts);
+  details->addWidget(btnDetails);
+  details->addStretch(1);
+  lblReportCounts->setVisible(false);
+  btnDetails->setVisible(false);
+  g->addLayout(details, 6, 0, 1, 5, Qt::AlignTop);
   btnNextPage2 = next_button("btnNextPage2", "6 &Next -->", 2, page);
   g->setRowStretch(6, 1);
   g->addLayout(foot({btnNextPage2}), 7, 0, 1, 5);
@@ -242,7 +251,7 @@ void TfrmConvert::buildPage4(QWidget* page) {
   DBCheckBox2 =
       check("DBCheckBox2",
             "19 Cable Manufacturer (Oqty = 1000, 500, 250, 100 : PriceType = M, D, T, H)", page);
-  bottom->addWidget(DBCheckBox2, 0, 0, 1, 6);
+  bottom->addWidget(DBCheckBox2, 0, 0, 1, 5);
   DBComboBox1 = named(new QComboBox(page), "DBComboBox1");
   DBComboBox1->addItems({"Y", "N"});
   DBComboBox1->setCurrentIndex(-1);
@@ -255,6 +264,8 @@ void TfrmConvert::buildPage4(QWidget* page) {
   bottom->addWidget(MultipleTabs, 1, 4);
   btnBackPage = back_button("btnBackPage", 3, page);
   Button1 = button("Button1", "22 &Build File", page);
+  btnPreview = button("btnPreview", "&Preview", page);
+  bottom->addWidget(btnPreview, 0, 5, Qt::AlignRight);
   bottom->addLayout(foot({btnBackPage, Button1}), 1, 5);
   bottom->setColumnStretch(5, 1);
   top->addLayout(bottom, 1, 0, 1, 2);

@@ -2,6 +2,7 @@
 // a price file from one of them, run by the same code as the wizard's page 4.
 #include <exception>
 #include <filesystem>
+#include <fstream>
 #include <iostream>
 #include <optional>
 
@@ -118,7 +119,8 @@ class CliMessages : public Messages {
 
 const char* const kBuildUsage =
     "--config NAME --source FILE [--sheet TABLE] [--dest DIR] [--manulist DIR] "
-    "[--vendor-info | --no-vendor-info] [--header | --no-header] [--multiple-tabs] [--yes]";
+    "[--vendor-info | --no-vendor-info] [--header | --no-header] [--multiple-tabs] [--yes] "
+    "[--report FILE] [--dry-run]";
 
 int usage_error(std::ostream& err, const std::string& usage) {
   err << "usage: quillmere-import " << usage << "\n";
@@ -126,9 +128,9 @@ int usage_error(std::ostream& err, const std::string& usage) {
 }
 
 struct BuildArgs {
-  std::string config, source, sheet, dest, manulist;
+  std::string config, source, sheet, dest, manulist, report;
   std::optional<bool> vendorInfo, header;
-  bool multipleTabs = false, yes = false;
+  bool multipleTabs = false, yes = false, dryRun = false;
 };
 
 bool parse_build_args(const std::vector<std::string>& args, BuildArgs& a) {
@@ -150,6 +152,10 @@ bool parse_build_args(const std::vector<std::string>& args, BuildArgs& a) {
       ok = value(i, a.dest);
     else if (s == "--manulist")
       ok = value(i, a.manulist);
+    else if (s == "--report")
+      ok = value(i, a.report);
+    else if (s == "--dry-run")
+      a.dryRun = true;
     else if (s == "--vendor-info" || s == "--no-vendor-info") {
       ok = !a.vendorInfo.has_value();
       a.vendorInfo = s == "--vendor-info";
@@ -189,6 +195,19 @@ bool open_source(const BuildArgs& a, bool header, bool olderExcel, app::SourceCo
     app::cmbSheets1Change(p, c);
   }
   return true;
+}
+
+// Suspicious changes printed at most; the report file has them all.
+constexpr std::size_t kSuspiciousLines = 10;
+
+bool write_report(const std::string& path, const pricefile::BuildReport& report,
+                  std::ostream& err) {
+  std::ofstream f(to_fs_path(path), std::ios::binary);
+  f << pricefile::report_json(report);
+  f.close();
+  if (f) return true;
+  err << "Cannot write the report " << path << "\n";
+  return false;
 }
 
 }  // namespace
@@ -271,10 +290,14 @@ int build_verb(const std::vector<std::string>& args, std::ostream& out, std::ost
     page.sheetCount = static_cast<int>(p.sheets.size());
 
     app::SourceBuildLink link(*sc.db, *sc.table);
+    link.source().fileName = p.edtDir + p.edtFileName;
+    link.source().tableName = sc.table->tableName();
+    link.source().firstSheetRow = pricefile::first_sheet_row(p.edtFileName, p.headerChecked);
     pricefile::BuildTables tables{pf.cdsStore, pf.tblFields, pf.tblExport, pf.tblVendor};
     pricefile::IniSettings settings(pf.ini);
     pricefile::BuildEnvironment env{m, pf.appFolder, settings};
     env.progress = [&m](std::int64_t rows, std::int64_t sheetRows) { m.progress(rows, sheetRows); };
+    env.dryRun = a.dryRun;
     env.cancelled = [] { return platform::cancel_signalled(); };
     pricefile::BuildResult r;
     try {
@@ -284,9 +307,17 @@ int build_verb(const std::vector<std::string>& args, std::ostream& out, std::ost
       throw;
     }
     m.clearProgress();
+    // A stopped build's report says how far it came.
+    const bool reported = a.report.empty() || r.outcome == pricefile::BuildOutcome::Refused ||
+                          write_report(a.report, r.report, err);
     if (r.outcome != pricefile::BuildOutcome::Complete) return kExitFailed;
-    out << r.completion << "\n" << std::flush;
-    return kExitOk;
+    if (a.dryRun) out << "Dry run, nothing written: ";
+    out << r.completion << "\n";
+    if (a.report.empty())
+      for (const std::string& line : pricefile::report_summary(r.report, kSuspiciousLines))
+        out << line << "\n";
+    out << std::flush;
+    return reported ? kExitOk : kExitFailed;
   } catch (const std::exception& e) {
     m.clearProgress();
     err << e.what() << "\n";

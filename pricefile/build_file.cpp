@@ -1,12 +1,16 @@
 #include "pricefile/build_file.h"
 
+#include <filesystem>
 #include <optional>
+#include <random>
 
 #include "core/datetime.h"
 #include "core/error.h"
 #include "core/paths.h"
 #include "core/text.h"
+#include "pricefile/compare.h"
 #include "pricefile/dbf_price_sink.h"
+#include "pricefile/raw_records.h"
 
 namespace qm::pricefile {
 
@@ -14,6 +18,64 @@ namespace {
 
 // Raised when a check has told the user why the build does not go on.
 struct Refused {};
+
+// A folder of the system's temporary folder for a dry run, removed with what is in it.
+class ScratchFolder {
+ public:
+  ScratchFolder() {
+    std::random_device random;
+    const auto base = std::filesystem::temp_directory_path();
+    for (int attempt = 0;; ++attempt) {
+      auto p = base / ("quillmere-dry-run-" + std::to_string(random()));
+      if (std::filesystem::create_directory(p)) {
+        path_ = p;
+        return;
+      }
+      if (attempt == 100) throw Error("Cannot make a temporary folder in " + from_fs_path(base));
+    }
+  }
+  ScratchFolder(const ScratchFolder&) = delete;
+  ScratchFolder& operator=(const ScratchFolder&) = delete;
+  ~ScratchFolder() {
+    std::error_code ignored;
+    std::filesystem::remove_all(path_, ignored);
+  }
+  std::string folder() const { return from_fs_path(path_) + path_separator(); }
+
+ private:
+  std::filesystem::path path_;
+};
+
+// The price file a build replaces, moved aside so that the new one can be compared with it,
+// and deleted after.
+class SetAside {
+ public:
+  SetAside() = default;
+  SetAside(const SetAside&) = delete;
+  SetAside& operator=(const SetAside&) = delete;
+  ~SetAside() {
+    for (const std::string& f : files_) delete_file(f);
+  }
+  // Moves the file at path (and its memo and index) aside; false when there was none.
+  bool take(const std::string& path) {
+    if (!file_exists(path)) return false;
+    const std::string stem = path.substr(0, path.size() - 4);
+    const std::string ext = path.substr(path.size() - 4);
+    for (const char* e : {".mdx", ".dbt"}) {
+      if (!file_exists(stem + e)) continue;
+      if (rename_file(stem + e, stem + "~old" + e)) files_.push_back(stem + "~old" + e);
+    }
+    main_ = stem + "~old" + ext;
+    if (!rename_file(path, main_)) return false;
+    files_.push_back(main_);
+    return true;
+  }
+  const std::string& path() const { return main_; }
+
+ private:
+  std::vector<std::string> files_;
+  std::string main_;
+};
 
 class Build {
  public:
@@ -25,28 +87,35 @@ class Build {
       trace("Here 1");
       run_.recordCount = 0;
       trace("Here 1a");
+      beginReport();
       checkPage();
       // The check looks at the folder without blanks at its ends; so do the paths made from
       // it, or a pasted trailing blank would name the file " ACMELIST.dbf" or a folder that
       // is not there.
       page_.destFolder = trim(page_.destFolder);
-      saveConfiguration();
+      if (!env_.dryRun) saveConfiguration();
       trace("Here 110");
       const std::int64_t startRow = str_to_int(page_.startRow);
+      result_.report.startRow = startRow;
       result_.priceFile = page_.destFolder + page_.manufacturer + "LIST.dbf";
+      target_ = result_.priceFile;
       trace("Here 0" + result_.priceFile);
       {
         std::vector<std::string> lines = page_.mapping;
         if (validate_mapping(lines, m_, run_)) throw Refused{};
       }
+      if (env_.dryRun) prepareDryRun();
       t_.tblExport.close();
-      t_.tblExport.setFolder(folder_of(result_.priceFile));
-      t_.tblExport.setTableName(file_name_of(result_.priceFile));
-      if (!(page_.addToExisting && file_exists(result_.priceFile))) makePriceFile();
+      t_.tblExport.setFolder(folder_of(target_));
+      t_.tblExport.setTableName(file_name_of(target_));
+      if (!(page_.addToExisting && file_exists(target_))) makePriceFile();
       trace("Here 09" + env_.appFolder);
-      if (!file_exists(result_.priceFile)) copyTemplate();
-      if (!convert(startRow)) {
-        if (run_.cancelled) return cancelled();
+      if (!file_exists(target_)) copyTemplate();
+      const bool converted = convert(startRow);
+      if (!converted && run_.cancelled) return cancelled();
+      keepFirstRecords();
+      compareWithPrevious();
+      if (!converted) {
         showPage("Page2");
         result_.outcome = BuildOutcome::ConversionStopped;
         result_.records = run_.recordCount;
@@ -66,6 +135,65 @@ class Build {
     result_.outcome = BuildOutcome::Cancelled;
     result_.records = run_.recordCount;
     return result_;
+  }
+
+  void beginReport() {
+    BuildReport& r = result_.report;
+    r.dryRun = env_.dryRun;
+    r.sourceFile = source_.fileName;
+    r.sourceTable = source_.tableName;
+  }
+
+  // The new file is built in a folder of its own; one that is added to is copied there.
+  void prepareDryRun() {
+    scratch_.emplace();
+    target_ = scratch_->folder() + file_name_of(result_.priceFile);
+    if (!page_.addToExisting || !file_exists(result_.priceFile)) return;
+    copy_file_replace(result_.priceFile, target_);
+    for (const char* ext : {".dbt", ".mdx"})
+      if (file_exists(companion(result_.priceFile, ext)))
+        copy_file_replace(companion(result_.priceFile, ext), companion(target_, ext));
+  }
+
+  void keepFirstRecords() {
+    BuildReport& r = result_.report;
+    try {
+      tables::DbfTable t;
+      t.setFolder(folder_of(target_));
+      t.setTableName(file_name_of(target_));
+      t.open();
+      for (int i = 0; i < t.fieldCount(); ++i) r.recordFields.push_back(t.field(i).name());
+      if (r.recordsBefore >= t.recordCount()) return;
+      for (t.goToRecNo(r.recordsBefore + 1); !t.eof() && r.records.size() < kKeptRecords;
+           t.next()) {
+        std::vector<std::string>& rec = r.records.emplace_back();
+        for (int i = 0; i < t.fieldCount(); ++i) rec.push_back(t.field(i).asString());
+      }
+    } catch (const std::exception&) {
+      // The records are a preview; the build's outcome does not depend on them.
+    }
+  }
+
+  // The file replaced (in a dry run, the one that would be) or the records added to. A
+  // previous file that cannot be read leaves the build as it is, and says so in the report.
+  void compareWithPrevious() {
+    BuildReport& r = result_.report;
+    r.partRecords = run_.recordCount;
+    try {
+      if (appended_) {
+        if (r.recordsBefore > 0)
+          r.comparison =
+              compare_price_files(target_, previousPhysical_, target_, previousPhysical_ + 1);
+      } else if (env_.dryRun) {
+        if (file_exists(result_.priceFile))
+          r.comparison = compare_price_files(result_.priceFile, -1, target_, 1);
+      } else if (!previous_.path().empty()) {
+        r.comparison = compare_price_files(previous_.path(), -1, target_, 1);
+      }
+    } catch (const std::exception& e) {
+      r.comparison.reset();
+      r.comparisonError = e.what();
+    }
   }
 
   void trace(const std::string& text) {
@@ -116,21 +244,21 @@ class Build {
     store.post();
   }
 
-  std::string companion(const char* ext) const {
+  static std::string companion(const std::string& p, const char* ext) {
     // The price file's name ends in "LIST.dbf"; its memo and index differ in the extension.
-    const std::string& p = result_.priceFile;
     return p.substr(0, p.size() - 4) + ext;
   }
+  std::string companion(const char* ext) const { return companion(target_, ext); }
 
   void makePriceFile() {
-    const std::string& path = result_.priceFile;
+    const std::string& path = target_;
     trace("Here 01" + path);
     // Read from the file each time, so that a changed destination field list is taken up by
     // the next build, and a missing one stops the build before the old price file is gone.
     tables::DbfTable& fields = t_.tblFields;
     (void)fields.fieldDefs();
     trace("Here 02" + path);
-    delete_file(path);
+    if (env_.dryRun || !previous_.take(path)) delete_file(path);
     trace("Here 03" + path);
     delete_file(companion(".mdx"));
     trace("Here 04" + path);
@@ -150,7 +278,7 @@ class Build {
   void copyTemplate() {
     m_.plain("The tblExport.CreateTable did not work. We are manually Creating them.");
     delete_file(companion(".dbt"));
-    copy_file_replace(env_.appFolder + "flistwin.dbf", result_.priceFile);
+    copy_file_replace(env_.appFolder + "flistwin.dbf", target_);
     // A destination field list without memo fields has no memo file to copy.
     if (file_exists(env_.appFolder + "flistwin.dbt"))
       copy_file_replace(env_.appFolder + "flistwin.dbt", companion(".dbt"));
@@ -158,11 +286,20 @@ class Build {
 
   bool convert(std::int64_t startRow) {
     t_.tblExport.open();
+    if (page_.addToExisting) {
+      appended_ = true;
+      result_.report.recordsBefore = t_.tblExport.recordCount();
+      // Deleted records keep their numbers: the comparison counts physical records.
+      previousPhysical_ = raw_record_count(target_);
+    }
     source_.table.first();
     const std::int64_t sheetRows = source_.knownRowCount ? source_.knownRowCount() : -1;
     std::int64_t rowCounter = 0;
     DbfPriceSink sink(t_.tblExport);
     ConvertTargets targets{source_.table, source_.tables, sink, m_, {}, env_.cancelled};
+    targets.report = &result_.report;
+    targets.sheetName = source_.tableName;
+    targets.firstSheetRow = source_.firstSheetRow;
     if (env_.progress) {
       env_.progress(0, sheetRows);
       targets.progress = [&](std::int64_t rows) { env_.progress(rows, sheetRows); };
@@ -173,11 +310,12 @@ class Build {
   BuildResult finish() {
     {
       BusyScope busy(m_);
-      if (source_.disconnect) source_.disconnect();
+      // A dry run is followed by the real build, which reads the source again.
+      if (source_.disconnect && !env_.dryRun) source_.disconnect();
       showPage("Page1");
-      if (t_.cdsStore.editing()) t_.cdsStore.post();
+      if (t_.cdsStore.editing() && !env_.dryRun) t_.cdsStore.post();
       result_.records = run_.recordCount;
-      if (page_.vendorInfo) {
+      if (page_.vendorInfo && !env_.dryRun) {
         RegistrationTables rt{t_.tblExport, t_.tblFields, t_.tblVendor};
         if (!register_price_file(registration_values(page_), rt, m_, env_.appFolder,
                                  env_.settings)) {
@@ -193,7 +331,8 @@ class Build {
   }
 
   void showPage(const std::string& name) {
-    if (env_.showPage) env_.showPage(name);
+    // The preview leaves the wizard where it was.
+    if (env_.showPage && !env_.dryRun) env_.showPage(name);
   }
 
   BuildPage page_;
@@ -203,6 +342,11 @@ class Build {
   Messages& m_;
   BuildRun run_;
   BuildResult result_;
+  std::string target_;  // where the price file is built: the price file, or a dry run's copy
+  std::optional<ScratchFolder> scratch_;
+  SetAside previous_;
+  bool appended_ = false;  // added to an existing file
+  std::int64_t previousPhysical_ = 0;
 };
 
 std::string field_text(tables::DbfTable& t, const char* name) {
@@ -306,6 +450,11 @@ bool validate_mapping(const std::vector<std::string>& mapping, Messages& message
 BuildResult build_file(const BuildPage& page, BuildSource& source, BuildTables& tables,
                        BuildEnvironment& env) {
   return Build(page, source, tables, env).run();
+}
+
+int first_sheet_row(const std::string& fileName, bool firstRowNames) {
+  const std::string ext = to_upper_ascii(extension_of(fileName));
+  return firstRowNames && (ext == ".XLS" || ext == ".XLSX") ? 2 : 1;
 }
 
 std::string completion_text(std::int64_t records) {

@@ -11,6 +11,7 @@
 
 #include "core/dataset.h"
 #include "core/messages.h"
+#include "pricefile/build_report.h"
 #include "pricefile/convert_rows.h"
 #include "pricefile/registration.h"
 #include "tables/dbf_table.h"
@@ -65,6 +66,11 @@ struct BuildSource {
   std::function<void()> disconnect;
   // Rows of the sheet open at the start when the source knows them cheaply, else -1.
   std::function<std::int64_t()> knownRowCount;
+  // For the report: the source file, the table open at the start, and the spreadsheet's
+  // number of its first row delivered (2 when the first row gave the field names).
+  std::string fileName = {};
+  std::string tableName = {};
+  int firstSheetRow = 1;
 };
 
 struct BuildTables {
@@ -88,6 +94,9 @@ struct BuildEnvironment {
   // Asked at every row of the walk and once more before the price file is put in place; true
   // cancels the build (the wizard's Cancel, Ctrl+C on the command line).
   std::function<bool()> cancelled = {};
+  // The whole build into a temporary folder of its own, for its report: no file of the
+  // program, destination or project system folders is written, and no list is registered.
+  bool dryRun = false;
 };
 
 enum class BuildOutcome {
@@ -103,6 +112,7 @@ struct BuildResult {
   std::int64_t records = 0;
   std::string priceFile;   // empty until the checks have passed
   std::string completion;  // "Import complete! N Records" when complete
+  BuildReport report;
 };
 
 // btnExportClick without the window. Errors that the build does not catch (a start row that
@@ -112,5 +122,9 @@ BuildResult build_file(const BuildPage& page, BuildSource& source, BuildTables& 
                        BuildEnvironment& env);
 
 std::string completion_text(std::int64_t records);
+
+// The spreadsheet's number of the first row a source delivers: a workbook whose first row
+// gives the field names delivers from its second.
+int first_sheet_row(const std::string& fileName, bool firstRowNames);
 
 }  // namespace qm::pricefile

@@ -49,7 +49,26 @@ struct Line {
   bool breakPriceSource = false;  // a "COST_OF_" line, or "LISTPRICE" for RAUDUK's identifiers
   std::string_view constant;      // Role::LevConstant
   int field = -1;                 // position in the price file, -1 when it has none
+  PriceSink::Shape shape;         // of the field, when there is one
 };
+
+bool is_ascii(std::string_view s) {
+  for (char c : s)
+    if (static_cast<unsigned char>(c) >= 0x80) return false;
+  return true;
+}
+
+// Looks like a number the field was too narrow or too small for, rather than a word.
+bool numeric_text(std::string_view s) {
+  bool digit = false;
+  for (char c : s) {
+    if (c >= '0' && c <= '9')
+      digit = true;
+    else if (c != ' ' && c != '+' && c != '-' && c != '.' && c != 'e' && c != 'E')
+      return false;
+  }
+  return digit;
+}
 
 // Up to n characters of a UTF-8 text (never cutting one in two).
 std::string_view first_chars(std::string_view s, int n) {
@@ -75,7 +94,10 @@ class Walk {
         out_(t.tblExport),
         messages_(t.messages),
         progress_(t.progress),
-        cancelled_(t.cancelled) {}
+        cancelled_(t.cancelled),
+        report_(t.report),
+        sheetName_(t.sheetName),
+        firstRow_(t.firstSheetRow) {}
 
   bool run() {
     messages_.setBusy(true);
@@ -89,7 +111,8 @@ class Walk {
         ++sheetPosition_;
         source_.close();
         if (!tables_) throw ListIndexError(sheetPosition_);
-        tables_->setTableName(tables_->tableName(sheetPosition_));
+        sheetName_ = tables_->tableName(sheetPosition_);
+        tables_->setTableName(sheetName_);
         if (!openSheet()) break;
       }
     } catch (const WalkCancelled&) {
@@ -97,6 +120,12 @@ class Walk {
       result = false;
     } catch (const std::exception& e) {
       result = fail(e.what());
+    }
+    if (report_) {
+      report_->sourceRows += delivered_;
+      report_->headingRecords += headerWritten_ ? 1 : 0;
+      std::int64_t unclassified = delivered_ - report_->rowsTotal();
+      if (unclassified > 0) report_->count(RowOutcome::Stopped) += unclassified;
     }
     mapping_.clear();
     mapping_.shrink_to_fit();
@@ -151,6 +180,7 @@ class Walk {
         l.breakPriceSource = has(l.name, "COST_OF_") || (rauduk && has(l.name, "LISTPRICE"));
       }
       l.field = out_.findField(l.name);
+      if (l.field >= 0) l.shape = out_.fieldShape(l.field);
       lines_.push_back(l);
     }
     dept_ = out_.findField("DEPT");
@@ -195,6 +225,8 @@ class Walk {
   void nextRow() {
     source_.next();
     ++row_;
+    ++sheetRow_;
+    if (report_ && !source_.eof()) ++delivered_;
     ++rowCounter_;
     if (progress_ && (rowCounter_ & (kProgressEvery - 1)) == 0) progress_(rowCounter_);
   }
@@ -223,10 +255,85 @@ class Walk {
     out_.setFieldText(field, text);
   }
 
+  void outcome(RowOutcome o) {
+    if (report_) ++report_->count(o);
+  }
+
+  // The rows after an end marker are counted, not read: a row that cannot be read there
+  // ends the count rather than the build.
+  void countAfterEndMarker() {
+    if (!report_) return;
+    try {
+      for (source_.next(); !source_.eof(); source_.next()) {
+        ++delivered_;
+        outcome(RowOutcome::AfterEndMarker);
+      }
+    } catch (const std::exception&) {
+    }
+  }
+
+  void note(NoteReason reason, std::string_view field, int column, std::string_view text,
+            int fieldIndex) {
+    if (!report_->countNote(reason)) return;
+    Note n;
+    n.sheet = sheetName_;
+    n.row = sheetRow_ + firstRow_;
+    n.column = column_letters(column);
+    n.field = field;
+    n.text = text;
+    if (fieldIndex >= 0) {
+      try {
+        n.stored = out_.fieldText(fieldIndex);
+      } catch (const std::exception&) {
+      }
+    }
+    n.reason = reason;
+    report_->notes.push_back(std::move(n));
+  }
+
+  // A text written to a character field that does not read back as given: cut to the
+  // field's width, or holding characters the code page lacks.
+  void checkText(const Line& l, int column, std::string_view text, std::string_view given) {
+    if (!report_ || l.shape.type != 'C') return;
+    if (given.size() <= static_cast<std::size_t>(l.shape.width) && is_ascii(given)) return;
+    while (!given.empty() && static_cast<unsigned char>(given.back()) <= ' ')
+      given.remove_suffix(1);
+    std::string stored = out_.fieldText(l.field);
+    if (stored == given) return;
+    note(given.substr(0, stored.size()) == stored ? NoteReason::Truncated
+                                                  : NoteReason::NotRepresentable,
+         l.name, column, text, l.field);
+  }
+
+  void refused(const Line& l, int column, std::string_view text) {
+    if (!report_) return;
+    bool number = l.shape.type != 'C' && l.shape.type != 'M' && numeric_text(text);
+    note(number ? NoteReason::DoesNotFit : NoteReason::NotStored, l.name, column, text, l.field);
+  }
+
+  void checkPrice(std::string_view field, int column, std::string_view text, PriceKind kind,
+                  int fieldIndex) {
+    switch (price_reading(text, kind)) {
+      case PriceReading::AsWritten:
+        return;
+      case PriceReading::NoNumber:
+        return note(NoteReason::NotANumber, field, column, text, fieldIndex);
+      case PriceReading::DecimalComma:
+        return note(NoteReason::DecimalComma, field, column, text, fieldIndex);
+      case PriceReading::Negative:
+        return note(NoteReason::NegativePrice, field, column, text, fieldIndex);
+    }
+  }
+
   void walkSheet() {
+    sheetRow_ = 0;
+    if (report_ && !source_.eof()) ++delivered_;
     while (!source_.eof()) {
       pollCancel();
-      if (rowCounter_ + 1 >= startRow_) handleRow();
+      if (rowCounter_ + 1 >= startRow_)
+        handleRow();
+      else
+        outcome(RowOutcome::BeforeStartRow);
       bool endMet = false;
       try {
         nextRow();
@@ -248,12 +355,16 @@ class Walk {
       if (recordOpen_) postRecord();
       breakQuantityColumn_ = 0;
       breakPriceColumn_ = 0;
-      if (endMet) break;
+      if (endMet) {
+        outcome(RowOutcome::EndMarker);
+        countAfterEndMarker();
+        break;
+      }
     }
   }
 
   void handleRow() {
-    bool hasPart = false, hasDesc = false, headingTaken = false;
+    bool hasPart = false, hasDesc = false, headingTaken = false, headingSet = false;
     int partIndex = -1, descIndex = -1;
     for (const Line& l : lines_) {
       if (l.scanPart) {
@@ -279,10 +390,18 @@ class Walk {
           !cell(partIndex).empty() && cell(descIndex).empty()) {
         heading_ = cell(partIndex);
         headingTaken = true;
+        headingSet = true;
       }
       if (hasPart && hasDesc) break;
     }
-    if (hasPart && (hasDesc || run_.descriptionOptional)) writeRecord();
+    if (hasPart && (hasDesc || run_.descriptionOptional)) {
+      writeRecord();
+      outcome(RowOutcome::PartRecord);
+    } else {
+      outcome(!hasPart     ? RowOutcome::NoPartNumber
+              : headingSet ? RowOutcome::Heading
+                           : RowOutcome::NoDescription);
+    }
   }
 
   void writeHeader() {
@@ -328,47 +447,63 @@ class Walk {
         set(l.field, l.name, l.constant);
         return;
       case Role::PartNumber: {
-        const std::string& c = cell(column(l));
+        const int col = column(l);
+        const std::string& c = cell(col);
         if (l.field < 0) out_.raiseMissingField(l.name);
         scratch_ = out_.fieldText(l.field);
         for (char ch : c) scratch_.push_back(ch >= 'a' && ch <= 'z' ? char(ch - 'a' + 'A') : ch);
         out_.setFieldText(l.field, scratch_);
+        checkText(l, col, c, scratch_);
         return;
       }
       case Role::Description:
         if (!heading_.empty()) {
-          const std::string& c = cell(column(l));
+          const int col = column(l);
+          const std::string& c = cell(col);
           scratch_ = heading_;
           scratch_ += ", ";
           appendWithoutBars(c);
           set(l.field, l.name, scratch_);
+          checkText(l, col, c, scratch_);
         } else if (l.field >= 0) {  // without the field there is nothing to write
           guarded([&] {
-            const std::string& c = cell(column(l));
-            if (c.find('|') == c.npos) {
-              out_.trySetFieldText(l.field, c);
-            } else {
+            const int col = column(l);
+            const std::string& c = cell(col);
+            std::string_view given = c;
+            if (c.find('|') != c.npos) {
               scratch_.clear();
               appendWithoutBars(c);
-              out_.trySetFieldText(l.field, scratch_);
+              given = scratch_;
             }
+            if (out_.trySetFieldText(l.field, given))
+              checkText(l, col, c, given);
+            else
+              refused(l, col, c);
           });
         }
         return;
       case Role::Oqty: {
-        const std::string& c = cell(column(l));
+        const int col = column(l);
+        const std::string& c = cell(col);
         if (c.empty()) return;
-        if (l.field >= 0) guarded([&] { out_.trySetFieldText(l.field, c); });
+        if (l.field >= 0) guarded([&] { writePlain(l, col, c); });
         return;
       }
       case Role::Plain:
         if (l.field >= 0 && l.columnOk && l.column >= 0 && l.column < fieldCount_)
-          guarded([&] { out_.trySetFieldText(l.field, cell(l.column)); });
+          guarded([&] { writePlain(l, l.column, cell(l.column)); });
         return;
       case Role::Price:
         writePrice(l);
         return;
     }
+  }
+
+  void writePlain(const Line& l, int col, const std::string& c) {
+    if (out_.trySetFieldText(l.field, c))
+      checkText(l, col, c, c);
+    else
+      refused(l, col, c);
   }
 
   void writePrice(const Line& l) {
@@ -380,12 +515,20 @@ class Walk {
         return;
       }
       bool written = false;
+      const std::string* text = nullptr;
       try {
-        written = out_.trySetFieldText(l.field, clean_price(cell(l.column), l.priceKind));
+        text = &cell(l.column);
+        written = out_.trySetFieldText(l.field, clean_price(*text, l.priceKind));
       } catch (const std::exception&) {
         // A cell that cannot be read gets the fallback, as a refused price does.
       }
       if (!written) out_.setFieldText(l.field, "0.00");
+      if (report_ && text) {
+        if (written)
+          checkPrice(l.name, l.column, *text, l.priceKind, l.field);
+        else
+          note(NoteReason::DoesNotFit, l.name, l.column, *text, l.field);
+      }
     } catch (const std::exception&) {
       // A field that takes not even the fallback is left as it is.
     }
@@ -404,6 +547,7 @@ class Walk {
   void foldBreaks() {
     int level = 1;
     while (!partText_.empty() && cell(partColumn_) == partText_) {
+      outcome(level <= kBreakLevels ? RowOutcome::BreakFolded : RowOutcome::BreakPassedOver);
       if (level <= kBreakLevels && lev_[level] >= 0 && costLev_[level] >= 0) {
         int lev = lev_[level], cost = costLev_[level];
         levBefore_ = out_.fieldText(lev);
@@ -411,10 +555,15 @@ class Walk {
         try {
           out_.setFieldText(lev, clean_price(cell(breakQuantityColumn_), PriceKind::BreakQuantity));
           out_.setFieldText(cost, clean_price(cell(breakPriceColumn_), PriceKind::BreakPrice));
+          if (report_)
+            checkPrice(costLevNames_[level], breakPriceColumn_, cell(breakPriceColumn_),
+                       PriceKind::BreakPrice, cost);
         } catch (const std::exception&) {
           // The level stays as it was: nothing half-written is kept.
           guarded([&] { out_.setFieldText(lev, levBefore_); });
           guarded([&] { out_.setFieldText(cost, costBefore_); });
+          if (report_)
+            note(NoteReason::NotStored, costLevNames_[level], breakPriceColumn_, "", cost);
         }
       }
       ++level;
@@ -434,6 +583,11 @@ class Walk {
   Messages& messages_;
   const ConvertProgress& progress_;
   const std::function<bool()>& cancelled_;
+  BuildReport* report_;
+  std::string sheetName_;
+  int firstRow_;
+  std::int64_t sheetRow_ = 0;   // of the current row within its sheet, from 0
+  std::int64_t delivered_ = 0;  // rows the source has been on
 
   bool busy_ = false;
   std::vector<Line> lines_;

@@ -10,6 +10,7 @@
 
 #include "core/dataset.h"
 #include "core/messages.h"
+#include "pricefile/build_report.h"
 #include "pricefile/price_sink.h"
 
 namespace qm::pricefile {
@@ -55,6 +56,10 @@ struct ConvertTargets {
   ConvertProgress progress = {};
   // Asked at every row; true stops the walk there, with run.cancelled set and no message.
   std::function<bool()> cancelled = {};
+  // Filled with the rows by outcome, the rows delivered and the notes; may be null.
+  BuildReport* report = nullptr;
+  std::string sheetName = {};  // of the sheet open at the start, for the notes
+  int firstSheetRow = 1;       // the spreadsheet's number of the first row delivered
 };
 
 // Converts the rows from startRow (counted from 1; 0 and 1 both mean the first) on, adding 1

@@ -24,6 +24,10 @@ class DbfPriceSink : public PriceSink {
   bool trySetFieldText(int field, std::string_view text) override {
     return table_.field(field).trySetAsString(text);
   }
+  Shape fieldShape(int field) override {
+    const tables::FieldDef& d = table_.field(field).def();
+    return {d.type, d.length};
+  }
 
  private:
   tables::DbfTable& table_;

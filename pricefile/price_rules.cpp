@@ -111,6 +111,46 @@ std::string clean_price(std::string_view value, PriceKind kind) {
   }
 }
 
+PriceReading price_reading(std::string_view value, PriceKind kind) {
+  if (kind == PriceKind::None) return PriceReading::AsWritten;
+  std::string_view src = source_text(value, kind);
+  auto digit = [](char c) { return c >= '0' && c <= '9'; };
+  bool anyDigit = false, dotSeen = false, dotThenComma = false;
+  int dots = 0;
+  bool groupsOfThree = true;  // every "." followed by exactly three digits
+  std::size_t lastComma = src.npos;
+  for (std::size_t i = 0; i < src.size(); ++i) {
+    char c = src[i];
+    if (digit(c)) {
+      anyDigit = true;
+    } else if (c == '.') {
+      ++dots;
+      dotSeen = true;
+      std::size_t n = 0;
+      while (i + 1 + n < src.size() && digit(src[i + 1 + n])) ++n;
+      if (n != 3) groupsOfThree = false;
+    } else if (c == ',') {
+      if (dotSeen && i > 0 && digit(src[i - 1])) dotThenComma = true;
+      lastComma = i;
+    }
+  }
+  if (!anyDigit) {
+    // Blank cells are prices nobody gave; only a text that says something is worth a note.
+    return src.find_first_not_of(" \t") == src.npos ? PriceReading::AsWritten
+                                                    : PriceReading::NoNumber;
+  }
+  if (dotThenComma || (dots >= 2 && groupsOfThree)) return PriceReading::DecimalComma;
+  if (lastComma != src.npos && lastComma > 0 && digit(src[lastComma - 1]) &&
+      src.find('.', lastComma) == src.npos) {
+    std::size_t n = 0;
+    while (lastComma + 1 + n < src.size() && digit(src[lastComma + 1 + n])) ++n;
+    if (n == 1 || n == 2) return PriceReading::DecimalComma;
+  }
+  if (dots >= 2) return PriceReading::NoNumber;  // "1.2.3": no number converts
+  if (src.size() > 1 && src.front() == '(' && src.back() == ')') return PriceReading::Negative;
+  return PriceReading::AsWritten;
+}
+
 Amount roundnumber(int decimals, double value) {
   if (!std::isfinite(value)) invalid_value();
   double scaled = value * static_cast<double>(kAmountScale);

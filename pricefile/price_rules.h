@@ -30,6 +30,16 @@ PriceKind price_kind(std::string_view field);
 std::string clean_price(std::string_view value, std::string_view field);
 std::string clean_price(std::string_view value, PriceKind kind);
 
+// What the user may not expect of how clean_price reads a text, for the build report.
+enum class PriceReading {
+  AsWritten,     // nothing to say
+  NoNumber,      // text without a number in it (or one that does not convert): stored as 0
+  DecimalComma,  // "12,50", "7.911,66", "1.234.567": written with a decimal comma or a dot
+                 // between thousands, which the rules do not read as such
+  Negative,      // in parentheses: stored negative
+};
+PriceReading price_reading(std::string_view value, PriceKind kind);
+
 // Rounds value to decimals places (the program always passes 2): first to four places, half
 // to even, then on the third decimal digit alone, half away from zero. Raises ConvertError
 // for a value an amount cannot hold (not finite, or beyond about 9.2e14).

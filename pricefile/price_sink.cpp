@@ -79,6 +79,11 @@ void MemoryPriceSink::setFieldText(int field, std::string_view text) {
   }
 }
 
+PriceSink::Shape MemoryPriceSink::fieldShape(int field) {
+  const FieldSpec& f = fields.at(static_cast<std::size_t>(field));
+  return {f.type, f.width};
+}
+
 const std::string& MemoryPriceSink::text(std::size_t record, std::string_view field) const {
   for (std::size_t i = 0; i < fields.size(); ++i)
     if (iequals(fields[i].name, field)) return records.at(record).at(i);

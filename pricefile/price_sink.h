@@ -30,6 +30,13 @@ class PriceSink {
   // the field as it was. Values a walk skips when refused go this way: a raise costs far more
   // than a write, and messy sheets refuse many.
   virtual bool trySetFieldText(int field, std::string_view text);
+
+  // Type letter and width of a field, so that the report can tell a cut or changed text.
+  struct Shape {
+    char type = 'C';
+    int width = 0;
+  };
+  virtual Shape fieldShape(int field) = 0;
 };
 
 // A price file in memory, for tests and for measuring the walk alone. Character fields cut a
@@ -50,6 +57,7 @@ class MemoryPriceSink : public PriceSink {
   int findField(std::string_view name) override;
   std::string fieldText(int field) override;
   void setFieldText(int field, std::string_view text) override;
+  Shape fieldShape(int field) override;
 
   // A posted record's field by name; raises std::out_of_range when either is missing.
   const std::string& text(std::size_t record, std::string_view field) const;

@@ -3,7 +3,7 @@
 set -euo pipefail
 pkgs=(build-essential cmake ninja-build pkg-config clang libclang-rt-14-dev clang-format
       libgtest-dev libgmock-dev qt6-base-dev libgl1-mesa-dev libzip-dev zlib1g-dev
-      libjpeg-dev xvfb xauth libdbd-xbase-perl unzip)
+      libjpeg-dev xvfb xauth libdbd-xbase-perl unzip nlohmann-json3-dev)
 missing=()
 for p in "${pkgs[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -1,8 +1,12 @@
 // "22 &Build File" through the wizard over the source engine: price lists saved by spreadsheet
 // software opened on page 1, page 4 typed in, the price file built and registered.
+#include <QPointer>
 #include <QProgressBar>
 #include <QStackedWidget>
+#include <QTabWidget>
+#include <QTableWidget>
 
+#include "app/report_window.h"
 #include "app/tests/window_fixture.h"
 #include "config/tests/test_folder.h"
 #include "core/datetime.h"
@@ -20,6 +24,13 @@ std::uint64_t file_hash(const std::string& path) {
   std::uint64_t h = 1469598103934665603ull;
   for (unsigned char c : slurp(path)) h = (h ^ c) * 1099511628211ull;
   return h;
+}
+
+std::vector<std::string> split_csv_lines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream in(text);
+  for (std::string l; std::getline(in, l);) lines.push_back(l);
+  return lines;
 }
 
 struct BuildWindow : Windows {
@@ -143,6 +154,71 @@ TEST_F(BuildWindow, TheSampleWorkbookBecomesARegisteredPriceFile) {
   EXPECT_EQ(w.cdsStore.fieldByName("FILENAME").asString(), "ACME");
   EXPECT_EQ(w.cdsStore.fieldByName("UPDATEDATE").asDateTime(),
             (DateTime{day_from_ymd(2026, 11, 1), 0}));
+}
+
+// Every file under the program folder (the destination and Tessaro folders are in it).
+std::map<std::string, std::uint64_t> files_under(const std::string& folder) {
+  std::map<std::string, std::uint64_t> m;
+  for (const auto& e : fs::recursive_directory_iterator(to_fs_path(folder)))
+    if (e.is_regular_file()) m[from_fs_path(e.path())] = file_hash(from_fs_path(e.path()));
+  return m;
+}
+
+TEST_F(BuildWindow, PreviewAndDetailsShowTheReportFromTheKeyboard) {
+  prepare();
+  TfrmConvert& w = start();
+  open(w, join_path(QM_BIN_DIR, "sample/acme-pricelist.xlsx"));
+  fillPage4(w, "2", true);
+  const std::string saved = folder + "saved-notes.csv";
+  shell.saveDialog = [&](const SaveDialog&) -> std::optional<std::string> { return saved; };
+  const auto before = files_under(folder);
+  auto press = [](QWidget* target, Qt::Key key, Qt::KeyboardModifiers mods = Qt::NoModifier) {
+    target->setFocus();
+    QTest::keyClick(target, key, mods);
+  };
+
+  press(w.btnPreview, Qt::Key_Space);
+  QPointer<ReportWindow> preview = w.findChild<ReportWindow*>("frmReport");
+  ASSERT_TRUE(preview);
+  EXPECT_TRUE(msgs.shown.empty()) << msgs.shown[0].text;
+  EXPECT_TRUE(preview->isVisible());
+  EXPECT_TRUE(preview->report().dryRun);
+  EXPECT_EQ(files_under(folder), before);
+  EXPECT_EQ(currentPage(w), "Page4");
+  EXPECT_TRUE(w.lblComplete->isHidden());
+  // The records as they would be stored: the heading record, then the parts.
+  ASSERT_EQ(preview->grdRecords->rowCount(), 31);
+  EXPECT_EQ(preview->grdRecords->horizontalHeaderItem(1)->text(), "PARTNUMBER");
+  EXPECT_EQ(preview->grdRecords->item(1, 1)->text(), "AC-1001");
+  // The sample's one cost that is no number, where the sheet has it.
+  ASSERT_EQ(preview->grdNotes->rowCount(), 1);
+  EXPECT_TRUE(preview->grdNotes->isSortingEnabled());
+  QStringList note;
+  for (int c = 0; c < preview->grdNotes->columnCount(); ++c)
+    note << preview->grdNotes->item(0, c)->text();
+  EXPECT_EQ(note.join("|"), "acme-pricelist$|31|D|COST_OF_1|N/A|0|not_a_number");
+  press(preview->tabReport, Qt::Key_Tab, Qt::ControlModifier);
+  EXPECT_EQ(preview->tabReport->currentIndex(), 1);
+  press(preview->btnSaveNotes, Qt::Key_Space);
+  EXPECT_EQ(split_csv_lines(slurp(saved)).size(), 2u);
+  const pricefile::BuildReport dry = preview->report();
+  press(preview, Qt::Key_Escape);
+  QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+  EXPECT_FALSE(preview);
+
+  // The build itself: its counts under the completion, the same report behind "Details".
+  press(w.Button1, Qt::Key_Space);
+  EXPECT_EQ(w.lblComplete->text(), "Import complete! 30 Records");
+  EXPECT_TRUE(w.lblReportCounts->isVisible());
+  EXPECT_EQ(w.lblReportCounts->text(), "31 rows, 30 parts, 1 notes");
+  press(w.btnDetails, Qt::Key_Space);
+  ReportWindow* details = w.findChild<ReportWindow*>("frmReport");
+  ASSERT_NE(details, nullptr);
+  EXPECT_FALSE(details->report().dryRun);
+  EXPECT_EQ(details->report().outcomes, dry.outcomes);
+  EXPECT_EQ(details->report().noteCounts, dry.noteCounts);
+  EXPECT_EQ(details->report().partRecords, dry.partRecords);
+  EXPECT_EQ(details->grdNotes->rowCount(), 1);
 }
 
 TEST_F(BuildWindow, XlsCsvAndDbfSavedByCalcBuildTheSameParts) {

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <map>
+#include <nlohmann/json.hpp>
 #include <sstream>
 
 #include "config/tests/test_folder.h"
@@ -47,6 +48,11 @@ std::vector<std::string> split_lines(const std::string& s) {
   std::istringstream in(s);
   for (std::string l; std::getline(in, l);) out.push_back(l);
   return out;
+}
+
+// The completion line, before the summary that follows it.
+std::string first_line(const std::string& s) {
+  return s.substr(0, s.find('\n') + 1);
 }
 
 // A program folder with the data files the build put beside the programs, an output folder and
@@ -220,7 +226,7 @@ TEST_F(CliBuild, PriceListsSavedBySpreadsheetSoftwareBuildTheSamePriceFile) {
     const std::uint64_t before = file_hash(s.path);
     Outcome r = run(buildArgs(s.path) + " --vendor-info");
     ASSERT_EQ(r.code, 0) << r.err;
-    EXPECT_EQ(r.out, "Import complete! 30 Records\n");
+    EXPECT_EQ(first_line(r.out), "Import complete! 30 Records\n");
     EXPECT_EQ(r.err, "");
     EXPECT_EQ(file_hash(s.path), before);
 
@@ -298,7 +304,7 @@ TEST_F(CliBuild, RefusedAndStoppedBuildsExitOneWithTheMessageOnStderr) {
   EXPECT_FALSE(file_exists(out + "ACMELIST.dbf"));
   Outcome yes = run(buildArgs(src) + " --yes");
   EXPECT_EQ(yes.code, 0) << yes.err;
-  EXPECT_EQ(yes.out, "Import complete! 30 Records\n");
+  EXPECT_EQ(first_line(yes.out), "Import complete! 30 Records\n");
   // Without --vendor-info (and Convert.ini saying nothing) no list is touched.
   EXPECT_FALSE(file_exists(out + "filelist.dbf"));
   EXPECT_EQ(list_value(data, "manulist.dbf", "ACME", "file"), "<no record>");
@@ -338,13 +344,145 @@ TEST_F(CliBuild, RefusedAndStoppedBuildsExitOneWithTheMessageOnStderr) {
 TEST_F(CliBuild, AddToExistingAndTheStartRowComeFromTheConfiguration) {
   importConfig(config({{"APPENDDATA", "True"}, {"STARTEXPRT", "30"}}));
   const std::string src = sample("acme-pricelist.csv");
-  ASSERT_EQ(run(buildArgs(src)).out, "Import complete! 3 Records\n");
-  ASSERT_EQ(run(buildArgs(src)).out, "Import complete! 3 Records\n");
+  ASSERT_EQ(first_line(run(buildArgs(src)).out), "Import complete! 3 Records\n");
+  ASSERT_EQ(first_line(run(buildArgs(src)).out), "Import complete! 3 Records\n");
   std::vector<PricePart> parts = read_price_file(out + "ACMELIST.dbf");
   ASSERT_EQ(parts.size(), 8u);
   EXPECT_EQ(parts[1].part, "AC-8000");
   EXPECT_EQ(parts[4].part, "0");
   EXPECT_EQ(parts[7].part, "AC-9000");
+}
+
+std::string companion_dbt(const std::string& dbf) {
+  return dbf.substr(0, dbf.size() - 4) + ".dbt";
+}
+
+// Every file under the folders with the hash of its bytes.
+std::map<std::string, std::uint64_t> files_under(const std::vector<std::string>& folders) {
+  std::map<std::string, std::uint64_t> m;
+  for (const std::string& f : folders)
+    for (const auto& e : std::filesystem::recursive_directory_iterator(to_fs_path(f)))
+      if (e.is_regular_file()) m[from_fs_path(e.path())] = file_hash(from_fs_path(e.path()));
+  return m;
+}
+
+nlohmann::json read_json(const std::string& path) {
+  return nlohmann::json::parse(testkit::read_bytes(path));
+}
+
+// Part records of a price file by part number (the heading record left out).
+std::map<std::string, PricePart> parts_by_number(const std::string& path) {
+  std::map<std::string, PricePart> m;
+  for (const PricePart& p : read_price_file(path))
+    if (p.part != "0") m.emplace(p.part, p);
+  return m;
+}
+
+TEST_F(CliBuild, ADryRunWritesNothingAndReportsWhatTheBuildAfterItReports) {
+  struct Source {
+    std::string path, startRow;
+    bool addToExisting;
+  } sources[] = {{sample("acme-pricelist.xlsx"), "2", false},
+                 {fixture("acme-pricelist.xls"), "2", false},
+                 {sample("acme-pricelist.csv"), "3", true},
+                 {fixture("acme-parts.dbf"), "1", false}};
+  const std::string dryPath = from_fs_path(tf.root() / "dry.json");
+  const std::string realPath = from_fs_path(tf.root() / "real.json");
+  for (const Source& s : sources) {
+    SCOPED_TRACE(s.path);
+    importConfig(
+        config({{"STARTEXPRT", s.startRow}, {"APPENDDATA", s.addToExisting ? "True" : "False"}}));
+    const auto before = files_under({prog, out, data});
+    Outcome dry = run(buildArgs(s.path) + " --vendor-info --dry-run --report " + q(dryPath));
+    ASSERT_EQ(dry.code, 0) << dry.err;
+    EXPECT_EQ(files_under({prog, out, data}), before);
+    Outcome real = run(buildArgs(s.path) + " --vendor-info --report " + q(realPath));
+    ASSERT_EQ(real.code, 0) << real.err;
+
+    nlohmann::json d = read_json(dryPath), r = read_json(realPath);
+    EXPECT_EQ(d["dry_run"], true);
+    EXPECT_EQ(r["dry_run"], false);
+    d.erase("dry_run");
+    r.erase("dry_run");
+    EXPECT_EQ(d, r);
+
+    std::int64_t outcomes = 0;
+    for (const auto& [name, n] : r["rows"]["outcomes"].items()) outcomes += n.get<std::int64_t>();
+    EXPECT_EQ(r["rows"]["total"], outcomes);
+    EXPECT_EQ(r["source"]["rows"], outcomes);
+    const auto& rec = r["records"];
+    EXPECT_EQ(rec["total"], rec["heading"].get<std::int64_t>() + rec["parts"].get<std::int64_t>());
+    EXPECT_EQ(real.out, "Import complete! " + std::to_string(rec["parts"].get<std::int64_t>()) +
+                            " Records\n");
+    const std::int64_t inFile =
+        rec["before"].get<std::int64_t>() + rec["total"].get<std::int64_t>();
+    if (have_sheetjs()) {
+      EXPECT_EQ(static_cast<std::int64_t>(sheetjs_rows(tf, out + "ACMELIST.dbf").size()) - 1,
+                inFile);
+    }
+    EXPECT_EQ(static_cast<std::int64_t>(read_price_file(out + "ACMELIST.dbf").size()), inFile);
+  }
+}
+
+TEST_F(CliBuild, NextMonthsListReportsExactlyThePartsAddedRemovedAndChanged) {
+  importConfig(config({{"STARTEXPRT", "3"}}));
+  ASSERT_EQ(run(buildArgs(sample("acme-pricelist.csv"))).code, 0);
+  const std::string lastMonth = from_fs_path(tf.root() / "LASTLIST.dbf");
+  copy_file_replace(out + "ACMELIST.dbf", lastMonth);
+  if (file_exists(out + "ACMELIST.dbt"))
+    copy_file_replace(out + "ACMELIST.dbt", companion_dbt(lastMonth));
+
+  std::string text = testkit::read_bytes(sample("acme-pricelist.csv"));
+  auto change = [&](const std::string& from, const std::string& to) {
+    size_t at = text.find(from);
+    ASSERT_NE(at, std::string::npos) << from;
+    text.replace(at, from.size(), to);
+  };
+  change("AC-1002,\"Duplex receptacle, 20A 125V, ivory\",$3.95,$1.78,EA,012345600024,0.13\n", "");
+  change("AC-1101,3-way switch 15A,$3.29", "AC-1101,3-way switch 15A,$329.00");
+  change("Single pole switch 15A", "Single pole switch 20A");
+  change("AC-9000,", "AC-7777,New part,$5.00,$2.00,EA,,\nAC-9000,");
+  const std::string next = from_fs_path(tf.root() / "next-month.csv");
+  std::ofstream(to_fs_path(next), std::ios::binary) << text;
+  const std::string reportPath = from_fs_path(tf.root() / "report.json");
+  Outcome r = run(buildArgs(next) + " --report " + q(reportPath));
+  ASSERT_EQ(r.code, 0) << r.err;
+
+  // The two files as another reader sees them.
+  const auto was = parts_by_number(lastMonth), now = parts_by_number(out + "ACMELIST.dbf");
+  std::int64_t added = 0, removed = 0, changed = 0, unchanged = 0;
+  for (const auto& [part, p] : now) {
+    auto it = was.find(part);
+    if (it == was.end())
+      ++added;
+    else if (it->second == p)
+      ++unchanged;
+    else
+      ++changed;
+  }
+  for (const auto& [part, p] : was) removed += now.count(part) == 0;
+  const nlohmann::json c = read_json(reportPath)["comparison"];
+  ASSERT_TRUE(c.is_object()) << c;
+  EXPECT_EQ(c["previous_records"], static_cast<std::int64_t>(was.size()));
+  EXPECT_EQ(c["added"], added);
+  EXPECT_EQ(c["removed"], removed);
+  EXPECT_EQ(c["changed"], changed);
+  EXPECT_EQ(c["unchanged"], unchanged);
+  EXPECT_EQ(c["duplicates"], 0);
+  EXPECT_EQ((std::vector<std::int64_t>{added, removed, changed}),
+            (std::vector<std::int64_t>{1, 1, 2}));
+  // Each change names its field with both values; the hundredfold price comes first.
+  ASSERT_EQ(c["changes"].size(), 2u);
+  for (const auto& ch : c["changes"]) {
+    const PricePart& a = was.at(ch["part"]);
+    const PricePart& b = now.at(ch["part"]);
+    const std::string field = ch["field"];
+    EXPECT_EQ(ch["old"], field == "DESCRIPTN" ? a.description : a.list);
+    EXPECT_EQ(ch["new"], field == "DESCRIPTN" ? b.description : b.list);
+  }
+  ASSERT_EQ(c["suspicious"].size(), 1u);
+  EXPECT_EQ(c["suspicious"][0]["part"], "AC-1101");
+  EXPECT_EQ(c["suspicious"][0]["field"], "LISTPRICE");
 }
 
 }  // namespace

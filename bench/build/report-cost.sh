@@ -1,0 +1,80 @@
+#!/usr/bin/env bash
+# What the build report costs: the whole command-line build of a workbook into a destination
+# that already holds a price file of the same list (so that the report compares them), timed
+# with a program built before the report and one built with it, in turns, several runs each.
+# Prints wall seconds and peak memory of every run and the range of each program.
+#   bench/build/report-cost.sh BEFORE_BUILD AFTER_BUILD [FILE] [RUNS]
+# Each BUILD is a Release build folder holding bin/quillmere-import and the data files;
+# FILE defaults to /tmp/plbench/pl-1m.xlsx (the shared generator's 1,000,000 rows); RUNS to 3.
+set -euo pipefail
+before=$1
+after=$2
+file=${3:-/tmp/plbench/pl-1m.xlsx}
+runs=${4:-3}
+[ -f "$file" ] || { echo "no such file: $file (see /work/shared/bench/README.md)"; exit 1; }
+[ -x /usr/bin/time ] || { echo "GNU time (/usr/bin/time) is needed for the peak memory"; exit 1; }
+
+work=$(mktemp -d "${TMPDIR:-/tmp}/qm-bench-report.XXXXXX")
+trap 'rm -rf "$work"' EXIT
+
+# label build: a program folder with the generated list's configuration (as bench/build/run.sh).
+setup() {
+  local label=$1 build=$2
+  mkdir -p "$work/$label/program" "$work/$label/out"
+  cp "$build"/bin/exprtwin.dbf "$build"/bin/exprtwin.dbt "$build"/bin/flistwin.dbf \
+    "$work/$label/program/"
+  [ -f "$build/bin/flistwin.dbt" ] && cp "$build/bin/flistwin.dbt" "$work/$label/program/"
+  cat >"$work/bench.config" <<'EOF'
+[Configuration]
+STORENAME=Generated price list
+EXPORTDBF=ACME
+STARTEXPRT=1
+UPDATEDATE=2026-11-01
+PRICESHEET=bench
+APPENDDATA=False
+[Mapping]
+PARTNUMBER=0
+DESCRIPTN=1
+LISTPRICE=2
+COST_OF_1=3
+EOF
+  "$build/bin/quillmere-import" --program-folder "$work/$label/program" config import \
+    "$work/bench.config"
+}
+
+build_once() {
+  local label=$1 build=$2
+  "$build/bin/quillmere-import" --program-folder "$work/$label/program" build \
+    --config "Generated price list" --source "$file" --dest "$work/$label/out" --no-vendor-info
+}
+
+setup before "$before"
+setup after "$after"
+# The previous month's price file, put back before every run: the build replaces it.
+build_once before "$before" >/dev/null
+mkdir -p "$work/previous"
+cp "$work/before/out/"ACMELIST.* "$work/previous/"
+
+for ((i = 1; i <= runs; i++)); do
+  for label in before after; do
+    build=$before
+    [ "$label" = after ] && build=$after
+    rm -f "$work/$label/out/"ACMELIST.*
+    cp "$work/previous/"ACMELIST.* "$work/$label/out/"
+    /usr/bin/time -v -o "$work/time.txt" "$build/bin/quillmere-import" \
+      --program-folder "$work/$label/program" build --config "Generated price list" \
+      --source "$file" --dest "$work/$label/out" --no-vendor-info >"$work/stdout.txt" 2>&1 ||
+      { echo "$label failed:"; cat "$work/stdout.txt"; exit 1; }
+    awk -v l="$label" -v r="$i" -F': ' '
+      /Elapsed \(wall clock\)/ { n = split($2, p, ":"); w = 0; for (k = 1; k <= n; k++) w = w * 60 + p[k] }
+      /Maximum resident set size/ { m = $2 / 1024 }
+      END { printf "run %d %-7s wall %7.2f s   peak %7.1f MiB\n", r, l, w, m;
+            printf "%s %f %f\n", l, w, m > "/dev/stderr" }' "$work/time.txt" 2>>"$work/all.txt"
+  done
+done
+awk '{ w[$1] = w[$1] " " $2; if (!($1 in lo) || $2 < lo[$1]) lo[$1] = $2; if ($2 > hi[$1]) hi[$1] = $2;
+       if (!($1 in mlo) || $3 < mlo[$1]) mlo[$1] = $3; if ($3 > mhi[$1]) mhi[$1] = $3 }
+     END { for (l in lo) printf "%-7s wall %.2f-%.2f s   peak %.0f-%.0f MiB\n", l, lo[l], hi[l], mlo[l], mhi[l] }' \
+  "$work/all.txt"
+echo "after, last run:"
+head -n 8 "$work/stdout.txt"
