@@ -406,6 +406,7 @@ Cell& SheetReader::place(std::uint32_t column) {
 void SheetReader::end_cell() {
   inCell_ = false;
   nextColumn_ = column_ + 1;
+  if (column_ >= columnLimit_) return;
   switch (type_) {
     case 's': {
       if (!haveValue_) return;
