@@ -732,7 +732,7 @@ std::unique_ptr<WorkbookReader> open_xls(const std::string& path) {
             "97-2003 or 2007 workbook");
       } else {
         CompoundFile cf(bytes);
-        auto found = cf.stream({u"Workbook", u"Book"});
+        auto found = cf.take_stream({u"Workbook", u"Book"}, bytes);
         if (!found) throw Damaged("it holds no workbook stream");
         stream = std::move(*found);
       }
