@@ -69,8 +69,9 @@ wide_rows, wide_cols = (5, 300) if small else (5000, 16384)
 wide = "<c><v>1</v></c>" * wide_cols
 xlsx("wide-rows.xlsx", (wide for _ in range(wide_rows)))
 
-# Rows of four values padded out with empty styled cells to the last column, XFD.
-pad_rows, pad_to = (5, 400) if small else (5000, 16384)
+# Rows of four values padded out with empty styled cells to the last column, XFD (120 MB of
+# XML for 500 rows).
+pad_rows, pad_to = (5, 400) if small else (500, 16384)
 pad = "".join('<c r="%s1" s="0"/>' % col_name(i) for i in range(4, pad_to))
 
 
@@ -81,12 +82,11 @@ def padded():
 
 
 xlsx("padded-rows.xlsx", padded())
-# The same with a value in the last column: too wide, refused at the first row.
-xlsx("padded-value.xlsx",
-     (header_cells() + pad + '<c r="%s1"><v>0</v></c>' % col_name(pad_to - 1) for _ in range(pad_rows)))
+# The same with a value in the last column, 5,000 rows: too wide, refused at the first row.
+xlsx("padded-value.xlsx", (header_cells() + pad + '<c r="%s1"><v>0</v></c>' % col_name(pad_to - 1)
+                           for _ in range(pad_rows if small else 5000)))
 # A dimension of the whole sheet over two rows of four values.
 xlsx("dimension-lie.xlsx", iter([header_cells(), data_cells(1)]), "A1:XFD1048576")
-# Shared-string escapes, not hostile but kept beside them.
 
 # ---- .xls: a compound file (4096-byte sectors) around a BIFF8 workbook stream -----------
 

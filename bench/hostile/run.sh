@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Runs the command-line build (and dump) over each hostile source that gen-hostile.py makes,
-# and prints for each its outcome, wall seconds and peak memory (GNU time), with the first
+# and prints for each its outcome, wall and CPU seconds and peak memory (GNU time), with the first
 # line of its message: each must end in a clear message or a complete build within 10 s and
 # 256 MiB.
 #   bench/hostile/run.sh [BUILD_DIR] [DIR]
@@ -55,13 +55,14 @@ measure() {
     head -1 | cut -c1-110 || true)
   awk -v l="$label" -v rc="$rc" -v msg="$msg" -F': ' '
     /Elapsed \(wall clock\)/ { n = split($2, p, ":"); w = 0; for (i = 1; i <= n; i++) w = w * 60 + p[i] }
+    /User time/ { u = $2 } /System time/ { s = $2 }
     /Maximum resident set size/ { m = $2 / 1024 }
-    END { printf "| %-34s | %s | %6.2f s | %6.1f MiB | %s |\n", l, rc == 0 ? "ok  " : "exit " rc, w, m, msg }' "$t"
+    END { printf "| %-34s | %s | %6.2f s | %6.2f s | %6.1f MiB | %s |\n", l, rc == 0 ? "ok  " : "exit " rc, w, u + s, m, msg }' "$t"
 }
 
 echo "load: $(cut -d' ' -f1-3 /proc/loadavg)"
-echo "| Source | Result | Wall | Peak | Message |"
-echo "|---|---|---|---|---|"
+echo "| Source | Result | Wall | CPU | Peak | Message |"
+echo "|---|---|---|---|---|---|"
 for f in wide-rows.xlsx padded-rows.xlsx padded-value.xlsx dimension-lie.xlsx \
   numbers-65536x255.xls columns-256.xls long-line.csv million-columns.csv cr-only.csv nul.csv \
   utf16.csv count-lie.dbf length-lie.dbf header-lie.dbf memo-past-end.dbf; do
