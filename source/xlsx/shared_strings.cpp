@@ -1,10 +1,9 @@
 #include "source/xlsx/shared_strings.h"
 
-#include "core/text.h"
-
 #include <cstring>
 
 #include "core/error.h"
+#include "core/text.h"
 #include "source/xlsx/errors.h"
 #include "source/xlsx/zip_archive.h"
 
