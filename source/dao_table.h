@@ -153,6 +153,11 @@ class TDaoTable : public Dataset {
   TDaoField* findField(std::string_view name) override;
   // Records passed since the first one (0 on the first record).
   std::int64_t position() const { return position_; }
+  // What the source's reader changed in the data to read it (such as NUL bytes left out of
+  // values), one sentence each, for the notes of a build's report.
+  std::vector<std::string> readNotes() const {
+    return recordset_ ? recordset_->notes() : std::vector<std::string>{};
+  }
 
   // For the database component.
   void closeByDatabase();

@@ -187,6 +187,12 @@ TEST(TextRows, NulBytesAreLeftOutAndCounted) {
       EXPECT_EQ(notes[0].rfind(c.note, 0), 0u) << notes[0];
     }
   }
+  // The table over the file passes the count on, after its rows were read.
+  test::TempDir dir;
+  dir.write("n.csv", std::string("a\nx\0y\n", 6));
+  auto rs = open_text_folder(dir.path(), ConnectString::parse("Text;"))->openRecordset("n.csv");
+  ASSERT_EQ(rs->notes().size(), 1u);
+  EXPECT_NE(rs->notes()[0].find("1 NUL byte was left out"), std::string::npos) << rs->notes()[0];
 }
 
 TEST(DetectDelimiter, FirstLines) {
