@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Runs every fuzz target in DIR for SECONDS each, over a copy of its kept corpus (the folder
-# named in fuzz_<name>.corpus beside the target).
+# named in fuzz_<name>.corpus beside the target). An input that makes a reader ask for more
+# than 256 MiB at once is a fault like a crash: hostile files must stay within that. The limit
+# of the whole process is higher, as the sanitizer's shadow and quarantine count in it.
 set -euo pipefail
 dir=$1
 secs=${2:-15}
@@ -16,7 +18,7 @@ for t in "$dir"/fuzz_*; do
   corpus=$(cat "$t.corpus" 2>/dev/null || true)
   [ -n "$corpus" ] && [ -d "$corpus" ] && cp -r "$corpus"/. "$work"/ 2>/dev/null || true
   echo "fuzz: $name for ${secs}s"
-  if ! "$t" -max_total_time="$secs" -rss_limit_mb=2048 -timeout=10 "$work" >"$work.log" 2>&1; then
+  if ! "$t" -max_total_time="$secs" -rss_limit_mb=768 -malloc_limit_mb=256 -timeout=10 "$work" >"$work.log" 2>&1; then
     tail -60 "$work.log"
     echo "fuzz target $name failed; the input is in the log above"
     exit 1

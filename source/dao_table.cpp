@@ -127,13 +127,20 @@ TDaoField::TDaoField(TDaoTable& table, int index, std::string name, FieldKind ki
 
 bool TDaoField::isNull() const {
   if (!table_.haveRow_ || static_cast<std::size_t>(index_) >= table_.row_.size()) return true;
-  const Cell& c = table_.row_[static_cast<std::size_t>(index_)];
-  return c.kind == Cell::Kind::Empty;
+  return table_.cell(static_cast<std::size_t>(index_)).kind == Cell::Kind::Empty;
 }
 
 std::string TDaoField::asString() const {
   if (!table_.haveRow_ || static_cast<std::size_t>(index_) >= table_.row_.size()) return {};
-  return cell_text(table_.row_[static_cast<std::size_t>(index_)], kind_.type);
+  return cell_text(table_.cell(static_cast<std::size_t>(index_)), kind_.type);
+}
+
+const Cell& TDaoTable::cell(std::size_t index) {
+  if (index < unread_.size() && unread_[index]) {
+    recordset_->readDeferred(index, row_[index]);
+    unread_[index] = false;
+  }
+  return row_[index];
 }
 
 void TDaoField::setAsString(std::string_view) {
@@ -252,6 +259,10 @@ void TDaoTable::open() {
                                                   default_display_width(k)));
   }
   if (name_.empty()) name_ = "DaoTable_" + std::to_string(platform::tick_count_ms());
+  deferred_.clear();
+  for (std::size_t i = 0; i < cols.size(); ++i)
+    if (rs->deferred(i)) deferred_.push_back(i);
+  unread_.assign(cols.size(), false);
   recordset_ = std::move(rs);
   database_->attach(this);
   position_ = -1;
@@ -283,6 +294,7 @@ void TDaoTable::databaseDestroyed() {
 
 void TDaoTable::fetch() {
   if (recordset_->fetch(row_)) {
+    for (std::size_t i : deferred_) unread_[i] = true;
     haveRow_ = true;
     eof_ = false;
     ++position_;

@@ -153,6 +153,11 @@ class TDaoTable : public Dataset {
   TDaoField* findField(std::string_view name) override;
   // Records passed since the first one (0 on the first record).
   std::int64_t position() const { return position_; }
+  // What the source's reader changed in the data to read it (such as NUL bytes left out of
+  // values), one sentence each, for the notes of a build's report.
+  std::vector<std::string> readNotes() const {
+    return recordset_ ? recordset_->notes() : std::vector<std::string>{};
+  }
 
   // For the database component.
   void closeByDatabase();
@@ -162,6 +167,8 @@ class TDaoTable : public Dataset {
   friend class TDaoField;
   void closeInternal(bool byDatabase);
   void fetch();
+  // The current record's cell, read now if the recordset left it for later.
+  const Cell& cell(std::size_t index);
 
   std::string name_;
   TDaoDatabase* database_ = nullptr;
@@ -184,6 +191,10 @@ class TDaoTable : public Dataset {
   std::unique_ptr<Recordset> recordset_;
   std::vector<std::unique_ptr<TDaoField>> fields_;
   std::vector<Cell> row_;  // the current record's values
+  // Columns the recordset reads only when asked (memos), and which of them the current
+  // record has not read yet.
+  std::vector<std::size_t> deferred_;
+  std::vector<bool> unread_;
   bool haveRow_ = false;
   bool eof_ = true;
   bool tableReadOnly_ = true;

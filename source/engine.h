@@ -65,6 +65,13 @@ class Recordset {
   // The number of rows when it is known without reading them (a count the file declares, or
   // one already counted), else -1. For progress shown while the rows are read.
   virtual std::int64_t knownRecordCount() { return -1; }
+  // A column whose cells fetch leaves empty (a dBase memo, kept in a file of its own):
+  // readDeferred fills the current row's cell on demand, so that a damaged memo in a column
+  // nobody uses stops nothing.
+  virtual bool deferred(std::size_t /*column*/) const { return false; }
+  virtual void readDeferred(std::size_t /*column*/, Cell& /*cell*/) {}
+  // What the reader changed in the data to read it, one sentence each (see RowReader::notes).
+  virtual std::vector<std::string> notes() const { return {}; }
 };
 
 // An opened source: a workbook, or a folder of dBase tables or text files.

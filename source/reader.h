@@ -40,6 +40,12 @@ class RowReader {
   // The size the file declares (checked to be plausible), or -1 when it declares none.
   virtual std::int64_t declaredRowCount() const { return -1; }
   virtual int declaredColumnCount() const { return -1; }
+  // Cells at or past this column are of no use to the caller: a reader may drop them instead
+  // of keeping them, so that a row padded out to the sheet's last column costs nothing.
+  virtual void limitColumns(std::uint32_t /*columns*/) {}
+  // What the reader changed in the data to read it (such as NUL bytes dropped from values),
+  // one sentence each, for the notes of a build's report.
+  virtual std::vector<std::string> notes() const { return {}; }
   // Called on the reading thread before the rest of the rows are read on another one: true
   // when the reader may be used from another thread from now on (while nothing else uses it).
   virtual bool prepareForThread() { return false; }

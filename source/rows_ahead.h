@@ -42,6 +42,10 @@ class RowsAhead : public RowReader {
   void rewind() override;
   std::int64_t declaredRowCount() const override;
   int declaredColumnCount() const override;
+  // Passed on while the reader is used on this thread only; later calls are ignored.
+  void limitColumns(std::uint32_t columns) override {
+    if (!running()) reader_->limitColumns(columns);
+  }
 
   bool running() const { return worker_.joinable(); }
 

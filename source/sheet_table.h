@@ -32,6 +32,23 @@ constexpr int kMaxScanRows = 16384;
 constexpr int kMaxColumns = 255;
 constexpr int kTextSize = 255;
 
+// The cell kinds of each column, gathered row by row as the rows are scanned.
+class ColumnScan {
+ public:
+  void add(const std::vector<Cell>& row);
+  // Names from the header row's cells (none: F1, F2, ...) and kinds from the rows added.
+  std::vector<EngineColumn> describe(const std::vector<Cell>* header, int columnCount,
+                                     const SheetOptions& options) const;
+
+ private:
+  struct Seen {
+    unsigned kinds = 0;
+    std::size_t counts[4] = {0, 0, 0, 0};
+    bool longText = false, allTimes = true, anyTime = false;
+  };
+  std::vector<Seen> seen_;
+};
+
 // Column names and kinds decided from the scanned rows; pure, so it can be tested alone.
 // header: the first row's cells (empty when there is no header row); rows: the scanned data.
 std::vector<EngineColumn> describe_columns(const std::vector<Cell>* header,
@@ -47,15 +64,20 @@ class SheetRecordset : public Recordset {
   void rewind() override;
   std::int64_t recordCount() override;
   std::int64_t knownRecordCount() override;
+  std::vector<std::string> notes() const override { return reader_->notes(); }
 
  private:
-  void start();
+  void keep(const std::vector<Cell>& row);
+  void kept(std::size_t index, std::vector<Cell>& row) const;
 
   std::unique_ptr<RowReader> reader_;
   SheetOptions options_;
   std::vector<EngineColumn> columns_;
-  // Rows read while scanning, handed out first so the file is not read twice for them.
-  std::vector<std::vector<Cell>> scanned_;
+  // Rows read while scanning, handed out first so the file is not read twice for them. They
+  // are kept packed (a number takes nine bytes, not a cell's fifty-six), as a scan of 16,384
+  // rows of 255 cells would otherwise hold a quarter of a gigabyte.
+  std::string scanned_;
+  std::vector<std::size_t> scannedAt_;
   std::size_t nextScanned_ = 0;
   bool scannedAll_ = false;  // the scan reached the end of the sheet
   bool atEnd_ = false;

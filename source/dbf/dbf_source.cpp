@@ -96,10 +96,12 @@ class DbfRecordset : public Recordset {
       table_.next();
     }
     if (table_.eof()) return false;
+    record_ = table_.recNo();
     row.resize(columns_.size());
     for (std::size_t i = 0; i < columns_.size(); ++i) {
       Cell& cell = row[i];
       cell.clear();
+      if (deferred(i)) continue;
       tables::DbfField& f = table_.field(static_cast<int>(i));
       if (f.isNull()) continue;
       switch (columns_[i].type) {
@@ -126,6 +128,28 @@ class DbfRecordset : public Recordset {
     return true;
   }
 
+  // A memo or binary value lives in the memo file: it is read only for a column that is used.
+  bool deferred(std::size_t column) const override {
+    return column < columns_.size() &&
+           (columns_[column].type == dbMemo || columns_[column].type == dbLongBinary);
+  }
+
+  void readDeferred(std::size_t column, Cell& cell) override {
+    cell.clear();
+    try {
+      // At the end the last record stays current, though the table has moved past it.
+      if (table_.eof() || table_.recNo() != record_) table_.goToRecNo(record_);
+      tables::DbfField& f = table_.field(static_cast<int>(column));
+      if (f.isNull()) return;
+      cell.text = f.asString();
+    } catch (const DatabaseError&) {
+      throw;
+    } catch (const Error& e) {
+      throw DatabaseError(e.what());
+    }
+    if (!cell.text.empty()) cell.kind = Cell::Kind::Text;
+  }
+
   void rewind() override { started_ = false; }
   std::int64_t recordCount() override { return table_.recordCount(); }
   std::int64_t knownRecordCount() override { return table_.recordCount(); }
@@ -135,6 +159,7 @@ class DbfRecordset : public Recordset {
   std::vector<EngineColumn> columns_;
   std::vector<char> types_;
   bool started_ = false;
+  std::int64_t record_ = 0;  // the record fetch read last
 };
 
 class DbfFolderDatabase : public EngineDatabase {

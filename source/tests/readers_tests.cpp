@@ -185,5 +185,53 @@ TEST(Readers, DbaseTableThroughTheTableEngine) {
   EXPECT_EQ(t.recordCount(), 2);
 }
 
+// A memo is read only when its field is asked for: a damaged one stops nothing else, and the
+// last record's memo is still there once the walk has met the end.
+TEST(Readers, DbaseMemoIsReadOnlyWhenItsFieldIs) {
+  test::MachineScope all({"3.5", "3.6", "12.0"});
+  test::TempDir dir;
+  {
+    tables::DbfTable t;
+    t.setFolder(dir.path());
+    t.setTableName("MEMOS.DBF");
+    t.setFieldDefs({{"PART", 'C', 10, 0}, {"NOTE", 'M', 10, 0}});
+    t.createTable();
+    t.open();
+    for (const char* part : {"A-1", "B-2"}) {
+      t.append();
+      t.field(0).setAsString(part);
+      t.field(1).setAsString(std::string("note of ") + part);
+      t.post();
+    }
+    t.close();
+  }
+  // The first record's memo points far past the end of the memo file.
+  std::string path = dir.path() + "/MEMOS.DBF";
+  std::string bytes;
+  {
+    std::ifstream in(path, std::ios::binary);
+    bytes.assign(std::istreambuf_iterator<char>(in), {});
+  }
+  auto at = bytes.find("A-1");
+  ASSERT_NE(at, std::string::npos);
+  bytes.replace(at + 10, 10, "0000099999");
+  dir.write("MEMOS.DBF", bytes);
+
+  TDaoDatabase db;
+  db.setDatabaseType("dBase 5.0");
+  db.setDatabase(dir.path());
+  db.setConnected(true);
+  TDaoTable t;
+  t.setDatabase(&db);
+  t.setTableName("memos.dbf");
+  t.open();
+  std::vector<std::string> parts;
+  for (; !t.eof(); t.next()) parts.push_back(t.field(0).asString());
+  EXPECT_EQ(parts, (std::vector<std::string>{"A-1", "B-2"}));
+  EXPECT_EQ(t.field(1).asString(), "note of B-2");
+  t.first();
+  EXPECT_THROW(t.field(1).asString(), DatabaseError);
+}
+
 }  // namespace
 }  // namespace qm::source

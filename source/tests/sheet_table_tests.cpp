@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "core/error.h"
 #include "source/sheet_table.h"
 
 namespace qm::source {
@@ -158,6 +159,83 @@ TEST(SheetRecordset, CountingKeepsThePositionAndRewindStartsOver) {
   while (rs.fetch(row)) ++n;
   EXPECT_EQ(n, 10);
   EXPECT_EQ(row[0].number, 10);
+}
+
+// Rows of a given width each (a wide row from a chosen row on), with a declared width.
+class WideReader : public RowReader {
+ public:
+  WideReader(int& reads, int& limit, int rows, int wideFrom, std::size_t wide, int declared)
+      : reads(reads),
+        limit(limit),
+        rows_(rows),
+        wideFrom_(wideFrom),
+        wide_(wide),
+        declared_(declared) {}
+  bool nextRow(std::vector<Cell>& cells) override {
+    if (reads >= rows_) return false;
+    cells.assign(reads >= wideFrom_ ? wide_ : 2, Cell{});
+    cells.front() = num(reads);
+    cells.back() = text("end");
+    ++reads;
+    return true;
+  }
+  void rewind() override { reads = 0; }
+  int declaredColumnCount() const override { return declared_; }
+  void limitColumns(std::uint32_t columns) override { limit = static_cast<int>(columns); }
+  // Outside the reader, which goes with the recordset that owns it.
+  int& reads;
+  int& limit;
+
+ private:
+  int rows_, wideFrom_;
+  std::size_t wide_;
+  int declared_;
+};
+
+TEST(SheetRecordset, WidthFromRealCellsAndTooWideRefusedAtOnce) {
+  struct Case {
+    const char* what;
+    int wideFrom;  // first row with wide cells (0: the header)
+    std::size_t wide;
+    int declared;
+    int columns;  // -1: refused
+    int reads;    // rows read by then
+  };
+  const std::vector<Case> cases = {
+      {"wide header", 0, 16384, -1, -1, 1},
+      {"wide fifth row", 5, 300, -1, -1, 6},
+      {"256 columns", 3, 256, -1, -1, 4},
+      {"255 columns", 3, 255, -1, 255, 1000},
+      {"dimension wider than a table", 1000, 2, 16384, 2, 1000},
+      {"dimension pads", 1000, 2, 10, 10, 1000},
+  };
+  for (const auto& c : cases) {
+    int reads = 0, limit = -1;
+    auto reader = std::make_unique<WideReader>(reads, limit, 1000, c.wideFrom, c.wide, c.declared);
+    SheetOptions o;
+    o.typeGuessRows = 0;
+    o.fileName = "wide.xlsx";
+    if (c.columns < 0) {
+      try {
+        SheetRecordset rs(std::move(reader), o);
+        ADD_FAILURE() << c.what << ": opened";
+      } catch (const DatabaseError& e) {
+        EXPECT_EQ(std::string(e.what()), "wide.xlsx: Too many fields defined (" +
+                                             std::to_string(c.wide) + " columns; at most 255).")
+            << c.what;
+      }
+    } else {
+      SheetRecordset rs(std::move(reader), o);
+      EXPECT_EQ(static_cast<int>(rs.columns().size()), c.columns) << c.what;
+      EXPECT_EQ(limit, c.columns) << c.what;
+      // The kept rows come back whole after the scan.
+      std::vector<Cell> row;
+      ASSERT_TRUE(rs.fetch(row)) << c.what;
+      EXPECT_EQ(row[0].number, 1) << c.what;
+      EXPECT_EQ(row[c.wideFrom <= 1 ? c.wide - 1 : 1].text, "end") << c.what;
+    }
+    EXPECT_EQ(reads, c.reads) << c.what;
+  }
 }
 
 TEST(Serial, ExcelDaysBothSidesOfTheFictitiousLeapDay) {

@@ -100,6 +100,101 @@ TEST(TextRows, RowLengthIsBounded) {
   EXPECT_THROW(rows_of(huge), DatabaseError);
 }
 
+// UTF-16 as a file holds it: the mark, then each character in two bytes (four for a pair).
+std::string utf16(const std::u16string& text, bool bigEndian) {
+  std::string out = bigEndian ? "\xFE\xFF" : "\xFF\xFE";
+  for (char16_t u : text) {
+    char hi = static_cast<char>(u >> 8), lo = static_cast<char>(u & 0xFF);
+    out += bigEndian ? std::string{hi, lo} : std::string{lo, hi};
+  }
+  return out;
+}
+
+TEST(TextRows, Utf16FilesWithTheirMark) {
+  struct Case {
+    const char* what;
+    std::string data;
+    Rows rows;
+  };
+  // A pair whose halves lie either side of the 64 KiB the decoder takes at a time.
+  std::u16string longLine = u"x," + std::u16string(32765, u'y') + u"\U0001F600\n";
+  std::string longWant = std::string(32765, 'y') + "\xF0\x9F\x98\x80";
+  const std::vector<Case> cases = {
+      {"little-endian",
+       utf16(u"Part,Preis\r\nA\u00e91,2\r\n", false),
+       {{"Part", "Preis"},
+        {"A\xC3\xA9"
+         "1",
+         "2"}}},
+      {"big-endian", utf16(u"Part\tx\n\u20ac\n", true), {{"Part\tx"}, {"\xE2\x82\xAC"}}},
+      {"surrogate pair across a read", utf16(longLine, false), {{"x", longWant}}},
+      {"lone surrogate and odd last byte",
+       utf16(u"a\xD800,b", false) + "z",
+       {{"a\xEF\xBF\xBD", "b\xEF\xBF\xBD"}}},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(rows_of(c.data), c.rows) << c.what;
+    // Read again after a rewind, from the start of the text.
+    auto r = text_rows_from_memory(c.data, {}, "test.csv");
+    std::vector<Cell> cells;
+    while (r->nextRow(cells)) {
+    }
+    r->rewind();
+    ASSERT_TRUE(r->nextRow(cells)) << c.what;
+    EXPECT_EQ(cells[0].text, c.rows[0][0]) << c.what;
+  }
+}
+
+TEST(TextRows, NulBytesAreLeftOutAndCounted) {
+  struct Case {
+    const char* what;
+    std::string data;
+    Rows rows;
+    const char* note;  // empty: none
+  };
+  using namespace std::string_literals;
+  const std::vector<Case> cases = {
+      {"none", "a,b\n", {{"a", "b"}}, ""},
+      {"inside values",
+       "a,b\nX\0\0Y,\"q\0\"\n"s,
+       {{"a", "b"}, {"XY", "q"}},
+       "test.csv: 3 NUL bytes were left out of its values (the first in row 2)"},
+      {"a value of nothing else",
+       "a,\0\n"s,
+       {{"a", "<null>"}},
+       "test.csv: 1 NUL byte was left out of its values (the first in row 1)"},
+      {"UTF-16 NUL character",
+       utf16(u"a"s + u'\0' + u"b\n", false),
+       {{"ab"}},
+       "test.csv: 1 NUL byte was left out"},
+  };
+  for (const auto& c : cases) {
+    auto r = text_rows_from_memory(c.data, {}, "test.csv");
+    Rows rows;
+    std::vector<Cell> cells;
+    while (r->nextRow(cells)) {
+      std::vector<std::string> row;
+      for (const auto& cell : cells)
+        row.push_back(cell.kind == Cell::Kind::Empty ? "<null>" : cell.text);
+      rows.push_back(row);
+    }
+    EXPECT_EQ(rows, c.rows) << c.what;
+    auto notes = r->notes();
+    if (*c.note == 0) {
+      EXPECT_TRUE(notes.empty()) << c.what;
+    } else {
+      ASSERT_EQ(notes.size(), 1u) << c.what;
+      EXPECT_EQ(notes[0].rfind(c.note, 0), 0u) << notes[0];
+    }
+  }
+  // The table over the file passes the count on, after its rows were read.
+  test::TempDir dir;
+  dir.write("n.csv", std::string("a\nx\0y\n", 6));
+  auto rs = open_text_folder(dir.path(), ConnectString::parse("Text;"))->openRecordset("n.csv");
+  ASSERT_EQ(rs->notes().size(), 1u);
+  EXPECT_NE(rs->notes()[0].find("1 NUL byte was left out"), std::string::npos) << rs->notes()[0];
+}
+
 TEST(DetectDelimiter, FirstLines) {
   struct Case {
     const char* head;
@@ -185,6 +280,25 @@ TEST(TextFolder, SchemaIniFoundWithoutRegardToCaseAndHonoured) {
   EXPECT_EQ(table_of(*nohdr, "semi.txt"), (Rows{{"F1", "F2"}, {"Code", "Name"}, {"X", "Y"}}));
   dir.write("schema.ini", "[semi.txt]\nFormat=FixedLength\n");
   EXPECT_THROW(db->openRecordset("semi.txt"), DatabaseError);
+}
+
+TEST(TextFolder, FileWithoutAFieldIsRefused) {
+  test::TempDir dir;
+  for (const char* data : {"", "\r", "\n\n\r\n", ",\r\n,\r\n"}) {
+    dir.write("p.csv", data);
+    auto db = open_text_folder(dir.path(), ConnectString::parse("Text;"));
+    try {
+      db->openRecordset("p.csv");
+      ADD_FAILURE() << "opened: " << testing::PrintToString(data);
+    } catch (const DatabaseError& e) {
+      EXPECT_NE(std::string(e.what()).find("p.csv: the file holds no field"), std::string::npos)
+          << e.what();
+    }
+  }
+  // A tab-delimited UTF-16 .txt has its delimiter found in its decoded text.
+  dir.write("u.txt", utf16(u"Code\tName\nX\tY\n", false));
+  auto db = open_text_folder(dir.path(), ConnectString::parse("Text;"));
+  EXPECT_EQ(table_of(*db, "u.txt"), (Rows{{"Code", "Name"}, {"X", "Y"}}));
 }
 
 TEST(TextFolder, CsvIsAlwaysCommaWithoutSchema) {

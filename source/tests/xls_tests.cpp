@@ -236,6 +236,51 @@ TEST(XlsReader, CellsOutOfOrder) {
   EXPECT_EQ(rows[2][1].number, 4);
 }
 
+// A sheet of more cells than one band holds reads the same whether its rows come in order
+// or not, and again after a rewind from the middle.
+TEST(XlsReader, LargeSheetsReadInBandsInAnyOrder) {
+  test::TempDir dir;
+  const unsigned rows = 600, cols = 255;
+  auto row_record = [&](unsigned r) {
+    std::string body = le16(r) + le16(0);
+    for (unsigned c = 0; c < cols; ++c) body += le16(0) + le32((r * 1000 + c) << 2 | 2);
+    return rec(0x00BD, body + le16(cols - 1));
+  };
+  for (bool inOrder : {true, false}) {
+    // One text cell beyond the numbers of row 7: right after them, or last of all.
+    const std::string late = rec(0x0204, cell(7, 255) + text8("late"));
+    std::string sheet;
+    for (unsigned i = 0; i < rows; ++i) {
+      sheet += row_record(inOrder ? i : rows - 1 - i);
+      if (inOrder && i == 7) sheet += late;
+    }
+    if (!inOrder) sheet += late;
+    Book b;
+    b.names = {"Big"};
+    b.sheets = {sheet};
+    auto wb = open_xls(dir.write("big.xls", b.stream()));
+    auto r = wb->openSheet(0);
+    EXPECT_EQ(r->declaredRowCount(), rows);
+    std::vector<Cell> row;
+    for (int pass = 0; pass < 2; ++pass) {
+      unsigned n = 0;
+      bool same = true;
+      while (r->nextRow(row)) {
+        same = same && row.size() == (n == 7 ? 256u : cols) &&
+               row[cols - 1].number == n * 1000 + cols - 1 && row[0].number == n * 1000;
+        if (n == 7) {
+          EXPECT_EQ(row[255].text, "late") << inOrder;
+        }
+        ++n;
+        if (pass == 0 && n == 300) break;
+      }
+      EXPECT_TRUE(same) << inOrder << " pass " << pass;
+      EXPECT_EQ(n, pass == 0 ? 300u : rows) << inOrder;
+      r->rewind();
+    }
+  }
+}
+
 // Each damaged workbook is refused with an error naming the file and what is wrong with it.
 TEST(XlsReader, DamagedWorkbooksGiveAClearError) {
   test::TempDir dir;

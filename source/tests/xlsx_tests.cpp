@@ -216,6 +216,43 @@ TEST(XlsxStrings, SharedRichTextAndInlineStringsLeavePhoneticRunsOut) {
             "plain|bold and not|東京\ninline|plain!|<a&b>|plain\n");
 }
 
+TEST(XlsxStrings, EscapesAreDecodedInSharedAndInlineStrings) {
+  struct Case {
+    const char* written;
+    const char* read;
+  };
+  const std::vector<Case> cases = {
+      {"a_x000D_b", "a\rb"},
+      {"tab_x0009_", "tab\t"},
+      {"_x00e9__x00C9_", "\xC3\xA9\xC3\x89"},
+      {"_x005F_x0041_", "_x0041_"},
+      {"_xD83D__xDE00_", "\xF0\x9F\x98\x80"},
+      {"_xD83D_x", "_xD83D_x"},
+      {"_x0000_", "_x0000_"},
+      {"_xZZZZ_ _x12_ _x1234", "_xZZZZ_ _x12_ _x1234"},
+      {"__x0041_", "_A"},
+  };
+  for (const auto& c : cases) {
+    std::string sst = std::string("<sst ") + kNs + "><si><t>" + c.written + "</t></si></sst>";
+    std::string sheet =
+        sheet_xml(std::string("<row r=\"1\"><c r=\"A1\" t=\"s\"><v>0</v></c><c r=\"B1\" "
+                              "t=\"inlineStr\"><is><t>") +
+                  c.written + "</t></is></c></row>");
+    EXPECT_EQ(read_sheet(package(sheet, sst)), std::string(c.read) + "|" + c.read + "\n")
+        << c.written;
+  }
+}
+
+TEST(XlsxRows, CellsPastTheColumnLimitAreDropped) {
+  std::string sheet = sheet_xml(
+      "<row r=\"1\"><c r=\"A1\"><v>1</v></c><c r=\"B1\"><v>2</v></c><c r=\"XFD1\"><v>3</v></c>"
+      "</row><row r=\"2\"><c r=\"C2\"><v>4</v></c><c r=\"A2\"><v>5</v></c></row>");
+  auto wb = open_workbook_bytes("t.xlsx", make_zip(package(sheet)), {});
+  auto r = wb->openSheet(0);
+  r->limitColumns(2);
+  EXPECT_EQ(read_rows(*r), "n:1|n:2\nn:5\n");
+}
+
 TEST(XlsxCells, KindsNumbersAndErrorsFromHandWrittenCells) {
   std::string sheet = sheet_xml(
       "<row r=\"1\"><c r=\"A1\"><v>3</v></c><c r=\"B1\"><v>0.1</v></c><c r=\"C1\"><v>1E-7</v></c>"

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <cstring>
 
+#include "core/text.h"
 #include "source/text/text_source.h"
 #include "tables/codepage.h"
 
@@ -93,6 +94,50 @@ void decode_in_place(std::string& s, int codepage) {
   } else {
     s = tables::to_utf8(s, codepage);
   }
+}
+
+int utf16_bom(std::string_view head) {
+  if (head.size() >= 2 && head[0] == '\xFF' && head[1] == '\xFE') return 1;
+  if (head.size() >= 2 && head[0] == '\xFE' && head[1] == '\xFF') return 2;
+  return 0;
+}
+
+void Utf16Decoder::decode(std::string_view bytes, std::string& out) {
+  auto unit = [this](unsigned char a, unsigned char b) {
+    return static_cast<char16_t>(bigEndian_ ? a << 8 | b : b << 8 | a);
+  };
+  auto put = [&](char16_t u) {
+    if (high_ != 0) {
+      if (u >= 0xDC00 && u < 0xE000) {
+        append_utf8(out, 0x10000 + ((static_cast<char32_t>(high_) - 0xD800) << 10) + (u - 0xDC00));
+        high_ = 0;
+        return;
+      }
+      append_utf8(out, 0xFFFD);
+      high_ = 0;
+    }
+    if (u >= 0xD800 && u < 0xDC00)
+      high_ = u;
+    else if (u >= 0xDC00 && u < 0xE000)
+      append_utf8(out, 0xFFFD);
+    else
+      append_utf8(out, u);
+  };
+  std::size_t i = 0;
+  if (!carry_.empty() && !bytes.empty()) {
+    put(unit(static_cast<unsigned char>(carry_[0]), static_cast<unsigned char>(bytes[0])));
+    carry_.clear();
+    i = 1;
+  }
+  for (; i + 1 < bytes.size(); i += 2)
+    put(unit(static_cast<unsigned char>(bytes[i]), static_cast<unsigned char>(bytes[i + 1])));
+  if (i < bytes.size()) carry_.assign(1, bytes[i]);
+}
+
+void Utf16Decoder::finish(std::string& out) {
+  if (high_ != 0 || !carry_.empty()) append_utf8(out, 0xFFFD);
+  high_ = 0;
+  carry_.clear();
 }
 
 }  // namespace qm::source

@@ -158,10 +158,94 @@ namespace {
 constexpr std::size_t kBufferSize = 1 << 20;
 constexpr std::size_t kMaxRowBytes = 16u << 20;
 
+// A UTF-16 file read as the UTF-8 it stands for, after its byte order mark. It seeks back to
+// its start only, which is all the row reader asks of it.
+class Utf16Buffer : public std::streambuf {
+ public:
+  Utf16Buffer(std::unique_ptr<std::istream> in, bool bigEndian)
+      : in_(std::move(in)), bigEndian_(bigEndian), decoder_(bigEndian), raw_(1 << 16) {
+    restart();
+  }
+
+ protected:
+  int_type underflow() override {
+    while (gptr() == egptr()) {
+      if (done_) return traits_type::eof();
+      in_->read(raw_.data(), static_cast<std::streamsize>(raw_.size()));
+      std::size_t n = static_cast<std::size_t>(in_->gcount());
+      out_.clear();
+      if (n == 0) {
+        decoder_.finish(out_);
+        done_ = true;
+      } else {
+        decoder_.decode(std::string_view(raw_.data(), n), out_);
+      }
+      setg(out_.data(), out_.data(), out_.data() + out_.size());
+    }
+    return traits_type::to_int_type(*gptr());
+  }
+  pos_type seekoff(off_type off, std::ios_base::seekdir dir, std::ios_base::openmode) override {
+    if (off != 0 || dir != std::ios_base::beg) return pos_type(off_type(-1));
+    restart();
+    return pos_type(0);
+  }
+  pos_type seekpos(pos_type pos, std::ios_base::openmode mode) override {
+    return seekoff(off_type(pos), std::ios_base::beg, mode);
+  }
+
+ private:
+  void restart() {
+    in_->clear();
+    in_->seekg(2);
+    decoder_ = Utf16Decoder(bigEndian_);
+    done_ = false;
+    out_.clear();
+    setg(nullptr, nullptr, nullptr);
+  }
+
+  std::unique_ptr<std::istream> in_;
+  bool bigEndian_;
+  Utf16Decoder decoder_;
+  std::vector<char> raw_;
+  std::string out_;
+  bool done_ = false;
+};
+
+class Utf16Stream : public std::istream {
+ public:
+  Utf16Stream(std::unique_ptr<std::istream> in, bool bigEndian)
+      : std::istream(nullptr), buffer_(std::move(in), bigEndian) {
+    rdbuf(&buffer_);
+  }
+
+ private:
+  Utf16Buffer buffer_;
+};
+
+// The first bytes of a file, as UTF-8 when it is a UTF-16 file.
+std::string text_head(const std::string& path, std::size_t limit) {
+  std::string head = read_small_file(path, limit);
+  if (int bom = utf16_bom(head)) {
+    std::string out;
+    Utf16Decoder(bom == 2).decode(std::string_view(head).substr(2), out);
+    return out;
+  }
+  return head;
+}
+
 class TextRowReader : public RowReader {
  public:
   TextRowReader(std::unique_ptr<std::istream> in, TextFormat format, std::string fileName)
       : in_(std::move(in)), format_(format), fileName_(std::move(fileName)), buf_(kBufferSize) {
+    // A UTF-16 file says so in its first two bytes, whatever a schema says of its code page.
+    char mark[2] = {};
+    in_->read(mark, 2);
+    if (int bom = utf16_bom(std::string_view(mark, static_cast<std::size_t>(in_->gcount())))) {
+      in_ = std::make_unique<Utf16Stream>(std::move(in_), bom == 2);
+      format_.codepage = kUtf8;
+    }
+    in_->clear();
+    in_->seekg(0);
     stop_[static_cast<unsigned char>(format_.delimiter)] = true;
     delimWord_ = kOnes * static_cast<unsigned char>(format_.delimiter);
     stop_[static_cast<unsigned char>('\r')] = stop_[static_cast<unsigned char>('\n')] = true;
@@ -180,6 +264,7 @@ class TextRowReader : public RowReader {
     pos_ = len_ = 0;
     eof_ = false;
     row_ = 0;
+    nuls_ = firstNulRow_ = 0;
     // A UTF-8 byte order mark is not part of the first value.
     if (fill() && len_ >= 3 && std::memcmp(buf_.data(), "\xEF\xBB\xBF", 3) == 0) pos_ = 3;
   }
@@ -213,6 +298,7 @@ class TextRowReader : public RowReader {
       }
       if (t != &scratch_) {
         decode_in_place(*t, format_.codepage);
+        drop_nuls(*t);
         if (!t->empty()) cells[n - 1].kind = Cell::Kind::Text;
       }
       if (c == delim) {
@@ -235,7 +321,23 @@ class TextRowReader : public RowReader {
     return true;
   }
 
+  std::vector<std::string> notes() const override {
+    if (nuls_ == 0) return {};
+    return {fileName_ + ": " + std::to_string(nuls_) +
+            (nuls_ == 1 ? " NUL byte was" : " NUL bytes were") +
+            " left out of its values (the first in row " + std::to_string(firstNulRow_) +
+            "), as a text field cannot hold one."};
+  }
+
  private:
+  void drop_nuls(std::string& t) {
+    if (std::memchr(t.data(), 0, t.size()) == nullptr) return;
+    std::size_t before = t.size();
+    t.erase(std::remove(t.begin(), t.end(), '\0'), t.end());
+    if (nuls_ == 0) firstNulRow_ = row_;
+    nuls_ += static_cast<std::int64_t>(before - t.size());
+  }
+
   bool fill() {
     if (eof_) return false;
     in_->read(buf_.data(), static_cast<std::streamsize>(buf_.size()));
@@ -319,6 +421,8 @@ class TextRowReader : public RowReader {
   TextFormat format_;
   std::string fileName_;
   std::vector<char> buf_;
+  // NUL bytes taken out of values: a character field of a dBase table cannot hold one.
+  std::int64_t nuls_ = 0, firstNulRow_ = 0;
   bool stop_[256] = {};  // the bytes that end a plain value: the delimiter and line ends
   static constexpr std::uint64_t kOnes = 0x0101010101010101ull;
   static constexpr std::uint64_t kCrWord = kOnes * '\r', kLfWord = kOnes * '\n';
@@ -407,7 +511,7 @@ class TextFolderDatabase : public EngineDatabase {
     } else if (to_lower_ascii(extension_of(path)) == ".csv") {
       format.delimiter = ',';
     } else {
-      format.delimiter = detect_delimiter(read_small_file(path, 64 * 1024));
+      format.delimiter = detect_delimiter(text_head(path, 64 * 1024));
     }
     return std::make_unique<SheetRecordset>(open_text_rows(path, format), options);
   }

@@ -137,23 +137,33 @@ std::vector<std::uint32_t> CompoundFile::chain(const std::vector<std::uint32_t>&
   return ids;
 }
 
-std::string CompoundFile::read_chain(std::uint32_t start, std::uint64_t size) const {
+std::vector<std::uint32_t> CompoundFile::stream_sectors(std::uint32_t start,
+                                                        std::uint64_t size) const {
   if (size > static_cast<std::uint64_t>(sectorCount_) * sectorSize_)
     throw ContainerError(
         "the file is truncated or its container damaged (a stream is larger than the file)");
   std::uint64_t need = (size + sectorSize_ - 1) / sectorSize_;
   std::vector<std::uint32_t> ids = chain(fat_, start, need, "stream");
   if (ids.size() < need) throw ContainerError("its container is damaged (a stream ends early)");
-  std::string out;
-  out.reserve(static_cast<std::size_t>(size));
+  std::uint64_t left = size;
   for (std::uint32_t id : ids) {
     if (id >= sectorCount_)
       throw ContainerError("its container is damaged (a stream lies outside the file)");
-    std::string_view s = sector(id);
+    std::uint64_t take = std::min<std::uint64_t>(sectorSize_, left);
+    if (sector(id).size() < take) throw ContainerError("the file ends early (it is truncated)");
+    left -= take;
+  }
+  return ids;
+}
+
+std::string CompoundFile::read_chain(std::uint32_t start, std::uint64_t size) const {
+  std::vector<std::uint32_t> ids = stream_sectors(start, size);
+  std::string out;
+  out.reserve(static_cast<std::size_t>(size));
+  for (std::uint32_t id : ids) {
     std::size_t take =
         static_cast<std::size_t>(std::min<std::uint64_t>(sectorSize_, size - out.size()));
-    if (s.size() < take) throw ContainerError("the file ends early (it is truncated)");
-    out.append(s.substr(0, take));
+    out.append(sector(id).substr(0, take));
   }
   return out;
 }
@@ -183,6 +193,32 @@ std::optional<std::string> CompoundFile::stream(const std::vector<std::u16string
       if (miniStream_.empty() && entries_[0].size > 0)
         miniStream_ = read_chain(entries_[0].start, entries_[0].size);
       return read_mini(e.start, e.size);
+    }
+  }
+  return std::nullopt;
+}
+
+std::optional<std::string> CompoundFile::take_stream(const std::vector<std::u16string>& names,
+                                                     std::string& bytes) {
+  for (const std::u16string& want : names) {
+    for (const Entry& e : entries_) {
+      if (e.type != 2 || !same_name(e.name, want)) continue;
+      if (e.size < miniCutoff_ || bytes.data() != bytes_.data()) return stream(names);
+      std::vector<std::uint32_t> ids = stream_sectors(e.start, e.size);
+      if (!std::is_sorted(ids.begin(), ids.end())) return stream(names);
+      // Sector k moves to offset k * size from (id + 1) * size, never forward, as the ids
+      // rise (each at least k): what a later move reads is not yet overwritten.
+      std::uint64_t done = 0;
+      for (std::uint32_t id : ids) {
+        std::size_t take =
+            static_cast<std::size_t>(std::min<std::uint64_t>(sectorSize_, e.size - done));
+        std::memmove(bytes.data() + done,
+                     bytes.data() + (static_cast<std::uint64_t>(id) + 1) * sectorSize_, take);
+        done += take;
+      }
+      bytes.resize(static_cast<std::size_t>(e.size));
+      bytes_ = {};
+      return std::move(bytes);
     }
   }
   return std::nullopt;

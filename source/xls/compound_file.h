@@ -32,6 +32,12 @@ class CompoundFile {
   // The bytes of the first stream with one of these names (compared without regard to case),
   // or nothing when there is none. Raises ContainerError for a damaged chain.
   std::optional<std::string> stream(const std::vector<std::u16string>& names) const;
+  // The same, taken out of bytes (the very buffer the object reads) where it can be: a
+  // stream whose sectors lie in rising order is moved together in place and the buffer
+  // handed back as the stream, so that a large workbook is not held twice. The object reads
+  // nothing after that.
+  std::optional<std::string> take_stream(const std::vector<std::u16string>& names,
+                                         std::string& bytes);
 
  private:
   struct Entry {
@@ -45,6 +51,8 @@ class CompoundFile {
   // The sectors of a chain through table, beginning at start; at most limit sectors.
   std::vector<std::uint32_t> chain(const std::vector<std::uint32_t>& table, std::uint32_t start,
                                    std::uint64_t limit, const char* what) const;
+  // A stream's sectors, each checked to lie whole inside the file.
+  std::vector<std::uint32_t> stream_sectors(std::uint32_t start, std::uint64_t size) const;
   std::string read_chain(std::uint32_t start, std::uint64_t size) const;
   std::string read_mini(std::uint32_t start, std::uint64_t size) const;
 

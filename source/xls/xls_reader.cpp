@@ -6,6 +6,7 @@
 // ends in an error that says so, never in a read outside the data.
 #include <algorithm>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <memory>
 #include <string>
@@ -144,6 +145,7 @@ class Records {
     return true;
   }
   // The bodies of the CONTINUE records right after the current one, which carry on its data.
+  std::size_t at() const { return at_; }
   void continues(std::vector<std::string_view>& parts) {
     Record r;
     while (at_ + 4 <= s_.size() && u16(s_, at_) == kContinue) {
@@ -368,35 +370,33 @@ struct SheetCell {
   Cell::Kind kind = Cell::Kind::Empty;
   bool shared = false;  // text is an index into the shared string table
   bool boolean = false;
-  std::uint32_t text = 0;
-  double number = 0;
+  union {
+    std::uint32_t text;
+    double number;
+  };
+  SheetCell() : number(0) {}
 };
 
+// Cells gathered at a time: a sheet's rows are read in bands of at most this many cells (one
+// row at least), so that a sheet of 65,536 rows by 256 columns never has all its cells in
+// memory at once.
+constexpr std::size_t kBandCells = 1 << 16;
+
+// A sheet read in bands of rows. Opening it surveys its cell records once (how many cells each
+// row has, whether the rows come in order); a band is then gathered by one more walk over the
+// records, which for rows in order (as Excel writes them) starts where the band's first row
+// starts and stops at the first row past the band.
 class XlsRowReader : public RowReader {
  public:
   XlsRowReader(std::shared_ptr<const Book> book, const Book::Sheet& sheet)
-      : book_(std::move(book)) {
-    try {
-      gather(sheet.offset);
-    } catch (const Damaged& e) {
-      throw DatabaseError(book_->path + " (" + sheet.name + "): " + e.what());
-    }
-    auto before = [](const SheetCell& a, const SheetCell& b) {
-      return a.row != b.row ? a.row < b.row : a.column < b.column;
-    };
-    // Excel writes cells in order; other writers may not.
-    if (!std::is_sorted(cells_.begin(), cells_.end(), before))
-      std::stable_sort(cells_.begin(), cells_.end(), before);
-    if (!cells_.empty()) {
-      first_ = cells_.front().row;
-      last_ = cells_.back().row;
-      for (const SheetCell& c : cells_) columns_ = std::max<int>(columns_, c.column + 1);
-    }
+      : book_(std::move(book)), name_(sheet.name), rowCells_(std::size_t{1} << 16, 0) {
+    guard([&] { survey(sheet.offset); });
     rewind();
   }
 
   bool nextRow(std::vector<Cell>& out) override {
-    if (cells_.empty() || next_ > last_) return false;
+    if (!any_ || next_ > last_) return false;
+    if (next_ >= bandEnd_) guard([&] { gather_band(); });
     std::size_t end = at_;
     while (end < cells_.size() && cells_[end].row == next_) ++end;
     std::size_t width = end > at_ ? cells_[end - 1].column + 1u : 0;
@@ -406,7 +406,7 @@ class XlsRowReader : public RowReader {
       const SheetCell& s = cells_[i];
       Cell& c = out[s.column];  // of cells in the same place, the last one written stands
       c.kind = s.kind;
-      c.number = s.number;
+      c.number = s.kind == Cell::Kind::Number || s.kind == Cell::Kind::DateTime ? s.number : 0;
       c.boolean = s.boolean;
       if (s.kind == Cell::Kind::Text || s.kind == Cell::Kind::Error)
         c.text = s.shared ? book_->strings[s.text] : texts_[s.text];
@@ -420,54 +420,147 @@ class XlsRowReader : public RowReader {
 
   void rewind() override {
     next_ = first_;
+    bandEnd_ = first_;
+    resumeAt_ = dataStart_;
+    cells_.clear();
+    texts_.clear();
     at_ = 0;
   }
   std::int64_t declaredRowCount() const override {
-    return cells_.empty() ? 0 : static_cast<std::int64_t>(last_) - first_ + 1;
+    return any_ ? static_cast<std::int64_t>(last_) - first_ + 1 : 0;
   }
   int declaredColumnCount() const override { return columns_; }
+  void limitColumns(std::uint32_t columns) override { limit_ = columns; }
 
  private:
-  void gather(std::uint32_t offset) {
+  template <class F>
+  void guard(F&& f) {
+    try {
+      f();
+    } catch (const Damaged& e) {
+      throw DatabaseError(book_->path + " (" + name_ + "): " + e.what());
+    }
+  }
+
+  void survey(std::uint32_t offset) {
     const Book& b = *book_;
     if (offset >= b.stream.size()) throw Damaged("the sheet's records lie outside the workbook");
     Records recs(b.stream, offset);
     Record r;
     if (!recs.next(r) || r.id != kBof || r.data.size() < 4 || u16(r.data, 2) != 0x0010)
       throw Damaged("the sheet's records do not begin with a worksheet header");
+    dataStart_ = recs.at();
+    std::uint32_t previous = 0;
+    walk(recs, [&](const SheetCell& c, std::string*) {
+      if (!any_ || c.row < first_) first_ = c.row;
+      if (!any_ || c.row > last_) last_ = c.row;
+      if (any_ && c.row < previous) inOrder_ = false;
+      previous = c.row;
+      any_ = true;
+      ++rowCells_[c.row];
+      columns_ = std::max<int>(columns_, c.column + 1);
+      return true;
+    });
+  }
+
+  void gather_band() {
+    // The band: rows from next_ on while their cells fit, and at least one.
+    std::size_t count = rowCells_[next_];
+    std::uint32_t end = next_ + 1;
+    while (end <= last_ && count + rowCells_[end] <= kBandCells) count += rowCells_[end++];
+    const std::uint32_t begin = next_;
+    cells_.clear();
+    texts_.clear();
+    at_ = 0;
+    Records recs(book_->stream, inOrder_ ? resumeAt_ : dataStart_);
+    std::size_t stoppedAt = 0;
+    bool stopped = walk(
+        recs,
+        [&](SheetCell c, std::string* text) {
+          if (c.row >= end && inOrder_) return false;
+          if (c.row < begin || c.row >= end || c.column >= limit_) return true;
+          if (text) {
+            c.text = static_cast<std::uint32_t>(texts_.size());
+            texts_.push_back(std::move(*text));
+          }
+          cells_.push_back(c);
+          return true;
+        },
+        &stoppedAt);
+    if (inOrder_ && stopped) resumeAt_ = stoppedAt;
+    bandEnd_ = end;
+    auto before = [](const SheetCell& a, const SheetCell& b) {
+      return a.row != b.row ? a.row < b.row : a.column < b.column;
+    };
+    // Excel writes cells in order; other writers may not.
+    if (!std::is_sorted(cells_.begin(), cells_.end(), before))
+      std::stable_sort(cells_.begin(), cells_.end(), before);
+  }
+
+  // Walks the cell records from where recs stands to the sheet's end, handing each cell to
+  // emit (with its own text, if it has one); emit returns false to stop the walk, which then
+  // returns true and leaves in stoppedAt where the record of that cell begins.
+  template <class Emit>
+  bool walk(Records& recs, Emit&& emit, std::size_t* stoppedAt = nullptr) {
+    const Book& b = *book_;
     std::vector<std::string_view> parts;
     std::u16string scratch;
     bool formulaText = false;  // a formula's text result follows in a STRING record
     SheetCell pending;
-    while (recs.next(r)) {
+    std::size_t pendingAt = 0;
+    Record r;
+    for (;;) {
+      const std::size_t recordAt = recs.at();
+      if (!recs.next(r)) return false;
       const std::string_view d = r.data;
+      // The record a cell came from: a formula's text result is its formula's.
+      std::size_t cellAt = recordAt;
+      auto put = [&](const SheetCell& c, std::string* text) {
+        if (emit(c, text)) return true;
+        if (stoppedAt) *stoppedAt = cellAt;
+        return false;
+      };
+      auto number = [&](SheetCell c, std::uint16_t xf, double v) {
+        bool date = xf < b.dateXf.size() && b.dateXf[xf];
+        if (date && b.date1904) v += 1462;
+        // A negative serial is no date Excel can show; it stays the number it is.
+        c.kind = date && v >= 0 ? Cell::Kind::DateTime : Cell::Kind::Number;
+        c.number = v;
+        return put(c, nullptr);
+      };
+      auto text = [&](SheetCell c, std::string t, Cell::Kind kind) {
+        if (t.empty()) return true;
+        c.kind = kind;
+        return put(c, &t);
+      };
+      bool go = true;
       switch (r.id) {
         case kEof:
-          return;
+          return false;
         case kBof:
           // An embedded chart's own records, up to its EOF, are no cells of this sheet.
           for (int depth = 1; depth > 0;) {
-            if (!recs.next(r)) return;
+            if (!recs.next(r)) return false;
             if (r.id == kBof) ++depth;
             if (r.id == kEof) --depth;
           }
           break;
         case kNumber:
           need(d, 14, "number");
-          add_number(d, f64(d, 6));
+          go = number(place(u16(d, 0), u16(d, 2)), u16(d, 4), f64(d, 6));
           break;
         case kRk:
           need(d, 10, "number");
-          add_number(d, rk_value(u32(d, 6)));
+          go = number(place(u16(d, 0), u16(d, 2)), u16(d, 4), rk_value(u32(d, 6)));
           break;
         case kMulRk: {
           need(d, 6, "number");
           std::size_t n = (d.size() - 6) / 6;
           std::uint16_t col = u16(d, 2);
-          for (std::size_t k = 0; k < n; ++k) {
+          for (std::size_t k = 0; k < n && go; ++k) {
             std::size_t at = 4 + 6 * k;
-            SheetCell c = place(u16(d, 0), static_cast<std::uint32_t>(col) + k);
-            set_number(c, u16(d, at), rk_value(u32(d, at + 2)));
+            go = number(place(u16(d, 0), static_cast<std::uint32_t>(col) + k), u16(d, at),
+                        rk_value(u32(d, at + 2)));
           }
           break;
         }
@@ -482,7 +575,7 @@ class XlsRowReader : public RowReader {
           c.kind = Cell::Kind::Text;
           c.shared = true;
           c.text = index;
-          cells_.push_back(c);
+          go = put(c, nullptr);
           break;
         }
         case kLabel:
@@ -492,7 +585,7 @@ class XlsRowReader : public RowReader {
           recs.continues(parts);
           Pieces p(parts, "a text cell");
           p.skip(6);
-          add_text(place(u16(d, 0), u16(d, 2)), b.text(p, 2, scratch), Cell::Kind::Text);
+          go = text(place(u16(d, 0), u16(d, 2)), b.text(p, 2, scratch), Cell::Kind::Text);
           break;
         }
         case kBoolErr: {
@@ -502,9 +595,9 @@ class XlsRowReader : public RowReader {
           if (d[7] == 0) {
             c.kind = Cell::Kind::Boolean;
             c.boolean = v != 0;
-            cells_.push_back(c);
+            go = put(c, nullptr);
           } else {
-            add_text(c, error_code_text(v), Cell::Kind::Error);
+            go = text(c, error_code_text(v), Cell::Kind::Error);
           }
           break;
         }
@@ -513,21 +606,22 @@ class XlsRowReader : public RowReader {
           formulaText = false;
           SheetCell c = place(u16(d, 0), u16(d, 2));
           if (u16(d, 12) != 0xFFFF) {
-            set_number(c, u16(d, 4), f64(d, 6));
+            go = number(c, u16(d, 4), f64(d, 6));
             break;
           }
           switch (static_cast<std::uint8_t>(d[6])) {
             case 0:
               formulaText = true;
               pending = c;
+              pendingAt = recordAt;
               break;
             case 1:
               c.kind = Cell::Kind::Boolean;
               c.boolean = d[8] != 0;
-              cells_.push_back(c);
+              go = put(c, nullptr);
               break;
             case 2:
-              add_text(c, error_code_text(static_cast<std::uint8_t>(d[8])), Cell::Kind::Error);
+              go = text(c, error_code_text(static_cast<std::uint8_t>(d[8])), Cell::Kind::Error);
               break;
             default:  // an empty text
               break;
@@ -540,12 +634,14 @@ class XlsRowReader : public RowReader {
           parts.assign(1, d);
           recs.continues(parts);
           Pieces p(parts, "a formula's text");
-          add_text(pending, b.text(p, 2, scratch), Cell::Kind::Text);
+          cellAt = pendingAt;
+          go = text(pending, b.text(p, 2, scratch), Cell::Kind::Text);
           break;
         }
         default:
           break;
       }
+      if (!go) return true;
     }
   }
 
@@ -553,7 +649,7 @@ class XlsRowReader : public RowReader {
     if (d.size() < size)
       throw Damaged(std::string("a ") + kind + " cell's record is shorter than a cell needs");
   }
-  SheetCell place(std::uint16_t row, std::uint32_t column) const {
+  static SheetCell place(std::uint16_t row, std::uint32_t column) {
     if (column >= kMaxColumns)
       throw Damaged("a cell lies in column " + std::to_string(column + 1) +
                     ", beyond the 256 a sheet of this format has");
@@ -562,31 +658,22 @@ class XlsRowReader : public RowReader {
     c.column = static_cast<std::uint16_t>(column);
     return c;
   }
-  void set_number(SheetCell c, std::uint16_t xf, double v) {
-    bool date = xf < book_->dateXf.size() && book_->dateXf[xf];
-    if (date && book_->date1904) v += 1462;
-    // A negative serial is no date Excel can show; it stays the number it is.
-    c.kind = date && v >= 0 ? Cell::Kind::DateTime : Cell::Kind::Number;
-    c.number = v;
-    cells_.push_back(c);
-  }
-  void add_number(std::string_view d, double v) {
-    set_number(place(u16(d, 0), u16(d, 2)), u16(d, 4), v);
-  }
-  void add_text(SheetCell c, std::string text, Cell::Kind kind) {
-    if (text.empty()) return;
-    c.kind = kind;
-    c.text = static_cast<std::uint32_t>(texts_.size());
-    texts_.push_back(std::move(text));
-    cells_.push_back(c);
-  }
 
   std::shared_ptr<const Book> book_;
-  std::vector<SheetCell> cells_;  // in row and column order
-  std::vector<std::string> texts_;
-  std::uint32_t first_ = 0, last_ = 0, next_ = 0;
-  std::size_t at_ = 0;
+  std::string name_;
+  // From the survey.
+  std::size_t dataStart_ = 0;            // the first record after the sheet's header
+  std::vector<std::uint32_t> rowCells_;  // cells per row
+  bool any_ = false, inOrder_ = true;
+  std::uint32_t first_ = 0, last_ = 0;
   int columns_ = 0;
+  std::uint32_t limit_ = kMaxColumns;  // cells from this column on are dropped
+  // The band being handed out: rows up to bandEnd_, cells in row and column order.
+  std::vector<SheetCell> cells_;
+  std::vector<std::string> texts_;
+  std::uint32_t next_ = 0, bandEnd_ = 0;
+  std::size_t at_ = 0;
+  std::size_t resumeAt_ = 0;  // rows in order: where the next band's records begin
 };
 
 class XlsWorkbook : public WorkbookReader {
@@ -611,29 +698,44 @@ class XlsWorkbook : public WorkbookReader {
 std::string read_file(const std::string& path) {
   std::ifstream in(to_fs_path(path), std::ios::binary);
   if (!in) throw Damaged("the file cannot be opened");
-  return std::string(std::istreambuf_iterator<char>(in), {});
+  // Read at its size in one piece, rather than grown step by step to twice that.
+  std::error_code ec;
+  auto size = std::filesystem::file_size(to_fs_path(path), ec);
+  std::string bytes;
+  if (!ec) {
+    bytes.resize(static_cast<std::size_t>(size));
+    in.read(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    bytes.resize(static_cast<std::size_t>(in.gcount()));
+  }
+  // Whatever the size said, the rest of the file is read too.
+  bytes.append(std::istreambuf_iterator<char>(in), {});
+  return bytes;
 }
 
 }  // namespace
 
 std::unique_ptr<WorkbookReader> open_xls(const std::string& path) {
   try {
-    std::string bytes = read_file(path);
-    if (bytes.empty()) throw Damaged("the file is empty");
     std::string stream;
-    if (bytes.size() >= 4 && u16(bytes, 0) == kBof) {
-      // A bare workbook stream without its container, as some programs write it.
-      stream = std::move(bytes);
-    } else if (bytes.size() >= 4 &&
-               (u16(bytes, 0) == 0x0009 || u16(bytes, 0) == 0x0209 || u16(bytes, 0) == 0x0409)) {
-      throw Damaged(
-          "it is an Excel 2.1 to 4.0 workbook, which cannot be read; save it as an Excel "
-          "97-2003 or 2007 workbook");
-    } else {
-      CompoundFile cf(bytes);
-      auto found = cf.stream({u"Workbook", u"Book"});
-      if (!found) throw Damaged("it holds no workbook stream");
-      stream = std::move(*found);
+    {
+      // The file's bytes go as soon as the stream is out of them: a large workbook's stream is
+      // nearly the whole file, and both at once would double what it costs.
+      std::string bytes = read_file(path);
+      if (bytes.empty()) throw Damaged("the file is empty");
+      if (bytes.size() >= 4 && u16(bytes, 0) == kBof) {
+        // A bare workbook stream without its container, as some programs write it.
+        stream = std::move(bytes);
+      } else if (bytes.size() >= 4 &&
+                 (u16(bytes, 0) == 0x0009 || u16(bytes, 0) == 0x0209 || u16(bytes, 0) == 0x0409)) {
+        throw Damaged(
+            "it is an Excel 2.1 to 4.0 workbook, which cannot be read; save it as an Excel "
+            "97-2003 or 2007 workbook");
+      } else {
+        CompoundFile cf(bytes);
+        auto found = cf.take_stream({u"Workbook", u"Book"}, bytes);
+        if (!found) throw Damaged("it holds no workbook stream");
+        stream = std::move(*found);
+      }
     }
     return std::make_unique<XlsWorkbook>(read_globals(path, std::move(stream)));
   } catch (const Damaged& e) {

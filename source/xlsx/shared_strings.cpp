@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "core/error.h"
+#include "core/text.h"
 #include "source/xlsx/errors.h"
 #include "source/xlsx/zip_archive.h"
 
@@ -18,6 +19,56 @@ SharedStrings::SharedStrings(std::unique_ptr<PartStream> in, const Limits& limit
 }
 
 SharedStrings::~SharedStrings() = default;
+
+namespace {
+
+// The code unit of an escape at s[at] ("_x" four hex digits "_"), or -1 when there is none.
+long escape_at(const std::string& s, std::size_t at) {
+  if (at + 7 > s.size() || s[at] != '_' || s[at + 1] != 'x' || s[at + 6] != '_') return -1;
+  long v = 0;
+  for (std::size_t k = at + 2; k < at + 6; ++k) {
+    char c = s[k];
+    int d = c >= '0' && c <= '9'   ? c - '0'
+            : c >= 'a' && c <= 'f' ? c - 'a' + 10
+            : c >= 'A' && c <= 'F' ? c - 'A' + 10
+                                   : -1;
+    if (d < 0) return -1;
+    v = v * 16 + d;
+  }
+  return v;
+}
+
+}  // namespace
+
+void decode_escapes(std::string& s) {
+  std::size_t i = s.find("_x");
+  if (i == std::string::npos) return;
+  std::string out(s, 0, i);
+  while (i < s.size()) {
+    long u = s[i] == '_' ? escape_at(s, i) : -1;
+    std::size_t used = 7;
+    char32_t c = static_cast<char32_t>(u);
+    if (u >= 0xD800 && u < 0xDC00) {
+      long low = escape_at(s, i + 7);
+      if (low >= 0xDC00 && low < 0xE000) {
+        c = 0x10000 + ((static_cast<char32_t>(u) - 0xD800) << 10) +
+            (static_cast<char32_t>(low) - 0xDC00);
+        used = 14;
+      } else {
+        u = -1;
+      }
+    } else if (u == 0 || (u >= 0xDC00 && u < 0xE000)) {
+      u = -1;
+    }
+    if (u < 0) {
+      out.push_back(s[i++]);
+      continue;
+    }
+    append_utf8(out, c);
+    i += used;
+  }
+  s.swap(out);
+}
 
 std::string SharedStrings::context() const {
   return "string " + std::to_string(entries_.size());
@@ -60,6 +111,7 @@ void SharedStrings::text(const char* data, int len) {
 }
 
 void SharedStrings::commit() {
+  decode_escapes(current_);
   if (entries_.size() >= limits_.maxSharedStrings) {
     raise(in_->file(), in_->where(),
           "the workbook holds more than " + std::to_string(limits_.maxSharedStrings) +

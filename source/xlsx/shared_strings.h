@@ -18,6 +18,12 @@ namespace qm::source::xlsx {
 
 class PartStream;
 
+// Decodes the escapes _xHHHH_ (a UTF-16 code unit in hex) by which a workbook writes
+// characters XML cannot hold, such as a carriage return as _x000D_; _x005F_ is the
+// underscore, which keeps a literal "_x0041_" from being read as an escape. A NUL, or half a
+// surrogate pair, stays as written.
+void decode_escapes(std::string& s);
+
 class SharedStrings : private XmlHandler {
  public:
   // No table (a workbook without strings).

@@ -1,5 +1,6 @@
 #include "source/xlsx/sheet_reader.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstring>
@@ -179,8 +180,10 @@ bool SheetReader::nextRow(std::vector<Cell>& cells) {
     return true;
   }
   // Swapping hands the caller the row's strings and gives their old buffers back for reuse.
-  cells.resize(width_);
-  for (std::uint32_t i = 0; i < width_; ++i) std::swap(cells[i], row_[i]);
+  // A row read before the limit was set is cut to it here.
+  const std::uint32_t width = std::min(width_, columnLimit_);
+  cells.resize(width);
+  for (std::uint32_t i = 0; i < width; ++i) std::swap(cells[i], row_[i]);
   pending_ = false;
   ++nextDelivered_;
   return true;
@@ -406,6 +409,7 @@ Cell& SheetReader::place(std::uint32_t column) {
 void SheetReader::end_cell() {
   inCell_ = false;
   nextColumn_ = column_ + 1;
+  if (column_ >= columnLimit_) return;
   switch (type_) {
     case 's': {
       if (!haveValue_) return;
@@ -437,6 +441,7 @@ void SheetReader::end_cell() {
       Cell& c = place(column_);
       c.kind = Cell::Kind::Text;
       c.text.assign(*t);
+      decode_escapes(c.text);
       return;
     }
     case 'b': {

@@ -40,6 +40,7 @@ class SheetReader : public RowReader, private XmlHandler {
   void rewind() override;
   std::int64_t declaredRowCount() const override;
   int declaredColumnCount() const override;
+  void limitColumns(std::uint32_t columns) override { columnLimit_ = columns; }
 
  private:
   void start(const char* name, const char** atts) override;
@@ -73,6 +74,7 @@ class SheetReader : public RowReader, private XmlHandler {
   bool rowHasValue_ = false;
   std::vector<Cell> row_;  // never shrinks, so its strings keep their buffers
   std::uint32_t width_ = 0;
+  std::uint32_t columnLimit_ = kMaxColumns;  // cells from here on are dropped unread
   // The cell being parsed.
   std::uint32_t column_ = 0;
   char type_ = 'n';  // n, s (shared), S (str), i (inlineStr), b, e, d
