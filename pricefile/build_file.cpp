@@ -7,6 +7,7 @@
 #include "core/paths.h"
 #include "core/text.h"
 #include "pricefile/dbf_price_sink.h"
+#include "pricefile/staged_table.h"
 
 namespace qm::pricefile {
 
@@ -40,11 +41,14 @@ class Build {
         if (validate_mapping(lines, m_, run_)) throw Refused{};
       }
       t_.tblExport.close();
-      t_.tblExport.setFolder(folder_of(result_.priceFile));
-      t_.tblExport.setTableName(file_name_of(result_.priceFile));
-      if (!(page_.addToExisting && file_exists(result_.priceFile))) makePriceFile();
+      StagedTable staged(result_.priceFile);
+      startStaging(staged);
+      if (page_.addToExisting && file_exists(result_.priceFile))
+        staged.copyOld();
+      else
+        makePriceFile();
       trace("Here 09" + env_.appFolder);
-      if (!file_exists(result_.priceFile)) copyTemplate();
+      if (!file_exists(staged.stagedPath())) copyTemplate(staged.stagedPath());
       if (!convert(startRow)) {
         if (run_.cancelled) return cancelled();
         showPage("Page2");
@@ -53,6 +57,11 @@ class Build {
         return result_;
       }
       if (env_.cancelled && env_.cancelled()) return cancelled();
+      if (!putInPlace(staged)) {
+        result_.outcome = BuildOutcome::ConversionStopped;
+        result_.records = run_.recordCount;
+        return result_;
+      }
       return finish();
     } catch (const Refused&) {
       result_.outcome = BuildOutcome::Refused;
@@ -72,7 +81,7 @@ class Build {
     if (file_exists(env_.appFolder + "debug.txt")) m_.plain(text);
   }
 
-  void refuse(const char* text) {
+  void refuse(const std::string& text) {
     m_.error(text);
     throw Refused{};
   }
@@ -116,12 +125,6 @@ class Build {
     store.post();
   }
 
-  std::string companion(const char* ext) const {
-    // The price file's name ends in "LIST.dbf"; its memo and index differ in the extension.
-    const std::string& p = result_.priceFile;
-    return p.substr(0, p.size() - 4) + ext;
-  }
-
   void makePriceFile() {
     const std::string& path = result_.priceFile;
     trace("Here 01" + path);
@@ -129,12 +132,11 @@ class Build {
     // the next build, and a missing one stops the build before the old price file is gone.
     tables::DbfTable& fields = t_.tblFields;
     (void)fields.fieldDefs();
+    // The old file set stays where it is until the new one is complete; the new one is made
+    // in a staging folder that starts empty.
     trace("Here 02" + path);
-    delete_file(path);
     trace("Here 03" + path);
-    delete_file(companion(".mdx"));
     trace("Here 04" + path);
-    delete_file(companion(".dbt"));
     trace("Here 05" + path);
     t_.tblExport.copyStructureFrom(fields);
     trace("Here 06" + path);
@@ -147,17 +149,61 @@ class Build {
     trace("Here 08" + path);
   }
 
-  void copyTemplate() {
+  void copyTemplate(const std::string& path) {
     m_.plain("The tblExport.CreateTable did not work. We are manually Creating them.");
-    delete_file(companion(".dbt"));
-    copy_file_replace(env_.appFolder + "flistwin.dbf", result_.priceFile);
+    const std::string memo = path.substr(0, path.size() - 4) + ".dbt";
+    delete_file(memo);
+    copy_file_replace(env_.appFolder + "flistwin.dbf", path);
     // A destination field list without memo fields has no memo file to copy.
     if (file_exists(env_.appFolder + "flistwin.dbt"))
-      copy_file_replace(env_.appFolder + "flistwin.dbt", companion(".dbt"));
+      copy_file_replace(env_.appFolder + "flistwin.dbt", memo);
+  }
+
+  // Locks the price file against a second import and points tblExport at the new set's place;
+  // a price file that cannot be replaced refuses the build with nothing changed.
+  void startStaging(StagedTable& staged) {
+    staged.faultPoint = env_.faultPoint;
+    try {
+      staged.begin(m_);
+    } catch (const Error& e) {
+      refuse(e.what());
+    }
+    t_.tblExport.setFolder(folder_of(staged.stagedPath()));
+    t_.tblExport.setTableName(file_name_of(staged.stagedPath()));
+  }
+
+  // The complete new set takes the old one's place; tblExport names the price file again.
+  bool putInPlace(StagedTable& staged) {
+    t_.tblExport.close();
+    try {
+      staged.commit();
+    } catch (const Error& e) {
+      m_.error(e.what());
+      return false;
+    }
+    t_.tblExport.setFolder(folder_of(result_.priceFile));
+    t_.tblExport.setTableName(file_name_of(result_.priceFile));
+    return true;
+  }
+
+  // Every record's DEPT holds the identifier: one cut to the field's width would no longer
+  // name its price file.
+  void checkIdentifierFits() {
+    tables::DbfField* dept = t_.tblExport.findField("DEPT");
+    if (!dept) return;
+    const int width = dept->def().length;
+    // Characters, not UTF-8 bytes: the table's code page gives each one byte.
+    std::size_t chars = 0;
+    for (unsigned char c : page_.manufacturer) chars += (c & 0xC0) != 0x80;
+    if (dept->def().type != 'C' || chars <= static_cast<std::size_t>(width)) return;
+    t_.tblExport.close();
+    refuse("The manufacturer ID " + page_.manufacturer + " has " + std::to_string(chars) +
+           " characters; the price file's DEPT field holds " + std::to_string(width) + ".");
   }
 
   bool convert(std::int64_t startRow) {
     t_.tblExport.open();
+    checkIdentifierFits();
     source_.table.first();
     const std::int64_t sheetRows = source_.knownRowCount ? source_.knownRowCount() : -1;
     std::int64_t rowCounter = 0;
