@@ -43,6 +43,8 @@ class Build {
       t_.tblExport.close();
       StagedTable staged(result_.priceFile);
       startStaging(staged);
+      std::optional<RegistrationLists> lists;
+      lockLists(lists);
       if (page_.addToExisting && file_exists(result_.priceFile))
         staged.copyOld();
       else
@@ -62,7 +64,7 @@ class Build {
         result_.records = run_.recordCount;
         return result_;
       }
-      return finish();
+      return finish(lists ? &*lists : nullptr);
     } catch (const Refused&) {
       result_.outcome = BuildOutcome::Refused;
       return result_;
@@ -172,6 +174,18 @@ class Build {
     t_.tblExport.setTableName(file_name_of(staged.stagedPath()));
   }
 
+  // The lists the build registers in are locked from before the walk, so that a build that
+  // could not register is refused before it changes anything.
+  void lockLists(std::optional<RegistrationLists>& lists) {
+    if (!page_.vendorInfo) return;
+    lists.emplace(registration_values(page_));
+    try {
+      lists->begin(m_);
+    } catch (const Error& e) {
+      refuse(e.what());
+    }
+  }
+
   // The complete new set takes the old one's place; tblExport names the price file again.
   bool putInPlace(StagedTable& staged) {
     t_.tblExport.close();
@@ -216,7 +230,7 @@ class Build {
     return convert_rows(convert_inputs(page_), startRow, rowCounter, page_.mapping, run_, targets);
   }
 
-  BuildResult finish() {
+  BuildResult finish(RegistrationLists* lists) {
     {
       BusyScope busy(m_);
       if (source_.disconnect) source_.disconnect();
@@ -225,8 +239,8 @@ class Build {
       result_.records = run_.recordCount;
       if (page_.vendorInfo) {
         RegistrationTables rt{t_.tblExport, t_.tblFields, t_.tblVendor};
-        if (!register_price_file(registration_values(page_), rt, m_, env_.appFolder,
-                                 env_.settings)) {
+        if (!register_price_file(registration_values(page_), rt, m_, env_.appFolder, env_.settings,
+                                 lists)) {
           result_.outcome = BuildOutcome::RegistrationStopped;
           return result_;
         }

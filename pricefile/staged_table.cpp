@@ -109,24 +109,29 @@ void StagedTable::copyOld() {
   }
 }
 
-void StagedTable::commit() {
-  std::vector<std::string> newSet;
+void StagedTable::prepare() {
+  if (ready_) return;
+  newSet_.clear();
   for (const std::string& f : table_file_set(stagedPath())) {
     if (!exists(f)) continue;
     platform::sync_file(f);
-    newSet.push_back(file_name_of(f));
+    newSet_.push_back(file_name_of(f));
   }
   step("synced");
   {
     std::ofstream out(to_fs_path(folder_ + kReadyName), std::ios::binary | std::ios::trunc);
-    for (const std::string& n : newSet) out << n << "\n";
+    for (const std::string& n : newSet_) out << n << "\n";
     out.close();
     if (!out) throw Error("Cannot write to " + folder_ + kReadyName);
   }
   platform::sync_file(folder_ + kReadyName);
   ready_ = true;
   step("ready");
-  finishSwap(newSet);
+}
+
+void StagedTable::commit() {
+  prepare();
+  finishSwap(newSet_);
   committed_ = true;
 }
 

@@ -36,8 +36,11 @@ class StagedTable {
   std::string stagedPath() const;
   // Starts the new set as a copy of the old one, to add to it.
   void copyOld();
-  // Puts the complete new set in place of the old one. Raises qm::Error when a rename fails;
-  // the next import then finishes the swap.
+  // Marks the new set complete: from here on it is put in place, if not by commit then by the
+  // next import. Raises qm::Error when the mark cannot be written.
+  void prepare();
+  // Puts the complete new set in place of the old one (preparing it first when that was not
+  // done). Raises qm::Error when a rename fails; the next import then finishes the swap.
   void commit();
 
   // Called with a step's name ("ready", "renamed .dbt", ...) while the set is put in place;
@@ -58,6 +61,7 @@ class StagedTable {
   bool begun_ = false;
   bool ready_ = false;  // the new set is complete: never removed, only put in place
   bool committed_ = false;
+  std::vector<std::string> newSet_;
 };
 
 }  // namespace qm::pricefile
