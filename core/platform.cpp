@@ -136,6 +136,7 @@ FileLock::~FileLock() {
 FileLock::FileLock(FileLock&& other) noexcept
     : handle_(std::exchange(other.handle_, kNone)),
       ownsHandle_(other.ownsHandle_),
+      slot_(other.slot_),
       path_(std::move(other.path_)) {}
 
 FileLock& FileLock::operator=(FileLock&& other) noexcept {
@@ -143,6 +144,7 @@ FileLock& FileLock::operator=(FileLock&& other) noexcept {
     release();
     handle_ = std::exchange(other.handle_, kNone);
     ownsHandle_ = other.ownsHandle_;
+    slot_ = other.slot_;
     path_ = std::move(other.path_);
   }
   return *this;
@@ -150,20 +152,22 @@ FileLock& FileLock::operator=(FileLock&& other) noexcept {
 
 #ifdef _WIN32
 namespace {
-LockResult lock_handle(HANDLE h, bool exclusive) {
+LockResult lock_handle(HANDLE h, bool exclusive, int slot = 0, bool wait = false) {
   OVERLAPPED ov{};
-  ov.Offset = static_cast<DWORD>(kLockOffset & 0xFFFFFFFFu);
-  ov.OffsetHigh = static_cast<DWORD>(kLockOffset >> 32);
-  DWORD flags = LOCKFILE_FAIL_IMMEDIATELY | (exclusive ? LOCKFILE_EXCLUSIVE_LOCK : 0);
+  const unsigned long long at = kLockOffset + static_cast<unsigned long long>(slot);
+  ov.Offset = static_cast<DWORD>(at & 0xFFFFFFFFu);
+  ov.OffsetHigh = static_cast<DWORD>(at >> 32);
+  DWORD flags = (wait ? 0 : LOCKFILE_FAIL_IMMEDIATELY) | (exclusive ? LOCKFILE_EXCLUSIVE_LOCK : 0);
   if (LockFileEx(h, flags, 0, 1, 0, &ov)) return LockResult::Locked;
   DWORD e = GetLastError();
   return e == ERROR_LOCK_VIOLATION || e == ERROR_IO_PENDING ? LockResult::InUse
                                                             : LockResult::Failed;
 }
-void unlock_handle(HANDLE h) {
+void unlock_handle(HANDLE h, int slot) {
   OVERLAPPED ov{};
-  ov.Offset = static_cast<DWORD>(kLockOffset & 0xFFFFFFFFu);
-  ov.OffsetHigh = static_cast<DWORD>(kLockOffset >> 32);
+  const unsigned long long at = kLockOffset + static_cast<unsigned long long>(slot);
+  ov.Offset = static_cast<DWORD>(at & 0xFFFFFFFFu);
+  ov.OffsetHigh = static_cast<DWORD>(at >> 32);
   UnlockFileEx(h, 0, 1, 0, &ov);
 }
 }  // namespace
@@ -183,17 +187,19 @@ LockResult FileLock::lockPath(const std::string& path, bool exclusive) {
   }
   handle_ = reinterpret_cast<long long>(h);
   ownsHandle_ = true;
+  slot_ = 0;
   path_ = path;
   return r;
 }
 
-LockResult FileLock::lockOpenFile(std::FILE* f, bool exclusive) {
+LockResult FileLock::lockOpenFile(std::FILE* f, bool exclusive, int slot, bool wait) {
   release();
   HANDLE h = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(f)));
-  LockResult r = lock_handle(h, exclusive);
+  LockResult r = lock_handle(h, exclusive, slot, wait);
   if (r == LockResult::Locked) {
     handle_ = reinterpret_cast<long long>(h);
     ownsHandle_ = false;
+    slot_ = slot;
   }
   return r;
 }
@@ -201,7 +207,7 @@ LockResult FileLock::lockOpenFile(std::FILE* f, bool exclusive) {
 void FileLock::release(bool removeFile) {
   if (handle_ == kNone) return;
   HANDLE h = reinterpret_cast<HANDLE>(handle_);
-  unlock_handle(h);
+  unlock_handle(h, slot_);
   if (ownsHandle_) {
     CloseHandle(h);
     // Fails harmlessly when another process has opened it meanwhile: it is theirs now.
@@ -245,23 +251,42 @@ void sync_file(const std::string& path) {
   FlushFileBuffers(h);
   CloseHandle(h);
 }
+
+bool FileLock::othersHold(std::FILE* f) {
+  if (handle_ == kNone) return true;
+  // Windows cannot ask; a lock of our own conflicts even on our handle, so try the strongest.
+  const int slot = slot_;
+  release();
+  const bool alone = lockOpenFile(f, true, slot) == LockResult::Locked;
+  release();
+  lockOpenFile(f, false, slot, true);
+  return !alone;
+}
+
+bool truncate_open_file(std::FILE* f, unsigned long long size) {
+  std::fflush(f);
+  return _chsize_s(_fileno(f), static_cast<long long>(size)) == 0;
+}
 #else
 namespace {
-LockResult lock_fd(int fd, bool exclusive, bool lock) {
+LockResult lock_fd(int fd, bool exclusive, bool lock, int slot = 0, bool wait = false) {
   struct flock fl {};
   fl.l_type = static_cast<short>(!lock ? F_UNLCK : exclusive ? F_WRLCK : F_RDLCK);
   fl.l_whence = SEEK_SET;
-  fl.l_start = static_cast<off_t>(kLockOffset);
+  fl.l_start = static_cast<off_t>(kLockOffset + static_cast<unsigned long long>(slot));
   fl.l_len = 1;
 #ifdef F_OFD_SETLK
   // Locks of the open file rather than of the process: closing another handle on the same
   // file (a second table object reading it) does not drop them, and they conflict within one
   // process too.
-  const int cmd = F_OFD_SETLK;
+  const int cmd = wait ? F_OFD_SETLKW : F_OFD_SETLK;
 #else
-  const int cmd = F_SETLK;
+  const int cmd = wait ? F_SETLKW : F_SETLK;
 #endif
-  if (fcntl(fd, cmd, &fl) == 0) return LockResult::Locked;
+  int rc;
+  while ((rc = fcntl(fd, cmd, &fl)) != 0 && errno == EINTR) {
+  }
+  if (rc == 0) return LockResult::Locked;
   return errno == EACCES || errno == EAGAIN ? LockResult::InUse : LockResult::Failed;
 }
 }  // namespace
@@ -284,6 +309,7 @@ LockResult FileLock::lockPath(const std::string& path, bool exclusive) {
         held.st_ino == named.st_ino) {
       handle_ = fd;
       ownsHandle_ = true;
+      slot_ = 0;
       path_ = path;
       return r;
     }
@@ -292,13 +318,14 @@ LockResult FileLock::lockPath(const std::string& path, bool exclusive) {
   return LockResult::InUse;
 }
 
-LockResult FileLock::lockOpenFile(std::FILE* f, bool exclusive) {
+LockResult FileLock::lockOpenFile(std::FILE* f, bool exclusive, int slot, bool wait) {
   release();
   int fd = fileno(f);
-  LockResult r = lock_fd(fd, exclusive, true);
+  LockResult r = lock_fd(fd, exclusive, true, slot, wait);
   if (r == LockResult::Locked) {
     handle_ = fd;
     ownsHandle_ = false;
+    slot_ = slot;
   }
   return r;
 }
@@ -308,7 +335,7 @@ void FileLock::release(bool removeFile) {
   int fd = static_cast<int>(handle_);
   // Removed while still locked, so that whoever opens the name next makes a new file.
   if (ownsHandle_ && removeFile) ::unlink(path_.c_str());
-  lock_fd(fd, false, false);
+  lock_fd(fd, false, false, slot_);
   if (ownsHandle_) ::close(fd);
   handle_ = kNone;
 }
@@ -349,6 +376,27 @@ void sync_file(const std::string& path) {
   if (fd < 0) return;
   fdatasync(fd);
   ::close(fd);
+}
+
+bool FileLock::othersHold(std::FILE* f) {
+  if (handle_ == kNone) return true;
+  struct flock fl {};
+  fl.l_type = F_WRLCK;
+  fl.l_whence = SEEK_SET;
+  fl.l_start = static_cast<off_t>(kLockOffset + static_cast<unsigned long long>(slot_));
+  fl.l_len = 1;
+#ifdef F_OFD_GETLK
+  // Our own lock is of this open file and does not count.
+  if (fcntl(fileno(f), F_OFD_GETLK, &fl) != 0) return true;
+#else
+  if (fcntl(fileno(f), F_GETLK, &fl) != 0) return true;
+#endif
+  return fl.l_type != F_UNLCK;
+}
+
+bool truncate_open_file(std::FILE* f, unsigned long long size) {
+  std::fflush(f);
+  return ftruncate(fileno(f), static_cast<off_t>(size)) == 0;
 }
 #endif
 

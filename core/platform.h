@@ -42,17 +42,22 @@ class FileLock {
   // Locks a file of its own at path, created when missing; never waits. Failed when the file
   // cannot be made or opened.
   LockResult lockPath(const std::string& path, bool exclusive);
-  // Locks an open stdio file, which the caller keeps open longer than the lock.
-  LockResult lockOpenFile(std::FILE* f, bool exclusive);
+  // Locks an open stdio file, which the caller keeps open longer than the lock. Slots are
+  // separate bytes, locked independently; with wait, waits for the lock instead of failing.
+  LockResult lockOpenFile(std::FILE* f, bool exclusive, int slot = 0, bool wait = false);
   // Gives the lock up; with removeFile, the file of lockPath is deleted in a way that no other
   // process can be left holding a lock on a file that no longer has a name.
   void release(bool removeFile = false);
   bool held() const { return handle_ != kNone; }
+  // For a lock of lockOpenFile: true when another open of the file holds a lock on the same
+  // slot. May give the lock up for a moment to find out.
+  bool othersHold(std::FILE* f);
 
  private:
   static constexpr long long kNone = -1;
   long long handle_ = kNone;
   bool ownsHandle_ = false;
+  int slot_ = 0;
   std::string path_;
 };
 
@@ -66,5 +71,7 @@ bool folder_writable(const std::string& folder);
 bool replace_file(const std::string& from, const std::string& to, std::string& error);
 // Pushes a closed file's data to the disk (before it is renamed into place).
 void sync_file(const std::string& path);
+// Cuts an open file to size bytes; false on failure.
+bool truncate_open_file(std::FILE* f, unsigned long long size);
 
 }  // namespace qm::platform

@@ -217,6 +217,7 @@ class Build {
 
   bool convert(std::int64_t startRow) {
     t_.tblExport.open();
+    if (!t_.tblExport.repairNote().empty()) m_.information(t_.tblExport.repairNote());
     checkIdentifierFits();
     source_.table.first();
     const std::int64_t sheetRows = source_.knownRowCount ? source_.knownRowCount() : -1;

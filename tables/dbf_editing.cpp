@@ -59,6 +59,7 @@ void DbfTable::edit() {
 void DbfTable::post() {
   Impl& m = *impl_;
   if (!m.active || !m.editing()) return;
+  WriteScope lock(m);
   if (m.st == TableState::Insert) {
     std::int64_t number = m.prepareAppend();
     m.writeMemos();
@@ -115,7 +116,10 @@ void DbfTable::deleteRecord() {
   m.flushPending();
   std::vector<char> old = m.rec;
   m.rec[0] = '*';
-  m.storeRecord(m.recNo, old.data(), m.rec.data());
+  {
+    WriteScope lock(m);
+    m.storeRecord(m.recNo, old.data(), m.rec.data());
+  }
   std::int64_t from = m.recNo;
   m.readCount();
   std::int64_t found = 0;

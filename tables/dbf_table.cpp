@@ -36,7 +36,34 @@ bool is_memo_type(const FieldLayout& f, Dialect d) {
   }
 }
 
+// Bytes past the counted records are what an interrupted append or batch left before it
+// could count them: never part of the table, and a later append must not keep them in the
+// middle. Cut off under the write lock, since a writer elsewhere may be between its records
+// and its count.
+void repairTail(DbfTable::Impl& m) {
+  m.repairNote.clear();
+  if (!m.file.writable()) return;
+  WriteScope lock(m);
+  const std::uint32_t count = m.readCount();
+  const std::uint64_t records = m.recordOffset(static_cast<std::int64_t>(count) + 1);
+  const std::uint64_t size = m.file.size();
+  unsigned char last = 0;
+  if (size == records + 1) m.file.readAt(records, &last, 1);
+  if (size == records + 1 && last == 0x1A) return;
+  const unsigned char mark = 0x1A;
+  if (size > records + 1) {
+    m.file.truncate(records);
+    m.repairNote = file_name_of(m.file.path()) + ": " + std::to_string(size - records) +
+                   " bytes after its last record, left by an interrupted write, were cut off.";
+  }
+  m.file.writeAt(records, &mark, 1);
+}
+
 }  // namespace
+
+const std::string& DbfTable::repairNote() const {
+  return impl_->repairNote;
+}
 
 // The companion file of a table (".dbt", ".fpt", ".mdx"), in the case the table's name uses.
 std::string companion_path(const std::string& tablePath, const char* ext) {
@@ -109,9 +136,14 @@ void DbfTable::open() {
   if (!file_exists(p)) throw TableError("Table '" + p + "' does not exist");
   if (!m.file.open(p, true)) throw TableError("Cannot open table '" + p + "'");
   try {
+    // A file system without locks is no reason to refuse the table.
+    if (m.openLock.lockOpenFile(m.file.handle(), m.exclusiveRequested) ==
+        platform::LockResult::InUse)
+      throw TableError(file_name_of(p) + " is in use by another import");
     m.hdr = read_header_file(m.file);
     m.knownCount = 0;
     m.readCount();
+    repairTail(m);
     m.memo.reset();
     if (m.hdr.memo != MemoKind::None) {
       std::string mp =
@@ -122,6 +154,7 @@ void DbfTable::open() {
     }
     open_index(m, p);
   } catch (...) {
+    m.openLock.release();
     m.file.close();
     m.memo.reset();
     m.index.reset();
@@ -178,6 +211,7 @@ void DbfTable::close() {
   m.pending.clear();
   m.pendingRecords = 0;
   m.autoNext.clear();
+  m.openLock.release();
   m.file.close();
   m.memo.reset();
   m.index.reset();
