@@ -217,7 +217,6 @@ class Build {
 
   bool convert(std::int64_t startRow) {
     t_.tblExport.open();
-    if (!t_.tblExport.repairNote().empty()) m_.information(t_.tblExport.repairNote());
     checkIdentifierFits();
     source_.table.first();
     const std::int64_t sheetRows = source_.knownRowCount ? source_.knownRowCount() : -1;
@@ -228,7 +227,11 @@ class Build {
       env_.progress(0, sheetRows);
       targets.progress = [&](std::int64_t rows) { env_.progress(rows, sheetRows); };
     }
-    return convert_rows(convert_inputs(page_), startRow, rowCounter, page_.mapping, run_, targets);
+    const bool done =
+        convert_rows(convert_inputs(page_), startRow, rowCounter, page_.mapping, run_, targets);
+    // Said once the walk has ended: the repair happens at its first write.
+    if (!t_.tblExport.repairNote().empty()) m_.information(t_.tblExport.repairNote());
+    return done;
   }
 
   BuildResult finish(RegistrationLists* lists) {

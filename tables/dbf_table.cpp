@@ -36,14 +36,15 @@ bool is_memo_type(const FieldLayout& f, Dialect d) {
   }
 }
 
+}  // namespace
+
 // Bytes past the counted records are what an interrupted append or batch left before it
 // could count them: never part of the table, and a later append must not keep them in the
-// middle. Cut off under the write lock, since a writer elsewhere may be between its records
+// middle. Cut off before the first write (not at open: a source file that is only read must
+// stay as it is), under the write lock, since a writer elsewhere may be between its records
 // and its count.
-void repairTail(DbfTable::Impl& m) {
-  m.repairNote.clear();
-  if (!m.file.writable()) return;
-  WriteScope lock(m);
+void repair_tail(DbfTable::Impl& m) {
+  m.tailChecked = true;
   const std::uint32_t count = m.readCount();
   const std::uint64_t records = m.recordOffset(static_cast<std::int64_t>(count) + 1);
   const std::uint64_t size = m.file.size();
@@ -58,8 +59,6 @@ void repairTail(DbfTable::Impl& m) {
   }
   m.file.writeAt(records, &mark, 1);
 }
-
-}  // namespace
 
 const std::string& DbfTable::repairNote() const {
   return impl_->repairNote;
@@ -143,7 +142,8 @@ void DbfTable::open() {
     m.hdr = read_header_file(m.file);
     m.knownCount = 0;
     m.readCount();
-    repairTail(m);
+    m.tailChecked = false;
+    m.repairNote.clear();
     m.memo.reset();
     if (m.hdr.memo != MemoKind::None) {
       std::string mp =

@@ -113,7 +113,7 @@ class DbfTable : public Dataset {
   // the file is malformed, and with "NAME is in use by another import" when another open
   // holds it exclusively (or this open asks for that and another holds it at all). Close
   // discards an unposted change. A table that an interrupted write left with bytes past its
-  // last record is cut back to its records when opened for writing; repairNote() then says so.
+  // last record is cut back to its records before the first write; repairNote() then says so.
   void open() override;
   const std::string& repairNote() const;
   void close() override;

@@ -129,6 +129,7 @@ struct DbfTable::Impl {
   // writing one table take turns.
   platform::FileLock writeLock;
   int writeDepth = 0;
+  bool tailChecked = false;
   std::string repairNote;
   DbfHeader hdr;
   std::unique_ptr<MemoFile> memo;
@@ -245,12 +246,17 @@ struct DbfTable::Impl {
   char* fieldBytes(int index) { return rec.data() + layoutOf[static_cast<size_t>(index)]->offset; }
 };
 
-// Holds the table's write lock for a scope; nested scopes share the outer one's.
+// Cuts off what an interrupted write left past the counted records; see repairNote().
+void repair_tail(DbfTable::Impl& m);
+
+// Holds the table's write lock for a scope; nested scopes share the outer one's. The first
+// write after an open checks the table's tail first.
 class WriteScope {
  public:
   explicit WriteScope(DbfTable::Impl& m) : m_(m) {
-    if (m_.writeDepth++ == 0 && m_.file.writable())
-      m_.writeLock.lockOpenFile(m_.file.handle(), true, 1, true);
+    if (m_.writeDepth++ != 0 || !m_.file.writable()) return;
+    m_.writeLock.lockOpenFile(m_.file.handle(), true, 1, true);
+    if (!m_.tailChecked) repair_tail(m_);
   }
   ~WriteScope() {
     if (--m_.writeDepth == 0) m_.writeLock.release();
