@@ -16,6 +16,17 @@ namespace {
 // Raised when a check has told the user why the build does not go on.
 struct Refused {};
 
+// On every way out tblExport names the price file again, not the staging folder's copy.
+struct NamesPriceFile {
+  tables::DbfTable& table;
+  const std::string& path;
+  ~NamesPriceFile() {
+    if (table.active()) return;
+    table.setFolder(folder_of(path));
+    table.setTableName(file_name_of(path));
+  }
+};
+
 class Build {
  public:
   Build(const BuildPage& page, BuildSource& source, BuildTables& tables, BuildEnvironment& env)
@@ -42,6 +53,7 @@ class Build {
       }
       t_.tblExport.close();
       StagedTable staged(result_.priceFile);
+      NamesPriceFile afterwards{t_.tblExport, result_.priceFile};
       startStaging(staged);
       std::optional<RegistrationLists> lists;
       lockLists(lists);
