@@ -59,17 +59,20 @@ void DbfTable::edit() {
 void DbfTable::post() {
   Impl& m = *impl_;
   if (!m.active || !m.editing()) return;
-  WriteScope lock(m);
-  if (m.st == TableState::Insert) {
-    std::int64_t number = m.prepareAppend();
-    m.writeMemos();
-    m.rec[0] = ' ';
-    m.storeRecord(number, nullptr, m.rec.data());
-    m.recNo = number;
-    m.liveCount = -1;
-  } else {
-    m.writeMemos();
-    m.storeRecord(m.recNo, m.orig.data(), m.rec.data());
+  {
+    // Given up before listeners are told: one may write the table through another object.
+    WriteScope lock(m);
+    if (m.st == TableState::Insert) {
+      std::int64_t number = m.prepareAppend();
+      m.writeMemos();
+      m.rec[0] = ' ';
+      m.storeRecord(number, nullptr, m.rec.data());
+      m.recNo = number;
+      m.liveCount = -1;
+    } else {
+      m.writeMemos();
+      m.storeRecord(m.recNo, m.orig.data(), m.rec.data());
+    }
   }
   m.clearMemoPending();
   m.modifiedFlag = false;
