@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "core/dataset.h"
 #include "pricefile/convert_rows.h"
+#include "core/dataset.h"
 
 namespace qm::test {
 

@@ -6,8 +6,8 @@
 #include <limits>
 #include <random>
 
-#include "core/error.h"
 #include "pricefile/price_rules.h"
+#include "core/error.h"
 
 using namespace qm::pricefile;
 
