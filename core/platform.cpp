@@ -5,13 +5,22 @@
 #include <chrono>
 #include <csignal>
 #include <filesystem>
+#include <system_error>
+#include <utility>
+
+#include "core/paths.h"
 
 #ifdef _WIN32
 #include <io.h>
 #include <windows.h>
 #else
+#include <fcntl.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
 #endif
 
 namespace qm::platform {
@@ -111,6 +120,283 @@ void catch_cancel_signals() {
   sa.sa_flags = SA_RESETHAND;
   sigaction(SIGINT, &sa, nullptr);
   sigaction(SIGTERM, &sa, nullptr);
+}
+#endif
+
+namespace {
+// dBase engines lock bytes near the top of the 32-bit range; a byte well above any file
+// keeps out of their way and of every real record.
+constexpr unsigned long long kLockOffset = 0x7FFFFFFF00000000ull;
+}  // namespace
+
+FileLock::~FileLock() {
+  release();
+}
+
+FileLock::FileLock(FileLock&& other) noexcept
+    : handle_(std::exchange(other.handle_, kNone)),
+      ownsHandle_(other.ownsHandle_),
+      slot_(other.slot_),
+      path_(std::move(other.path_)) {}
+
+FileLock& FileLock::operator=(FileLock&& other) noexcept {
+  if (this != &other) {
+    release();
+    handle_ = std::exchange(other.handle_, kNone);
+    ownsHandle_ = other.ownsHandle_;
+    slot_ = other.slot_;
+    path_ = std::move(other.path_);
+  }
+  return *this;
+}
+
+#ifdef _WIN32
+namespace {
+LockResult lock_handle(HANDLE h, bool exclusive, int slot = 0, bool wait = false) {
+  OVERLAPPED ov{};
+  const unsigned long long at = kLockOffset + static_cast<unsigned long long>(slot);
+  ov.Offset = static_cast<DWORD>(at & 0xFFFFFFFFu);
+  ov.OffsetHigh = static_cast<DWORD>(at >> 32);
+  DWORD flags = (wait ? 0 : LOCKFILE_FAIL_IMMEDIATELY) | (exclusive ? LOCKFILE_EXCLUSIVE_LOCK : 0);
+  if (LockFileEx(h, flags, 0, 1, 0, &ov)) return LockResult::Locked;
+  DWORD e = GetLastError();
+  return e == ERROR_LOCK_VIOLATION || e == ERROR_IO_PENDING ? LockResult::InUse
+                                                            : LockResult::Failed;
+}
+void unlock_handle(HANDLE h, int slot) {
+  OVERLAPPED ov{};
+  const unsigned long long at = kLockOffset + static_cast<unsigned long long>(slot);
+  ov.Offset = static_cast<DWORD>(at & 0xFFFFFFFFu);
+  ov.OffsetHigh = static_cast<DWORD>(at >> 32);
+  UnlockFileEx(h, 0, 1, 0, &ov);
+}
+}  // namespace
+
+LockResult FileLock::lockPath(const std::string& path, bool exclusive) {
+  release();
+  // No FILE_SHARE_DELETE: while anyone has it open the file cannot lose its name.
+  HANDLE h = CreateFileW(to_fs_path(path).c_str(), GENERIC_READ | GENERIC_WRITE,
+                         FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
+                         FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE)
+    return GetLastError() == ERROR_SHARING_VIOLATION ? LockResult::InUse : LockResult::Failed;
+  LockResult r = lock_handle(h, exclusive);
+  if (r != LockResult::Locked) {
+    CloseHandle(h);
+    return r;
+  }
+  handle_ = reinterpret_cast<long long>(h);
+  ownsHandle_ = true;
+  slot_ = 0;
+  path_ = path;
+  return r;
+}
+
+LockResult FileLock::lockOpenFile(std::FILE* f, bool exclusive, int slot, bool wait) {
+  release();
+  HANDLE h = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(f)));
+  LockResult r = lock_handle(h, exclusive, slot, wait);
+  if (r == LockResult::Locked) {
+    handle_ = reinterpret_cast<long long>(h);
+    ownsHandle_ = false;
+    slot_ = slot;
+  }
+  return r;
+}
+
+void FileLock::release(bool removeFile) {
+  if (handle_ == kNone) return;
+  HANDLE h = reinterpret_cast<HANDLE>(handle_);
+  unlock_handle(h, slot_);
+  if (ownsHandle_) {
+    CloseHandle(h);
+    // Fails harmlessly when another process has opened it meanwhile: it is theirs now.
+    if (removeFile) DeleteFileW(to_fs_path(path_).c_str());
+  }
+  handle_ = kNone;
+}
+
+std::string why_file_cannot_be_replaced(const std::string& path) {
+  DWORD a = GetFileAttributesW(to_fs_path(path).c_str());
+  if (a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_READONLY))
+    return file_name_of(path) + " is read-only";
+  return {};
+}
+
+bool folder_writable(const std::string& folder) {
+  DWORD a = GetFileAttributesW(to_fs_path(folder).c_str());
+  if (a == INVALID_FILE_ATTRIBUTES || !(a & FILE_ATTRIBUTE_DIRECTORY)) return false;
+  // Folder attributes do not say whether files may be made in it; trying does.
+  std::wstring probe = to_fs_path(join_path(folder, "~qm-probe.tmp")).wstring();
+  HANDLE h = CreateFileW(probe.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                         FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return GetLastError() == ERROR_FILE_EXISTS;
+  CloseHandle(h);
+  return true;
+}
+
+bool replace_file(const std::string& from, const std::string& to, std::string& error) {
+  if (MoveFileExW(to_fs_path(from).c_str(), to_fs_path(to).c_str(),
+                  MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+    return true;
+  error = std::system_category().message(static_cast<int>(GetLastError()));
+  return false;
+}
+
+void sync_file(const std::string& path) {
+  HANDLE h =
+      CreateFileW(to_fs_path(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return;
+  FlushFileBuffers(h);
+  CloseHandle(h);
+}
+
+bool FileLock::othersHold(std::FILE* f) {
+  if (handle_ == kNone) return true;
+  // Windows cannot ask; a lock of our own conflicts even on our handle, so try the strongest.
+  const int slot = slot_;
+  release();
+  const bool alone = lockOpenFile(f, true, slot) == LockResult::Locked;
+  release();
+  lockOpenFile(f, false, slot, true);
+  return !alone;
+}
+
+bool truncate_open_file(std::FILE* f, unsigned long long size) {
+  std::fflush(f);
+  return _chsize_s(_fileno(f), static_cast<long long>(size)) == 0;
+}
+#else
+namespace {
+LockResult lock_fd(int fd, bool exclusive, bool lock, int slot = 0, bool wait = false) {
+  struct flock fl {};
+  fl.l_type = static_cast<short>(!lock ? F_UNLCK : exclusive ? F_WRLCK : F_RDLCK);
+  fl.l_whence = SEEK_SET;
+  fl.l_start = static_cast<off_t>(kLockOffset + static_cast<unsigned long long>(slot));
+  fl.l_len = 1;
+#ifdef F_OFD_SETLK
+  // Locks of the open file rather than of the process: closing another handle on the same
+  // file (a second table object reading it) does not drop them, and they conflict within one
+  // process too.
+  const int cmd = wait ? F_OFD_SETLKW : F_OFD_SETLK;
+#else
+  const int cmd = wait ? F_SETLKW : F_SETLK;
+#endif
+  int rc;
+  while ((rc = fcntl(fd, cmd, &fl)) != 0 && errno == EINTR) {
+  }
+  if (rc == 0) return LockResult::Locked;
+  return errno == EACCES || errno == EAGAIN ? LockResult::InUse : LockResult::Failed;
+}
+}  // namespace
+
+LockResult FileLock::lockPath(const std::string& path, bool exclusive) {
+  release();
+  // The file may lose its name between our open and our lock (its holder removing it); a lock
+  // on a nameless file would guard nothing, so try again on the file the name has now.
+  for (int attempt = 0; attempt < 8; ++attempt) {
+    int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+    if (fd < 0) return LockResult::Failed;
+    LockResult r = lock_fd(fd, exclusive, true);
+    if (r != LockResult::Locked) {
+      ::close(fd);
+      return r;
+    }
+    struct stat held {
+    }, named{};
+    if (fstat(fd, &held) == 0 && ::stat(path.c_str(), &named) == 0 && held.st_dev == named.st_dev &&
+        held.st_ino == named.st_ino) {
+      handle_ = fd;
+      ownsHandle_ = true;
+      slot_ = 0;
+      path_ = path;
+      return r;
+    }
+    ::close(fd);
+  }
+  return LockResult::InUse;
+}
+
+LockResult FileLock::lockOpenFile(std::FILE* f, bool exclusive, int slot, bool wait) {
+  release();
+  int fd = fileno(f);
+  LockResult r = lock_fd(fd, exclusive, true, slot, wait);
+  if (r == LockResult::Locked) {
+    handle_ = fd;
+    ownsHandle_ = false;
+    slot_ = slot;
+  }
+  return r;
+}
+
+void FileLock::release(bool removeFile) {
+  if (handle_ == kNone) return;
+  int fd = static_cast<int>(handle_);
+  // Removed while still locked, so that whoever opens the name next makes a new file.
+  if (ownsHandle_ && removeFile) ::unlink(path_.c_str());
+  lock_fd(fd, false, false, slot_);
+  if (ownsHandle_) ::close(fd);
+  handle_ = kNone;
+}
+
+std::string why_file_cannot_be_replaced(const std::string& path) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0) return {};
+  // Without any write permission the file is read-only to us, even where the system would let
+  // an administrator write it.
+  if ((st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0 || ::access(path.c_str(), W_OK) != 0)
+    return file_name_of(path) + " is read-only";
+  return {};
+}
+
+bool folder_writable(const std::string& folder) {
+  struct stat st {};
+  if (::stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return false;
+  return (st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) != 0 &&
+         ::access(folder.c_str(), W_OK | X_OK) == 0;
+}
+
+bool replace_file(const std::string& from, const std::string& to, std::string& error) {
+  if (::rename(from.c_str(), to.c_str()) != 0) {
+    error = std::strerror(errno);
+    return false;
+  }
+  std::string folder = folder_of(to);
+  int dfd = ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dfd >= 0) {
+    fsync(dfd);
+    ::close(dfd);
+  }
+  return true;
+}
+
+void sync_file(const std::string& path) {
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return;
+  fdatasync(fd);
+  ::close(fd);
+}
+
+bool FileLock::othersHold(std::FILE* f) {
+  if (handle_ == kNone) return true;
+  struct flock fl {};
+  fl.l_type = F_WRLCK;
+  fl.l_whence = SEEK_SET;
+  fl.l_start = static_cast<off_t>(kLockOffset + static_cast<unsigned long long>(slot_));
+  fl.l_len = 1;
+#ifdef F_OFD_GETLK
+  // Our own lock is of this open file and does not count.
+  if (fcntl(fileno(f), F_OFD_GETLK, &fl) != 0) return true;
+#else
+  if (fcntl(fileno(f), F_GETLK, &fl) != 0) return true;
+#endif
+  return fl.l_type != F_UNLCK;
+}
+
+bool truncate_open_file(std::FILE* f, unsigned long long size) {
+  std::fflush(f);
+  return ftruncate(fileno(f), static_cast<off_t>(size)) == 0;
 }
 #endif
 

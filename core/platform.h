@@ -24,4 +24,54 @@ unsigned long long tick_count_ms();
 void catch_cancel_signals();
 bool cancel_signalled();
 
+enum class LockResult { Locked, InUse, Failed };
+
+// An operating-system lock on a file, held while the object lives: advisory and per open file
+// (a second lock from the same process conflicts as one from another process does), on a byte
+// far past any data so that readers are never blocked. Exclusive conflicts with every other
+// lock, shared only with exclusive ones.
+class FileLock {
+ public:
+  FileLock() = default;
+  ~FileLock();
+  FileLock(FileLock&& other) noexcept;
+  FileLock& operator=(FileLock&& other) noexcept;
+  FileLock(const FileLock&) = delete;
+  FileLock& operator=(const FileLock&) = delete;
+
+  // Locks a file of its own at path, created when missing; never waits. Failed when the file
+  // cannot be made or opened.
+  LockResult lockPath(const std::string& path, bool exclusive);
+  // Locks an open stdio file, which the caller keeps open longer than the lock. Slots are
+  // separate bytes, locked independently; with wait, waits for the lock instead of failing.
+  LockResult lockOpenFile(std::FILE* f, bool exclusive, int slot = 0, bool wait = false);
+  // Gives the lock up; with removeFile, the file of lockPath is deleted in a way that no other
+  // process can be left holding a lock on a file that no longer has a name.
+  void release(bool removeFile = false);
+  bool held() const { return handle_ != kNone; }
+  // For a lock of lockOpenFile: true when another open of the file holds a lock on the same
+  // slot. May give the lock up for a moment to find out.
+  bool othersHold(std::FILE* f);
+
+ private:
+  static constexpr long long kNone = -1;
+  long long handle_ = kNone;
+  bool ownsHandle_ = false;
+  int slot_ = 0;
+  std::string path_;
+};
+
+// Why path (an existing file) could not be replaced or deleted, in words for the user ("NAME
+// is read-only"), or empty when nothing speaks against it.
+std::string why_file_cannot_be_replaced(const std::string& path);
+// True when files can be made, renamed and deleted in folder.
+bool folder_writable(const std::string& folder);
+// Puts from in the place of to in one step (to may exist); the name change reaches the disk
+// before it returns. False with the system's reason in error on failure.
+bool replace_file(const std::string& from, const std::string& to, std::string& error);
+// Pushes a closed file's data to the disk (before it is renamed into place).
+void sync_file(const std::string& path);
+// Cuts an open file to size bytes; false on failure.
+bool truncate_open_file(std::FILE* f, unsigned long long size);
+
 }  // namespace qm::platform

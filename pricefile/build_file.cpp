@@ -11,6 +11,7 @@
 #include "pricefile/compare.h"
 #include "pricefile/dbf_price_sink.h"
 #include "pricefile/raw_records.h"
+#include "pricefile/staged_table.h"
 
 namespace qm::pricefile {
 
@@ -46,35 +47,15 @@ class ScratchFolder {
   std::filesystem::path path_;
 };
 
-// The price file a build replaces, moved aside so that the new one can be compared with it,
-// and deleted after.
-class SetAside {
- public:
-  SetAside() = default;
-  SetAside(const SetAside&) = delete;
-  SetAside& operator=(const SetAside&) = delete;
-  ~SetAside() {
-    for (const std::string& f : files_) delete_file(f);
+// On every way out tblExport names the price file again, not the staging folder's copy.
+struct NamesPriceFile {
+  tables::DbfTable& table;
+  const std::string& path;
+  ~NamesPriceFile() {
+    if (table.active()) return;
+    table.setFolder(folder_of(path));
+    table.setTableName(file_name_of(path));
   }
-  // Moves the file at path (and its memo and index) aside; false when there was none.
-  bool take(const std::string& path) {
-    if (!file_exists(path)) return false;
-    const std::string stem = path.substr(0, path.size() - 4);
-    const std::string ext = path.substr(path.size() - 4);
-    for (const char* e : {".mdx", ".dbt"}) {
-      if (!file_exists(stem + e)) continue;
-      if (rename_file(stem + e, stem + "~old" + e)) files_.push_back(stem + "~old" + e);
-    }
-    main_ = stem + "~old" + ext;
-    if (!rename_file(path, main_)) return false;
-    files_.push_back(main_);
-    return true;
-  }
-  const std::string& path() const { return main_; }
-
- private:
-  std::vector<std::string> files_;
-  std::string main_;
 };
 
 class Build {
@@ -98,22 +79,36 @@ class Build {
       const std::int64_t startRow = str_to_int(page_.startRow);
       result_.report.startRow = startRow;
       result_.priceFile = page_.destFolder + page_.manufacturer + "LIST.dbf";
-      target_ = result_.priceFile;
       trace("Here 0" + result_.priceFile);
       {
         std::vector<std::string> lines = page_.mapping;
         if (validate_mapping(lines, m_, run_)) throw Refused{};
       }
-      if (env_.dryRun) prepareDryRun();
       t_.tblExport.close();
-      t_.tblExport.setFolder(folder_of(target_));
-      t_.tblExport.setTableName(file_name_of(target_));
-      if (!(page_.addToExisting && file_exists(target_))) makePriceFile();
+      // A dry run stages its file in a temporary folder of its own, so that nothing beside the
+      // price file is written, not even the staging folder and its lock.
+      if (env_.dryRun) scratch_.emplace();
+      StagedTable staged(env_.dryRun ? scratch_->folder() + file_name_of(result_.priceFile)
+                                     : result_.priceFile);
+      NamesPriceFile afterwards{t_.tblExport, result_.priceFile};
+      startStaging(staged);
+      std::optional<RegistrationLists> lists;
+      if (!env_.dryRun) lockLists(lists);
+      target_ = staged.stagedPath();
+      if (page_.addToExisting && file_exists(result_.priceFile)) {
+        if (env_.dryRun)
+          copyForDryRun();
+        else
+          staged.copyOld();
+      } else {
+        makePriceFile();
+      }
       trace("Here 09" + env_.appFolder);
-      if (!file_exists(target_)) copyTemplate();
+      if (!file_exists(target_)) copyTemplate(target_);
       const bool converted = convert(startRow);
       if (!converted && run_.cancelled) return cancelled();
       keepFirstRecords();
+      // Before the swap, while the file it replaces is still in place.
       compareWithPrevious();
       if (!converted) {
         showPage("Page2");
@@ -122,7 +117,13 @@ class Build {
         return result_;
       }
       if (env_.cancelled && env_.cancelled()) return cancelled();
-      return finish();
+      // A dry run's staged file is removed with its folder, never put in place.
+      if (!env_.dryRun && !putInPlace(staged)) {
+        result_.outcome = BuildOutcome::ConversionStopped;
+        result_.records = run_.recordCount;
+        return result_;
+      }
+      return finish(lists ? &*lists : nullptr);
     } catch (const Refused&) {
       result_.outcome = BuildOutcome::Refused;
       return result_;
@@ -144,15 +145,12 @@ class Build {
     r.sourceTable = source_.tableName;
   }
 
-  // The new file is built in a folder of its own; one that is added to is copied there.
-  void prepareDryRun() {
-    scratch_.emplace();
-    target_ = scratch_->folder() + file_name_of(result_.priceFile);
-    if (!page_.addToExisting || !file_exists(result_.priceFile)) return;
-    copy_file_replace(result_.priceFile, target_);
-    for (const char* ext : {".dbt", ".mdx"})
-      if (file_exists(companion(result_.priceFile, ext)))
-        copy_file_replace(companion(result_.priceFile, ext), companion(target_, ext));
+  // The file a dry run adds to is copied into its scratch folder.
+  void copyForDryRun() {
+    const std::vector<std::string> from = table_file_set(result_.priceFile);
+    const std::vector<std::string> to = table_file_set(target_);
+    for (std::size_t i = 0; i < from.size() && i < to.size(); ++i)
+      if (file_exists(from[i])) copy_file_replace(from[i], to[i]);
   }
 
   void keepFirstRecords() {
@@ -184,11 +182,8 @@ class Build {
         if (r.recordsBefore > 0)
           r.comparison =
               compare_price_files(target_, previousPhysical_, target_, previousPhysical_ + 1);
-      } else if (env_.dryRun) {
-        if (file_exists(result_.priceFile))
-          r.comparison = compare_price_files(result_.priceFile, -1, target_, 1);
-      } else if (!previous_.path().empty()) {
-        r.comparison = compare_price_files(previous_.path(), -1, target_, 1);
+      } else if (file_exists(result_.priceFile)) {
+        r.comparison = compare_price_files(result_.priceFile, -1, target_, 1);
       }
     } catch (const std::exception& e) {
       r.comparison.reset();
@@ -200,7 +195,7 @@ class Build {
     if (file_exists(env_.appFolder + "debug.txt")) m_.plain(text);
   }
 
-  void refuse(const char* text) {
+  void refuse(const std::string& text) {
     m_.error(text);
     throw Refused{};
   }
@@ -244,25 +239,18 @@ class Build {
     store.post();
   }
 
-  static std::string companion(const std::string& p, const char* ext) {
-    // The price file's name ends in "LIST.dbf"; its memo and index differ in the extension.
-    return p.substr(0, p.size() - 4) + ext;
-  }
-  std::string companion(const char* ext) const { return companion(target_, ext); }
-
   void makePriceFile() {
-    const std::string& path = target_;
+    const std::string& path = result_.priceFile;
     trace("Here 01" + path);
     // Read from the file each time, so that a changed destination field list is taken up by
     // the next build, and a missing one stops the build before the old price file is gone.
     tables::DbfTable& fields = t_.tblFields;
     (void)fields.fieldDefs();
+    // The old file set stays where it is until the new one is complete; the new one is made
+    // in a staging folder that starts empty.
     trace("Here 02" + path);
-    if (env_.dryRun || !previous_.take(path)) delete_file(path);
     trace("Here 03" + path);
-    delete_file(companion(".mdx"));
     trace("Here 04" + path);
-    delete_file(companion(".dbt"));
     trace("Here 05" + path);
     t_.tblExport.copyStructureFrom(fields);
     trace("Here 06" + path);
@@ -275,17 +263,73 @@ class Build {
     trace("Here 08" + path);
   }
 
-  void copyTemplate() {
+  void copyTemplate(const std::string& path) {
     m_.plain("The tblExport.CreateTable did not work. We are manually Creating them.");
-    delete_file(companion(".dbt"));
-    copy_file_replace(env_.appFolder + "flistwin.dbf", target_);
+    const std::string memo = path.substr(0, path.size() - 4) + ".dbt";
+    delete_file(memo);
+    copy_file_replace(env_.appFolder + "flistwin.dbf", path);
     // A destination field list without memo fields has no memo file to copy.
     if (file_exists(env_.appFolder + "flistwin.dbt"))
-      copy_file_replace(env_.appFolder + "flistwin.dbt", companion(".dbt"));
+      copy_file_replace(env_.appFolder + "flistwin.dbt", memo);
+  }
+
+  // Locks the price file against a second import and points tblExport at the new set's place;
+  // a price file that cannot be replaced refuses the build with nothing changed.
+  void startStaging(StagedTable& staged) {
+    staged.faultPoint = env_.faultPoint;
+    try {
+      staged.begin(m_);
+    } catch (const Error& e) {
+      refuse(e.what());
+    }
+    t_.tblExport.setFolder(folder_of(staged.stagedPath()));
+    t_.tblExport.setTableName(file_name_of(staged.stagedPath()));
+  }
+
+  // The lists the build registers in are locked from before the walk, so that a build that
+  // could not register is refused before it changes anything.
+  void lockLists(std::optional<RegistrationLists>& lists) {
+    if (!page_.vendorInfo) return;
+    lists.emplace(registration_values(page_));
+    try {
+      lists->begin(m_);
+    } catch (const Error& e) {
+      refuse(e.what());
+    }
+  }
+
+  // The complete new set takes the old one's place; tblExport names the price file again.
+  bool putInPlace(StagedTable& staged) {
+    t_.tblExport.close();
+    try {
+      staged.commit();
+    } catch (const Error& e) {
+      m_.error(e.what());
+      return false;
+    }
+    t_.tblExport.setFolder(folder_of(result_.priceFile));
+    t_.tblExport.setTableName(file_name_of(result_.priceFile));
+    return true;
+  }
+
+  // Every record's DEPT holds the identifier: one cut to the field's width would no longer
+  // name its price file.
+  void checkIdentifierFits() {
+    tables::DbfField* dept = t_.tblExport.findField("DEPT");
+    if (!dept) return;
+    const int width = dept->def().length;
+    // Characters, not UTF-8 bytes: the table's code page gives each one byte.
+    std::size_t chars = 0;
+    for (unsigned char c : page_.manufacturer) chars += (c & 0xC0) != 0x80;
+    if (dept->def().type != 'C' || chars <= static_cast<std::size_t>(width)) return;
+    t_.tblExport.close();
+    refuse("The manufacturer ID " + page_.manufacturer + " has " + std::to_string(chars) +
+           " characters; the price file's DEPT field holds " + std::to_string(width) + ".");
   }
 
   bool convert(std::int64_t startRow) {
     t_.tblExport.open();
+    checkIdentifierFits();
     if (page_.addToExisting) {
       appended_ = true;
       result_.report.recordsBefore = t_.tblExport.recordCount();
@@ -304,10 +348,14 @@ class Build {
       env_.progress(0, sheetRows);
       targets.progress = [&](std::int64_t rows) { env_.progress(rows, sheetRows); };
     }
-    return convert_rows(convert_inputs(page_), startRow, rowCounter, page_.mapping, run_, targets);
+    const bool done =
+        convert_rows(convert_inputs(page_), startRow, rowCounter, page_.mapping, run_, targets);
+    // Said once the walk has ended: the repair happens at its first write.
+    if (!t_.tblExport.repairNote().empty()) m_.information(t_.tblExport.repairNote());
+    return done;
   }
 
-  BuildResult finish() {
+  BuildResult finish(RegistrationLists* lists) {
     {
       BusyScope busy(m_);
       // A dry run is followed by the real build, which reads the source again.
@@ -317,8 +365,8 @@ class Build {
       result_.records = run_.recordCount;
       if (page_.vendorInfo && !env_.dryRun) {
         RegistrationTables rt{t_.tblExport, t_.tblFields, t_.tblVendor};
-        if (!register_price_file(registration_values(page_), rt, m_, env_.appFolder,
-                                 env_.settings)) {
+        if (!register_price_file(registration_values(page_), rt, m_, env_.appFolder, env_.settings,
+                                 lists)) {
           result_.outcome = BuildOutcome::RegistrationStopped;
           return result_;
         }
@@ -342,9 +390,8 @@ class Build {
   Messages& m_;
   BuildRun run_;
   BuildResult result_;
-  std::string target_;  // where the price file is built: the price file, or a dry run's copy
+  std::string target_;  // where the price file is built: the staging folder's copy
   std::optional<ScratchFolder> scratch_;
-  SetAside previous_;
   bool appended_ = false;  // added to an existing file
   std::int64_t previousPhysical_ = 0;
 };
@@ -450,11 +497,6 @@ bool validate_mapping(const std::vector<std::string>& mapping, Messages& message
 BuildResult build_file(const BuildPage& page, BuildSource& source, BuildTables& tables,
                        BuildEnvironment& env) {
   return Build(page, source, tables, env).run();
-}
-
-int first_sheet_row(const std::string& fileName, bool firstRowNames) {
-  const std::string ext = to_upper_ascii(extension_of(fileName));
-  return firstRowNames && (ext == ".XLS" || ext == ".XLSX") ? 2 : 1;
 }
 
 std::string completion_text(std::int64_t records) {

@@ -97,11 +97,14 @@ struct BuildEnvironment {
   // The whole build into a temporary folder of its own, for its report: no file of the
   // program, destination or project system folders is written, and no list is registered.
   bool dryRun = false;
+  // Called at the steps of putting the new price file in place; a test raises there to stand
+  // for a crash at that moment.
+  std::function<void(const std::string& step)> faultPoint = {};
 };
 
 enum class BuildOutcome {
-  Refused,              // a check of the page or of the mapping said no; nothing written
-  ConversionStopped,    // the walk met an error; the wizard is on page 2
+  Refused,            // a check of the page, the mapping or the old files said no; nothing written
+  ConversionStopped,  // the walk met an error, or the new file could not be put in place
   RegistrationStopped,  // the price file is built, a list was not written
   Cancelled,            // the user stopped it; nothing registered, "Build cancelled" said
   Complete,

@@ -1,12 +1,14 @@
 #include "pricefile/registration.h"
 
 #include <functional>
+#include <optional>
 
 #include "config/restructure.h"
 #include "core/datetime.h"
 #include "core/error.h"
 #include "core/paths.h"
 #include "core/text.h"
+#include "pricefile/staged_table.h"
 
 namespace qm::pricefile {
 
@@ -24,11 +26,15 @@ std::string without_trailing_separator(std::string folder) {
   return folder;
 }
 
+enum { kFileList, kDateList, kManufacturerList };
+
 class Registration {
  public:
   Registration(const RegistrationValues& v, RegistrationTables& t, Messages& m,
-               const std::string& appFolder, const SettingsSource& settings)
+               const std::string& appFolder, const SettingsSource& settings,
+               RegistrationLists& lists)
       : v_(v),
+        lists_(lists),
         tblExport_(t.tblExport),
         tblFields_(t.tblFields),
         tblVendor_(t.tblVendor),
@@ -54,6 +60,8 @@ class Registration {
     try {
       if (fileList() && dateList()) {
         manufacturerList();
+        tblExport_.close();
+        putListsInPlace();
         pointFieldsBack();
         vendorSerialChoice();
         return true;
@@ -76,6 +84,30 @@ class Registration {
     try {
       tblExport_.close();
     } catch (const Error&) {
+    }
+  }
+
+  // The folder the list is written in until the three are put in place: its staging folder,
+  // holding a copy of the list when there is one.
+  std::string workFolder(int which) {
+    StagedTable& st = lists_.list(which);
+    if (file_exists(lists_.finalPath(which))) {
+      try {
+        st.copyOld();
+      } catch (const Error& e) {
+        messages_.plain(e.what());
+        throw Stopped{};
+      }
+    }
+    return without_trailing_separator(folder_of(st.stagedPath()));
+  }
+
+  void putListsInPlace() {
+    try {
+      lists_.commit();
+    } catch (const Error& e) {
+      messages_.plain(e.what());
+      throw Stopped{};
     }
   }
 
@@ -170,11 +202,13 @@ class Registration {
                               "..\\Stru\\FileLst.dbf\", Filelist, Manulist work not complete!");
         return false;
       }
-      createFromTemplate("filelst.dbf", " Error opening file ", v_.destFolder, "filelist.dbf");
+      createFromTemplate("filelst.dbf", " Error opening file ", workFolder(kFileList),
+                         "filelist.dbf");
     } else {
+      const std::string work = workFolder(kFileList);
       tblExport_.close();
       tblExport_.setIndexName("");
-      tblExport_.setFolder(v_.destFolder);
+      tblExport_.setFolder(work);
     }
     tblExport_.setTableName("filelist.dbf");
     openList("filelist");
@@ -193,7 +227,13 @@ class Registration {
                               "..\\Stru\\DateLst.dbf\", work not complete!");
         return false;
       }
-      createFromTemplate("Datelst.dbf", " Error Open file ", v_.destFolder, "Datelist.dbf");
+      createFromTemplate("Datelst.dbf", " Error Open file ", workFolder(kDateList),
+                         file_name_of(lists_.finalPath(kDateList)));
+    } else {
+      const std::string work = workFolder(kDateList);
+      tblExport_.close();
+      tblExport_.setIndexName("");
+      tblExport_.setFolder(work);
     }
     openList("");  // the date list keeps whatever structure it has
     findOrAdd();
@@ -208,12 +248,13 @@ class Registration {
   }
 
   void manufacturerList() {
+    const std::string work = workFolder(kManufacturerList);
     if (!file_exists(join_path(v_.manulistFolder, "manulist.dbf")))
-      createFromTemplate("filelst.dbf", " Error Open file ", v_.manulistFolder, "manulist.dbf");
+      createFromTemplate("filelst.dbf", " Error Open file ", work, "manulist.dbf");
     tblFields_.close();
     tblExport_.close();
     tblExport_.setIndexName("");
-    tblExport_.setFolder(v_.manulistFolder);
+    tblExport_.setFolder(work);
     tblExport_.setTableName("manulist.dbf");
     openList("manulist");
     findOrAdd();
@@ -260,6 +301,7 @@ class Registration {
   }
 
   const RegistrationValues& v_;
+  RegistrationLists& lists_;
   tables::DbfTable& tblExport_;
   tables::DbfTable& tblFields_;
   tables::DbfTable& tblVendor_;
@@ -276,10 +318,50 @@ std::string template_folder(const std::string& manulistFolder) {
   return join_path(join_path(manulistFolder, ".."), "stru");
 }
 
+RegistrationLists::RegistrationLists(const RegistrationValues& v) {
+  paths_[kFileList] = resolve_path(join_path(v.destFolder, "filelist.dbf"));
+  // A date list made from its template is named as the project system names it.
+  const std::string dates = join_path(v.destFolder, "datelist.dbf");
+  paths_[kDateList] =
+      file_exists(dates) ? resolve_path(dates) : join_path(v.destFolder, "Datelist.dbf");
+  paths_[kManufacturerList] = resolve_path(join_path(v.manulistFolder, "manulist.dbf"));
+  for (int i = 0; i < 3; ++i) lists_[i] = std::make_unique<StagedTable>(paths_[i]);
+}
+
+RegistrationLists::~RegistrationLists() = default;
+
+void RegistrationLists::begin(Messages& messages) {
+  if (begun_) return;
+  for (auto& l : lists_) l->begin(messages);
+  begun_ = true;
+}
+
+StagedTable& RegistrationLists::list(int which) {
+  return *lists_[which];
+}
+
+void RegistrationLists::commit() {
+  // Every list complete and marked so before the first one moves: an import killed in
+  // between leaves all three for the next one to put in place.
+  for (auto& l : lists_) l->prepare();
+  for (auto& l : lists_) l->commit();
+}
+
 bool register_price_file(const RegistrationValues& values, RegistrationTables& tables,
                          Messages& messages, const std::string& appFolder,
-                         const SettingsSource& settings) {
-  Registration r(values, tables, messages, appFolder, settings);
+                         const SettingsSource& settings, RegistrationLists* lists) {
+  std::optional<RegistrationLists> own;
+  if (!lists) {
+    own.emplace(values);
+    try {
+      own->begin(messages);
+    } catch (const Error& e) {
+      messages.error(e.what());
+      return false;
+    }
+    lists = &*own;
+  }
+  Registration r(values, tables, messages, appFolder, settings, *lists);
   return r.run();
 }
 

@@ -3,6 +3,7 @@
 // vendor's serial-number choice in its vendor table.
 #pragma once
 
+#include <memory>
 #include <string>
 
 #include "core/messages.h"
@@ -68,14 +69,39 @@ struct RegistrationTables {
   tables::DbfTable& tblVendor;
 };
 
+class StagedTable;
+
+// The file list, date list and manufacturer list one registration changes. Each is changed in
+// a staged copy and all are put in place together once every one is written, so that a
+// registration lands whole or not at all; from begin on each is locked against other imports.
+class RegistrationLists {
+ public:
+  explicit RegistrationLists(const RegistrationValues& values);
+  ~RegistrationLists();
+  // Locks the three lists and checks they can be replaced; raises qm::Error in the user's words
+  // ("filelist.dbf is in use by another import") with nothing changed.
+  void begin(Messages& messages);
+  // The lists in this order: file list, date list, manufacturer list.
+  StagedTable& list(int which);
+  const std::string& finalPath(int which) const { return paths_[which]; }
+  // Puts every list written in place.
+  void commit();
+
+ private:
+  std::string paths_[3];
+  std::unique_ptr<StagedTable> lists_[3];
+  bool begun_ = false;
+};
+
 // Returns true when every list was written, false when it stopped after telling the user
-// (a missing template, a list that cannot be opened or created). Lists written before a stop
-// keep their records. tblFields ends on the destination field list on every way out.
+// (a missing template, a list that cannot be opened or created); then no list has changed.
+// lists: the build's, begun before its walk; null to lock them here. tblFields ends on the
+// destination field list on every way out.
 // A value the manufacturer list's conversion field refuses is raised, as is any other
 // failure to write a list's field.
 bool register_price_file(const RegistrationValues& values, RegistrationTables& tables,
                          Messages& messages, const std::string& appFolder,
-                         const SettingsSource& settings);
+                         const SettingsSource& settings, RegistrationLists* lists = nullptr);
 
 // The same with table objects of its own.
 bool register_price_file(const RegistrationValues& values, Messages& messages,

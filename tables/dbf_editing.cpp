@@ -45,16 +45,20 @@ void DbfTable::edit() {
 void DbfTable::post() {
   Impl& m = *impl_;
   if (!m.active || !m.editing()) return;
-  if (m.st == TableState::Insert) {
-    std::int64_t number = m.prepareAppend();
-    m.writeMemos();
-    m.rec[0] = ' ';
-    m.storeRecord(number, nullptr, m.rec.data());
-    m.recNo = number;
-    m.liveCount = -1;
-  } else {
-    m.writeMemos();
-    m.storeRecord(m.recNo, m.orig.data(), m.rec.data());
+  {
+    // Given up before listeners are told: one may write the table through another object.
+    WriteScope lock(m);
+    if (m.st == TableState::Insert) {
+      std::int64_t number = m.prepareAppend();
+      m.writeMemos();
+      m.rec[0] = ' ';
+      m.storeRecord(number, nullptr, m.rec.data());
+      m.recNo = number;
+      m.liveCount = -1;
+    } else {
+      m.writeMemos();
+      m.storeRecord(m.recNo, m.orig.data(), m.rec.data());
+    }
   }
   m.clearMemoPending();
   m.modifiedFlag = false;
@@ -101,7 +105,10 @@ void DbfTable::deleteRecord() {
   m.flushPending();
   std::vector<char> old = m.rec;
   m.rec[0] = '*';
-  m.storeRecord(m.recNo, old.data(), m.rec.data());
+  {
+    WriteScope lock(m);
+    m.storeRecord(m.recNo, old.data(), m.rec.data());
+  }
   std::int64_t from = m.recNo;
   m.readCount();
   std::int64_t found = m.findLive(from + 1, 1);

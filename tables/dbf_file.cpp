@@ -3,6 +3,7 @@
 #include <climits>
 
 #include "core/error.h"
+#include "core/platform.h"
 
 namespace qm::tables {
 
@@ -69,6 +70,11 @@ void RandomFile::writeAt(std::uint64_t off, const void* buf, std::size_t n) {
   if (n == 0) return;
   seek(off);
   if (std::fwrite(buf, 1, n, f_) != n || std::fflush(f_) != 0)
+    throw TableError("Cannot write to file '" + path_ + "' (disk full?)");
+}
+
+void RandomFile::truncate(std::uint64_t size) {
+  if (!f_ || !writable_ || !platform::truncate_open_file(f_, size))
     throw TableError("Cannot write to file '" + path_ + "' (disk full?)");
 }
 

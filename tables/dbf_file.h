@@ -33,6 +33,10 @@ class RandomFile {
   // Reads exactly n bytes or raises TableError naming the file.
   void readAt(std::uint64_t off, void* buf, std::size_t n);
   void writeAt(std::uint64_t off, const void* buf, std::size_t n);
+  // Cuts the file to size bytes; raises TableError on failure.
+  void truncate(std::uint64_t size);
+  // The open file, for the operating-system locks on it.
+  std::FILE* handle() const { return f_; }
 
  private:
   void seek(std::uint64_t off);

@@ -62,6 +62,10 @@ void DbfTable::Impl::storeRecord(std::int64_t number, const char* oldRec, const 
     writeCount(static_cast<std::uint32_t>(number));
   } else {
     file.writeAt(recordOffset(number), newRec, rl);
+    // A changed record is a change of the table: its date says when it last changed.
+    unsigned char b[7];
+    put_date_and_count(b, today, knownCount);
+    file.writeAt(1, b, 3);
   }
   dropCache();
   if (index) index->recordStored(static_cast<std::uint32_t>(number), oldRec, newRec, rl);
@@ -89,6 +93,7 @@ void DbfTable::Impl::writeAutoNext(const FieldLayout& f, std::uint32_t v) {
 
 void DbfTable::Impl::flushPending() {
   if (pendingRecords == 0) return;
+  WriteScope lock(*this);
   // Another program may have appended since the batch began: ours go after its records.
   std::uint32_t c = readCount();
   pending.push_back(0x1A);
@@ -120,8 +125,54 @@ std::int64_t DbfTable::Impl::prepareAppend() {
   return number;
 }
 
+namespace {
+
+// Tables up to this many records have the memo space their records no longer use found and
+// reused when a record's memo is rewritten; larger ones append, as dBase does.
+constexpr std::uint32_t kMaxMemoReuseRecords = 20000;
+
+}  // namespace
+
+std::vector<std::pair<std::uint64_t, std::uint64_t>> DbfTable::Impl::unusedMemoRuns() {
+  std::vector<std::pair<std::uint64_t, std::uint64_t>> used, runs;
+  if (!memo || memo->kind() != MemoKind::Dbt4 || knownCount > kMaxMemoReuseRecords) return runs;
+  // Another open may hold appended records back (write-behind) whose memos are already on
+  // disk: space that looks unused may be theirs.
+  if (openLock.othersHold(file.handle())) return runs;
+  // The records as they are on disk: the one being changed still points at its old memos,
+  // which must survive until its new image is written.
+  std::vector<char> buf(static_cast<size_t>(hdr.recordLength));
+  for (std::int64_t n = 1; n <= static_cast<std::int64_t>(knownCount); ++n) {
+    if (!loadRecord(n, buf.data())) return {};
+    for (size_t i = 0; i < layoutOf.size(); ++i) {
+      if (!memoField[i]) continue;
+      std::uint64_t block = 0;
+      if (!codec::get_memo_block(buf.data() + layoutOf[i]->offset, layoutOf[i]->def.length,
+                                 block) ||
+          block == 0)
+        continue;
+      std::uint64_t blocks = memo->extent(block);
+      if (blocks == 0) return {};  // a memo we cannot measure: reuse nothing
+      used.emplace_back(block, block + blocks);
+    }
+  }
+  std::sort(used.begin(), used.end());
+  std::uint64_t at = 1;
+  for (const auto& [from, to] : used) {
+    if (from > at) runs.emplace_back(at, from);
+    at = std::max(at, to);
+  }
+  const std::uint64_t end = memo->endBlock();
+  if (end > at) runs.emplace_back(at, end);
+  return runs;
+}
+
 void DbfTable::Impl::writeMemos() {
   if (!anyMemoPending) return;
+  // Rewriting a record's memos leaves the old ones unused; they are taken again by a later
+  // rewrite, so that a table whose memos change at every use does not grow without end.
+  std::vector<std::pair<std::uint64_t, std::uint64_t>> runs;
+  if (st == TableState::Edit) runs = unusedMemoRuns();
   for (size_t i = 0; i < memoPending.size(); ++i) {
     if (!memoPending[i]) continue;
     const FieldLayout& f = *layoutOf[i];
@@ -130,7 +181,16 @@ void DbfTable::Impl::writeMemos() {
       if (!memo)
         throw TableError("Table '" + file.path() + "' has no memo file for field '" + f.def.name +
                          "'");
-      block = memo->append(*memoPending[i]);
+      const std::uint64_t need = memo->blocksFor(memoPending[i]->size());
+      auto fit = std::find_if(runs.begin(), runs.end(),
+                              [&](const auto& r) { return r.second - r.first >= need; });
+      if (fit != runs.end()) {
+        block = fit->first;
+        memo->writeInto(block, *memoPending[i]);
+        fit->first += need;
+      } else {
+        block = memo->append(*memoPending[i]);
+      }
     }
     codec::put_memo_block(rec.data() + f.offset, f.def.length, block,
                           hdr.dialect == Dialect::Level7);

@@ -27,6 +27,32 @@ bool is_memo_type(const FieldLayout& f, Dialect d) {
 
 }  // namespace
 
+// Bytes past the counted records are what an interrupted append or batch left before it
+// could count them: never part of the table, and a later append must not keep them in the
+// middle. Cut off before the first write (not at open: a source file that is only read must
+// stay as it is), under the write lock, since a writer elsewhere may be between its records
+// and its count.
+void repair_tail(DbfTable::Impl& m) {
+  m.tailChecked = true;
+  const std::uint32_t count = m.readCount();
+  const std::uint64_t records = m.recordOffset(static_cast<std::int64_t>(count) + 1);
+  const std::uint64_t size = m.file.size();
+  unsigned char last = 0;
+  if (size == records + 1) m.file.readAt(records, &last, 1);
+  if (size == records + 1 && last == 0x1A) return;
+  const unsigned char mark = 0x1A;
+  if (size > records + 1) {
+    m.file.truncate(records);
+    m.repairNote = file_name_of(m.file.path()) + ": " + std::to_string(size - records) +
+                   " bytes after its last record, left by an interrupted write, were cut off.";
+  }
+  m.file.writeAt(records, &mark, 1);
+}
+
+const std::string& DbfTable::repairNote() const {
+  return impl_->repairNote;
+}
+
 // The companion file of a table (".dbt", ".fpt", ".mdx"), in the case the table's name uses.
 std::string companion_path(const std::string& tablePath, const char* ext) {
   std::string base = tablePath.substr(0, tablePath.size() - extension_of(tablePath).size());
@@ -98,9 +124,15 @@ void DbfTable::open() {
   if (!file_exists(p)) throw TableError("Table '" + p + "' does not exist");
   if (!m.file.open(p, true)) throw TableError("Cannot open table '" + p + "'");
   try {
+    // A file system without locks is no reason to refuse the table.
+    if (m.openLock.lockOpenFile(m.file.handle(), m.exclusiveRequested) ==
+        platform::LockResult::InUse)
+      throw TableError(file_name_of(p) + " is in use by another import");
     m.hdr = read_header_file(m.file);
     m.knownCount = 0;
     m.readCount();
+    m.tailChecked = false;
+    m.repairNote.clear();
     m.memo.reset();
     if (m.hdr.memo != MemoKind::None) {
       std::string mp =
@@ -111,6 +143,7 @@ void DbfTable::open() {
     }
     open_index(m, p);
   } catch (...) {
+    m.openLock.release();
     m.file.close();
     m.memo.reset();
     m.index.reset();
@@ -167,6 +200,7 @@ void DbfTable::close() {
   m.pending.clear();
   m.pendingRecords = 0;
   m.autoNext.clear();
+  m.openLock.release();
   m.file.close();
   m.memo.reset();
   m.index.reset();

@@ -110,8 +110,12 @@ class DbfTable : public Dataset {
   bool exclusive() const;
 
   // Open fails with the engine's error (naming the file) when folder or file is missing or
-  // the file is malformed. Close discards an unposted change.
+  // the file is malformed, and with "NAME is in use by another import" when another open
+  // holds it exclusively (or this open asks for that and another holds it at all). Close
+  // discards an unposted change. A table that an interrupted write left with bytes past its
+  // last record is cut back to its records before the first write; repairNote() then says so.
   void open() override;
+  const std::string& repairNote() const;
   void close() override;
   bool active() const override;
 

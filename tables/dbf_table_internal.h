@@ -13,6 +13,7 @@
 
 #include "core/error.h"
 #include "core/paths.h"
+#include "core/platform.h"
 #include "core/text.h"
 #include "tables/dbf_file.h"
 #include "tables/dbf_header.h"
@@ -121,6 +122,15 @@ struct DbfTable::Impl {
   // The open table.
   bool active = false;
   RandomFile file;
+  // Held while open: shared, or exclusive for an exclusive open, so that an exclusive open
+  // elsewhere is refused.
+  platform::FileLock openLock;
+  // Held, waiting for it, while records, memos and the header change, so that two programs
+  // writing one table take turns.
+  platform::FileLock writeLock;
+  int writeDepth = 0;
+  bool tailChecked = false;
+  std::string repairNote;
   DbfHeader hdr;
   std::unique_ptr<MemoFile> memo;
   bool writable = false;
@@ -221,6 +231,8 @@ struct DbfTable::Impl {
   std::int64_t prepareAppend();
 
   void writeMemos();
+  // Runs of memo blocks [first, last) that no record on disk points at.
+  std::vector<std::pair<std::uint64_t, std::uint64_t>> unusedMemoRuns();
 
   void endEdit(DbfTable& self) {
     if (!editing()) return;
@@ -239,6 +251,28 @@ struct DbfTable::Impl {
   }
 
   char* fieldBytes(int index) { return rec.data() + layoutOf[static_cast<size_t>(index)]->offset; }
+};
+
+// Cuts off what an interrupted write left past the counted records; see repairNote().
+void repair_tail(DbfTable::Impl& m);
+
+// Holds the table's write lock for a scope; nested scopes share the outer one's. The first
+// write after an open checks the table's tail first.
+class WriteScope {
+ public:
+  explicit WriteScope(DbfTable::Impl& m) : m_(m) {
+    if (m_.writeDepth++ != 0 || !m_.file.writable()) return;
+    m_.writeLock.lockOpenFile(m_.file.handle(), true, 1, true);
+    if (!m_.tailChecked) repair_tail(m_);
+  }
+  ~WriteScope() {
+    if (--m_.writeDepth == 0) m_.writeLock.release();
+  }
+  WriteScope(const WriteScope&) = delete;
+  WriteScope& operator=(const WriteScope&) = delete;
+
+ private:
+  DbfTable::Impl& m_;
 };
 
 enum class IndexMove { First, Next, Prior, Last };

@@ -106,16 +106,7 @@ std::string MemoFile::read(std::uint64_t block) {
   return out;
 }
 
-std::uint64_t MemoFile::append(std::string_view data) {
-  if (!file_.writable()) throw TableError("Memo file '" + file_.path() + "' is read-only");
-  unsigned char h[4];
-  file_.readAt(0, h, 4);
-  std::uint64_t size = file_.size();
-  std::uint64_t next = u32le(h);
-  // Never write over what is in the file, whatever the header says.
-  std::uint64_t endBlock = (size + blockSize_ - 1) / blockSize_;
-  if (next < endBlock) next = endBlock;
-  if (next == 0) next = 1;
+std::vector<char> MemoFile::encode(std::string_view data) const {
   std::vector<char> buf;
   if (kind_ == MemoKind::Dbt3) {
     buf.assign(data.begin(), data.end());
@@ -130,11 +121,48 @@ std::uint64_t MemoFile::append(std::string_view data) {
               static_cast<std::uint32_t>(data.size() + 8));
     if (!data.empty()) std::memcpy(&buf[8], data.data(), data.size());
   }
-  std::uint64_t blocks = (buf.size() + blockSize_ - 1) / blockSize_;
-  buf.resize(static_cast<size_t>(blocks * blockSize_), 0);
-  std::uint64_t newNext = next + blocks;
-  if (newNext > 0xFFFFFFFFull || data.size() > 0xFFFFFFF0ull)
-    throw TableError("Memo file '" + file_.path() + "' is full");
+  buf.resize(static_cast<size_t>(blocksFor(data.size()) * blockSize_), 0);
+  return buf;
+}
+
+std::uint64_t MemoFile::blocksFor(std::size_t n) const {
+  const std::uint64_t bytes = n + (kind_ == MemoKind::Dbt3 ? 2 : 8);
+  return (bytes + blockSize_ - 1) / blockSize_;
+}
+
+std::uint64_t MemoFile::endBlock() {
+  unsigned char h[4];
+  file_.readAt(0, h, 4);
+  std::uint64_t next = u32le(h);
+  std::uint64_t fileEnd = (file_.size() + blockSize_ - 1) / blockSize_;
+  return std::max<std::uint64_t>({next, fileEnd, 1});
+}
+
+std::uint64_t MemoFile::extent(std::uint64_t block) {
+  if (kind_ != MemoKind::Dbt4 || block == 0) return 0;
+  const std::uint64_t off = block * blockSize_;
+  unsigned char p[8];
+  if (file_.readSome(off, p, 8) != 8) return 0;
+  if (!(p[0] == 0xFF && p[1] == 0xFF && p[2] == 0x08 && p[3] == 0x00)) return 0;
+  const std::uint64_t len = u32le(p + 4);
+  if (len < 8) return 0;
+  return (len + blockSize_ - 1) / blockSize_;
+}
+
+void MemoFile::writeInto(std::uint64_t block, std::string_view data) {
+  if (!file_.writable()) throw TableError("Memo file '" + file_.path() + "' is read-only");
+  std::vector<char> buf = encode(data);
+  file_.writeAt(block * blockSize_, buf.data(), buf.size());
+}
+
+std::uint64_t MemoFile::append(std::string_view data) {
+  if (!file_.writable()) throw TableError("Memo file '" + file_.path() + "' is read-only");
+  // Never write over what is in the file, whatever the header says.
+  std::uint64_t next = endBlock();
+  if (data.size() > 0xFFFFFFF0ull) throw TableError("Memo file '" + file_.path() + "' is full");
+  std::vector<char> buf = encode(data);
+  std::uint64_t newNext = next + buf.size() / blockSize_;
+  if (newNext > 0xFFFFFFFFull) throw TableError("Memo file '" + file_.path() + "' is full");
   file_.writeAt(next * blockSize_, buf.data(), buf.size());
   unsigned char nh[4];
   put_u32le(nh, static_cast<std::uint32_t>(newNext));

@@ -3,7 +3,9 @@
 // by our table engine and by SheetJS (a reader nobody here wrote).
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <map>
 #include <nlohmann/json.hpp>
@@ -12,6 +14,7 @@
 #include "config/tests/test_folder.h"
 #include "core/paths.h"
 #include "core/text.h"
+#include "pricefile/tests/whole_tables.h"
 #include "tables/dbf_table.h"
 
 using namespace qm;
@@ -483,6 +486,71 @@ TEST_F(CliBuild, NextMonthsListReportsExactlyThePartsAddedRemovedAndChanged) {
   ASSERT_EQ(c["suspicious"].size(), 1u);
   EXPECT_EQ(c["suspicious"][0]["part"], "AC-1101");
   EXPECT_EQ(c["suspicious"][0]["field"], "LISTPRICE");
+// Every file below the folders but a staging folder a killed build left for the next one.
+std::map<std::string, std::string> kept_files(const std::vector<std::string>& folders) {
+  std::map<std::string, std::string> r;
+  for (const auto& f : folders)
+    for (const auto& [name, bytes] : testkit::folder_bytes(f))
+      if (name.find(".building") == std::string::npos) r[f + name] = bytes;
+  return r;
+}
+
+TEST_F(CliBuild, ASignalledOrKilledBuildLeavesEveryFileAsItWasAndASecondIsRefused) {
+  importConfig(config({{"STARTEXPRT", "3"}}));
+  ASSERT_EQ(run(buildArgs(sample("acme-pricelist.csv")) + " --vendor-info").code, 0);
+  // A list long enough that the build is still walking when it is stopped.
+  const std::string big = from_fs_path(tf.root() / "big.csv");
+  {
+    std::ofstream f(to_fs_path(big), std::ios::binary);
+    f << "Big list\nPart Number,Description,List Price,Net Cost,Unit,UPC,Weight (lb)\n";
+    for (int i = 0; i < 400000; ++i)
+      f << "BG-" << i << ",Part number " << i << ",$" << i % 97 << ".25,$1.10,EA,0,0.1\n";
+  }
+  const std::string staged = out + "ACMELIST.building" + separator_string() + "ACMELIST.dbf";
+  struct Case {
+    const char* signal;
+    int exitCode;
+    const char* message;
+  } cases[] = {
+      {"TERM", 1, "Build cancelled"}, {"INT", 1, "Build cancelled"}, {"KILL", 128 + 9, ""}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.signal);
+    const auto before = kept_files({out, data});
+    const std::string base = from_fs_path(tf.root() / "bg");
+    const std::string cmd = q(std::string(QM_BIN_DIR) + "/quillmere-import") +
+                            " --program-folder " + q(prog) + " " + buildArgs(big) +
+                            " --vendor-info </dev/null >" + q(base + ".out") + " 2>" +
+                            q(base + ".err") + " & p=$!; echo pid $p; wait $p; echo exit $?";
+    FILE* job = popen(cmd.c_str(), "r");
+    ASSERT_NE(job, nullptr);
+    char line[128];
+    ASSERT_NE(std::fgets(line, sizeof line, job), nullptr);
+    const std::string pid = std::string(line).substr(4, std::string(line).find('\n') - 4);
+    // Stopped once the walk has written part of the new file, however fast the machine is.
+    std::error_code ec;
+    while (std::filesystem::file_size(to_fs_path(staged), ec) < 256 * 1024 || ec) {
+      if (!std::filesystem::exists(to_fs_path("/proc/" + pid))) break;
+    }
+    // A second build of the same file meanwhile is refused and changes nothing.
+    Outcome second = run(buildArgs(sample("acme-pricelist.csv")) + " --vendor-info");
+    EXPECT_EQ(second.code, 1);
+    EXPECT_NE(second.err.find("ACMELIST.dbf is in use by another import"), std::string::npos)
+        << second.err;
+    ASSERT_EQ(std::system(("kill -" + std::string(c.signal) + " " + pid).c_str()), 0);
+    std::string rest;
+    while (std::fgets(line, sizeof line, job)) rest += line;
+    pclose(job);
+    EXPECT_EQ(rest, "exit " + std::to_string(c.exitCode) + "\n");
+    EXPECT_NE(testkit::read_bytes(base + ".err").find(c.message), std::string::npos);
+    EXPECT_EQ(kept_files({out, data}), before);
+    for (const auto& [path, bytes] : kept_files({out, data}))
+      if (iequals(extension_of(path), ".dbf")) {
+        EXPECT_EQ(testkit::why_not_whole(path), "");
+      }
+  }
+  // The next build clears what the killed one left and completes.
+  ASSERT_EQ(run(buildArgs(sample("acme-pricelist.csv")) + " --vendor-info").code, 0);
+  EXPECT_FALSE(std::filesystem::exists(to_fs_path(out + "ACMELIST.building")));
 }
 
 }  // namespace

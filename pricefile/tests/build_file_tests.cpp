@@ -3,14 +3,19 @@
 // registration and the trace.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <filesystem>
 #include <fstream>
+#include <optional>
 
 #include "config/tests/test_folder.h"
 #include "core/datetime.h"
 #include "core/error.h"
 #include "core/messages.h"
 #include "pricefile/build_file.h"
+#include "pricefile/staged_table.h"
 #include "pricefile/tests/memory_dataset.h"
+#include "pricefile/tests/whole_tables.h"
 
 using namespace qm;
 using namespace qm::pricefile;
@@ -36,6 +41,7 @@ struct BuildTest : ::testing::Test {
   int disconnects = 0;
   std::function<void(DbfTable&)> createTable;
   std::function<bool()> cancelled;
+  std::function<void(const std::string&)> faultPoint;
 
   void SetUp() override {
     testkit::put_data_file(app, "flistwin.dbf");
@@ -65,6 +71,7 @@ struct BuildTest : ::testing::Test {
     env.showPage = [this](const std::string& p) { pages.push_back(p); };
     env.createTable = createTable;
     env.cancelled = cancelled;
+    env.faultPoint = faultPoint;
     return build_file(page, source, tables, env);
   }
 
@@ -89,6 +96,27 @@ struct BuildTest : ::testing::Test {
   std::string stored(const char* field) {
     cdsStore.first();
     return cdsStore.fieldByName(field).asString();
+  }
+
+  // The destination field list with a memo field, so that price files are a .dbf and a .dbt,
+  // and the price file built from it with an index as well: a set of three files.
+  void buildThreeFileSet() {
+    std::vector<tables::FieldDef> defs = testkit::defs_of(app, "flistwin.dbf");
+    if (std::none_of(defs.begin(), defs.end(), [](const auto& d) { return d.type == 'M'; })) {
+      defs.push_back({"QMNOTES", 'M', 10, 0});
+      delete_file(app + "flistwin.dbf");
+      testkit::create_table(app, "flistwin.dbf", defs);
+    }
+    ASSERT_EQ(go().outcome, BuildOutcome::Complete);
+    DbfTable t;
+    t.setFolder(dest);
+    t.setTableName("ACMELIST.dbf");
+    t.setExclusive(true);
+    t.open();
+    t.addIndex("PART", "partnumber");
+    t.close();
+    ASSERT_TRUE(file_exists(dest + "ACMELIST.dbt"));
+    ASSERT_TRUE(file_exists(dest + "ACMELIST.mdx"));
   }
 
   void write_file(const std::string& path, const std::string& text = "x") {
@@ -337,6 +365,142 @@ TEST_F(BuildTest, ACancelStopsBetweenRecordsAndRegistersNothing) {
     EXPECT_FALSE(file_exists(dest + "filelist.dbf"));
     EXPECT_EQ(testkit::read_bytes(data + "manulist.dbf"), manulist);
   }
+}
+
+// Stands for the process dying at a step of putting the new file in place.
+struct Crash {};
+
+TEST_F(BuildTest, AFailedRefusedOrCancelledBuildLeavesTheOldFileSetByteForByte) {
+  namespace fs = std::filesystem;
+  buildThreeFileSet();
+  const auto old = testkit::folder_bytes(dest);
+  const std::string memo = dest + "ACMELIST.dbt";
+  std::optional<StagedTable> otherImport;
+  struct Case {
+    const char* what;
+    std::function<void()> arrange, undo;
+    BuildOutcome outcome;
+    std::string message;  // empty: not checked
+  } cases[] = {
+      {"a walk that fails", [&] { page.mapping[0] = "PARTNUMBER=9"; }, [] {},
+       BuildOutcome::ConversionStopped, ""},
+      {"a cancel in the walk", [&] { cancelled = [] { return true; }; }, [] {},
+       BuildOutcome::Cancelled, "Build cancelled"},
+      {"a crash before the new set is complete",
+       [&] {
+         faultPoint = [](const std::string& s) {
+           if (s == "synced") throw Crash{};
+         };
+       },
+       [] {}, BuildOutcome::Refused, ""},
+      {"a read-only memo",
+       [&] {
+         fs::permissions(memo, fs::perms::owner_write, fs::perm_options::remove);
+         fs::permissions(memo, fs::perms::group_write | fs::perms::others_write,
+                         fs::perm_options::remove);
+       },
+       [&] { fs::permissions(memo, fs::perms::owner_write, fs::perm_options::add); },
+       BuildOutcome::Refused, "ACMELIST.dbt is read-only"},
+      {"a folder that cannot be written",
+       [&] {
+         fs::permissions(dest,
+                         fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
+                         fs::perm_options::remove);
+       },
+       [&] { fs::permissions(dest, fs::perms::owner_write, fs::perm_options::add); },
+       BuildOutcome::Refused, "the folder " + dest + " cannot be written"},
+      {"another import of the same file",
+       [&] {
+         otherImport.emplace(priceFile());
+         otherImport->begin(msgs);
+       },
+       [&] { otherImport.reset(); }, BuildOutcome::Refused,
+       "ACMELIST.dbf is in use by another import"},
+  };
+  const BuildPage keep = page;
+  for (bool append : {false, true}) {
+    for (auto& c : cases) {
+      SCOPED_TRACE(std::string(c.what) + (append ? ", adding" : ", replacing"));
+      page = keep;
+      page.addToExisting = append;
+      msgs.shown.clear();
+      c.arrange();
+      BuildResult r;
+      bool crashed = false;
+      try {
+        r = go();
+      } catch (const Crash&) {
+        crashed = true;
+      }
+      c.undo();
+      cancelled = {};
+      faultPoint = {};
+      if (!crashed) {
+        EXPECT_EQ(r.outcome, c.outcome);
+        if (!c.message.empty()) {
+          EXPECT_EQ(msgs.texts(), std::vector<std::string>{c.message});
+        }
+      }
+      EXPECT_EQ(testkit::folder_bytes(dest), old);
+      testkit::expect_tables_whole(dest);
+    }
+  }
+}
+
+TEST_F(BuildTest, ASwapCutShortIsFinishedByTheNextImport) {
+  buildThreeFileSet();
+  src.addTable("New$", 4, {{"NEW-1", "Washer", "3", "1"}});
+  src.setTableName("New$");
+  src.open();
+  for (const char* step : {"ready", "renamed .dbt", "renamed .dbf"}) {
+    SCOPED_TRACE(step);
+    page.addToExisting = false;
+    faultPoint = [&](const std::string& s) {
+      if (s == step) throw Crash{};
+    };
+    EXPECT_THROW(go(), Crash);
+    faultPoint = {};
+    // The next import into the file puts the interrupted one's complete set in place first.
+    msgs.shown.clear();
+    page.addToExisting = true;
+    ASSERT_EQ(go().outcome, BuildOutcome::Complete);
+    EXPECT_EQ(msgs.texts(), std::vector<std::string>{"The interrupted import of ACMELIST.dbf "
+                                                     "was put in place before this one."});
+    EXPECT_EQ(parts(), (std::vector<std::string>{"0", "NEW-1", "0", "NEW-1"}));
+    EXPECT_FALSE(std::filesystem::exists(to_fs_path(dest + "ACMELIST.building")));
+    testkit::expect_tables_whole(dest);
+  }
+}
+
+TEST_F(BuildTest, AnIdentifierLongerThanTheDeptFieldIsRefused) {
+  ASSERT_EQ(go().outcome, BuildOutcome::Complete);
+  const auto old = testkit::folder_bytes(dest);
+  int width = 0;
+  for (const auto& d : testkit::defs_of(app, "flistwin.dbf"))
+    if (iequals(d.name, "DEPT")) width = d.length;
+  ASSERT_GT(width, 1);
+  struct Case {
+    std::string identifier;
+    bool refused;
+  } cases[] = {{std::string(static_cast<std::size_t>(width), 'A'), false},
+               {std::string(static_cast<std::size_t>(width - 1), 'A') + "\xc3\x84", false},
+               {std::string(static_cast<std::size_t>(width + 1), 'A'), true}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.identifier);
+    page.manufacturer = c.identifier;
+    msgs.shown.clear();
+    BuildResult r = go();
+    EXPECT_EQ(r.outcome, c.refused ? BuildOutcome::Refused : BuildOutcome::Complete);
+    if (c.refused) {
+      EXPECT_EQ(msgs.texts(), std::vector<std::string>{"The manufacturer ID " + c.identifier +
+                                                       " has " + std::to_string(width + 1) +
+                                                       " characters; the price file's DEPT "
+                                                       "field holds " +
+                                                       std::to_string(width) + "."});
+      EXPECT_FALSE(file_exists(dest + c.identifier + "LIST.dbf"));
+    }
+  }
+  EXPECT_EQ(testkit::read_bytes(priceFile()), old.at("ACMELIST.dbf"));
 }
 
 TEST_F(BuildTest, TraceBoxesWhenDebugTxtIsThere) {

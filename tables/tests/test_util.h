@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -23,6 +24,8 @@ class ScratchDir {
                        (info ? info->name() : "y");
     for (char& c : name)
       if (c == '/') c = '_';
+    // Other checkouts on the machine run the same tests at the same time.
+    name += "-" + std::to_string(std::random_device{}());
     path_ = std::filesystem::temp_directory_path() / name;
     std::filesystem::remove_all(path_);
     std::filesystem::create_directories(path_);
