@@ -135,6 +135,13 @@ void TableModel::fetchTo(std::int64_t count) {
   }
 }
 
+bool TableModel::rowAfterCurrent() {
+  const int row = currentRow();
+  if (row < 0 || inserting_) return false;
+  if (row + 1 >= shown_ && canFetchMore({})) fetchMore({});
+  return row + 1 < shown_;
+}
+
 int TableModel::currentRow() {
   DataSource* src = dataSource();
   if (!src || !src->active()) return -1;
