@@ -133,10 +133,9 @@ void TfrmConvert::btnExportClick() {
   };
   cancelRequested_ = false;
   QElapsedTimer sinceEvents;
-  sinceEvents.start();
   env.cancelled = [this, &sinceEvents] {
     // Cancel, Escape and closing the window reach the window while the walk runs.
-    if (sinceEvents.elapsed() >= 40) {
+    if (!sinceEvents.isValid() || sinceEvents.elapsed() >= 40) {
       QCoreApplication::processEvents();
       sinceEvents.restart();
     }
