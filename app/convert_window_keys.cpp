@@ -60,6 +60,9 @@ void TfrmConvert::keyPressEvent(QKeyEvent* e) {
 }
 
 bool TfrmConvert::eventFilter(QObject* watched, QEvent* e) {
+  // The count belongs to the grid: the vendor panel takes the place of both.
+  if (watched == DBGrid1 && (e->type() == QEvent::Show || e->type() == QEvent::Hide))
+    lblRowCount->setVisible(e->type() == QEvent::Show);
   if (watched == DBGrid1 && e->type() == QEvent::KeyPress) {
     auto* k = static_cast<QKeyEvent*>(e);
     // The grid reads the sheet as it is scrolled; the end is where the last row is.

@@ -261,8 +261,9 @@ void TfrmConvert::buildPage4(QWidget* page) {
   bottom->addLayout(actions, 1, 5);
   bottom->setColumnStretch(5, 1);
   top->addLayout(bottom, 1, 0, 1, 2);
-  top->setColumnStretch(0, 3);
-  top->setColumnStretch(1, 2);
+  // The folder boxes of both columns need the room more than the short code boxes.
+  top->setColumnStretch(0, 1);
+  top->setColumnStretch(1, 1);
   top->setRowStretch(0, 1);
 }
 
@@ -272,12 +273,11 @@ void TfrmConvert::buildVendorPanel() {
   v->setContentsMargins(0, 0, 0, 0);
   v->setSpacing(0);
   Panel4 = named(new QFrame(pnlVendor), "Panel4");
-  Panel4->setFixedHeight(48);
   auto* h = new QHBoxLayout(Panel4);
-  h->setContentsMargins(4, 0, 4, 0);
+  h->setContentsMargins(4, 4, 4, 4);
   grpLookUpSelector = named(new QGroupBox("Look Up Selector", Panel4), "grpLookUpSelector");
   auto* gl = new QHBoxLayout(grpLookUpSelector);
-  gl->setContentsMargins(4, 0, 4, 0);
+  gl->setContentsMargins(6, 2, 6, 2);
   chkCompany = named(new QRadioButton("Company", grpLookUpSelector), "chkCompany");
   chkCompany->setChecked(true);
   chkID = named(new QRadioButton("ID", grpLookUpSelector), "chkID");

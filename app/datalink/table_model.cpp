@@ -316,10 +316,11 @@ void GridLink::applyColumnWidths() {
     int w = cols[c].width;
     if (w <= 0 && src) {
       if (const tables::DbfField* f = src->field(cols[c].field)) {
-        const int chars = std::max<int>(
-            f->displayWidth(),
-            static_cast<int>((cols[c].title.empty() ? cols[c].field : cols[c].title).size()));
-        w = std::min(chars, 64) * fm.averageCharWidth() + 8;
+        const std::string& title = cols[c].title.empty() ? cols[c].field : cols[c].title;
+        // Capitals run wider than the average letter: the title is measured as drawn.
+        const QFontMetrics header(view_->horizontalHeader()->font());
+        w = std::max(std::min(f->displayWidth(), 64) * fm.averageCharWidth() + 8,
+                     header.horizontalAdvance(QString::fromStdString(title)) + 16);
       }
     }
     if (w > 0) view_->setColumnWidth(static_cast<int>(c), w);

@@ -2,11 +2,11 @@
 // program folders made for each test and the source engine or a scripted stand-in.
 #include <gtest/gtest.h>
 
+#include <QAbstractSpinBox>
 #include <QApplication>
 #include <QBuffer>
-#include <QImageReader>
-#include <QAbstractSpinBox>
 #include <QComboBox>
+#include <QImageReader>
 #include <QScrollBar>
 #include <QTest>
 #include <cstdlib>

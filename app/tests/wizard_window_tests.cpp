@@ -217,6 +217,12 @@ TEST_F(Wizard, TheListingReadsChangesMadeElsewhereAndItsNavigatorKnowsTheEnds) {
   }
   w.show();
   w.btnLookAtList->click();
+  // Every column's title shows whole.
+  const QFontMetrics fm(w.DBGrid2->horizontalHeader()->font());
+  for (int c = 0; c < w.DBGrid2->model()->columnCount(); ++c) {
+    const QString title = w.DBGrid2->model()->headerData(c, Qt::Horizontal).toString();
+    EXPECT_GT(w.DBGrid2->columnWidth(c), fm.horizontalAdvance(title)) << title.toStdString();
+  }
   auto* nav = w.DBNavigator1;
   auto on = [&](NavButton b) { return nav->button(b)->isEnabled(); };
   struct Step {
