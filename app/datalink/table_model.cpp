@@ -3,6 +3,7 @@
 #include <QFontMetrics>
 #include <QHeaderView>
 #include <QItemSelectionModel>
+#include <QStyle>
 #include <QTableView>
 #include <algorithm>
 
@@ -311,19 +312,27 @@ void GridLink::applyColumnWidths() {
   if (!view_ || !model_) return;
   DataSource* src = model_->dataSource();
   const QFontMetrics fm(view_->font());
+  // Titles are measured as the header draws them (capitals run wider than the average
+  // letter, and a header may be bold), so that no column cuts its title.
+  const QFontMetrics header(view_->horizontalHeader()->font());
+  QFont bold = view_->horizontalHeader()->font();
+  bold.setBold(true);
+  const QFontMetrics boldHeader(bold);
+  const int pad =
+      2 * view_->style()->pixelMetric(QStyle::PM_HeaderMargin, nullptr, view_->horizontalHeader()) +
+      2;
   const auto& cols = model_->columns();
   for (size_t c = 0; c < cols.size(); ++c) {
+    const QString title =
+        QString::fromStdString(cols[c].title.empty() ? cols[c].field : cols[c].title);
+    const int titleFits =
+        std::max(header.horizontalAdvance(title), boldHeader.horizontalAdvance(title)) + pad;
     int w = cols[c].width;
     if (w <= 0 && src) {
-      if (const tables::DbfField* f = src->field(cols[c].field)) {
-        const std::string& title = cols[c].title.empty() ? cols[c].field : cols[c].title;
-        // Capitals run wider than the average letter: the title is measured as drawn.
-        const QFontMetrics header(view_->horizontalHeader()->font());
-        w = std::max(std::min(f->displayWidth(), 64) * fm.averageCharWidth() + 8,
-                     header.horizontalAdvance(QString::fromStdString(title)) + 16);
-      }
+      if (const tables::DbfField* f = src->field(cols[c].field))
+        w = std::min(f->displayWidth(), 64) * fm.averageCharWidth() + 8;
     }
-    if (w > 0) view_->setColumnWidth(static_cast<int>(c), w);
+    if (w > 0) view_->setColumnWidth(static_cast<int>(c), std::max(w, titleFits));
   }
 }
 
