@@ -90,6 +90,7 @@ class TfrmConvert : public QWidget {
   QPushButton* btnAdd;
   QPushButton* btnDelete;
   QPushButton* btnViewSelect;
+  QPushButton* btnSuggest;
   QListWidget* lstbNew2;
   QPlainTextEdit* lstbNew;
   QPushButton* btnBackPage2;
@@ -206,6 +207,7 @@ class TfrmConvert : public QWidget {
   void chkSortClick();
   void lstbFieldsClick();
   void btnViewSelectClick();
+  void btnSuggestClick();
   void btnExportClick();
   void chkVendInfoClick();
   void btnAlaLocClick();

@@ -10,6 +10,7 @@
 #include "app/splash_window.h"
 #include "config/field_mapping.h"
 #include "config/store.h"
+#include "config/suggest_mapping.h"
 
 namespace qm::app {
 
@@ -117,6 +118,7 @@ void TfrmConvert::wireConfigurationPages() {
   on(btnDelete, &TfrmConvert::btnDeleteClick);
   on(chkSort, &TfrmConvert::chkSortClick);
   on(btnViewSelect, &TfrmConvert::btnViewSelectClick);
+  on(btnSuggest, &TfrmConvert::btnSuggestClick);
   connect(lsbConfigNames, &QListWidget::itemSelectionChanged, this,
           [this] { guarded([this] { lsbConfigNamesClick(); }); });
   connect(lstbFields, &QListWidget::itemSelectionChanged, this,
@@ -200,6 +202,7 @@ void TfrmConvert::ntbMainPageChanged() {
   const QString page = ntbMain->currentWidget() ? ntbMain->currentWidget()->objectName() : "";
   if (page == "Page2") load_config_list();
   btnNextPage4->setEnabled(page == "Page3" && lstbNew2->count() > 0);
+  btnSuggest->setEnabled(page == "Page3" && SourceTable && SourceTable->active());
   if (page == "Page4") pnlFinial->setVisible(chkVendInfo->isChecked());
 }
 
@@ -316,6 +319,21 @@ void TfrmConvert::chkSortClick() {
 void TfrmConvert::lstbFieldsClick() {
   const int row = selected_row(lstbFields);
   if (row >= 0 && row < lstFields->count()) lstFields->setCurrentRow(row);
+}
+
+void TfrmConvert::btnSuggestClick() {
+  if (!SourceTable || !SourceTable->active()) return;
+  config::SuggestOptions options;
+  for (int i = 0; i < cmbFields->count(); ++i)
+    options.fields.push_back(cmbFields->item(i)->text().toStdString());
+  options.rowBreak = chkRowBreak->isChecked();
+  const std::vector<std::string> lines =
+      config::suggest_mapping(*SourceTable, mappingLines(), options);
+  // The sample moved the table under the grid, which reads on from where the table stands.
+  DataSource1->reload();
+  for (const std::string& l : lines) lstbNew2->addItem(QString::fromStdString(l));
+  refreshColumnView();
+  followMappingLength();
 }
 
 void TfrmConvert::btnViewSelectClick() {

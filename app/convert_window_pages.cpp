@@ -138,6 +138,7 @@ void TfrmConvert::buildPage3(QWidget* page) {
   btnAdd = button("btnAdd", "6 &Add >", page);
   btnDelete = button("btnDelete", "&Delete <", page);
   btnViewSelect = button("btnViewSelect", "&Column view", page);
+  btnSuggest = button("btnSuggest", "Suggest mapping", page);
   mid->addWidget(chkRowBreak);
   mid->addWidget(chkAddTitletoDesc);
   mid->addWidget(label("5 Constant", page, txtConstant));
@@ -145,6 +146,7 @@ void TfrmConvert::buildPage3(QWidget* page) {
   mid->addWidget(btnAdd);
   mid->addWidget(btnDelete);
   mid->addWidget(btnViewSelect);
+  mid->addWidget(btnSuggest);
   mid->addStretch();
   g->addLayout(mid, 0, 3, 7, 1);
 

@@ -73,6 +73,15 @@ void csv_field(std::ostream& out, const std::string& s) {
 
 }  // namespace
 
+void open_source_table(source::TDaoDatabase& db, source::TDaoTable& table, const std::string& path,
+                       const std::string& sheet, bool header) {
+  Opened o = connect_source(db, path, header);
+  table.setDatabase(&db);
+  table.setTableName(sheet.empty() ? o.defaultTable : sheet);
+  table.setOpenOptions(source::dbInconsistent);
+  table.open();
+}
+
 int sheets_verb(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
   if (args.size() != 1 || starts_with(args[0], "--")) {
     err << "usage: quillmere-import sheets SOURCE\n";
@@ -110,12 +119,8 @@ int dump_verb(const std::vector<std::string>& args, std::ostream& out, std::ostr
   }
   try {
     TDaoDatabase db;
-    Opened o = connect_source(db, path, header);
     TDaoTable table;
-    table.setDatabase(&db);
-    table.setTableName(sheet.empty() ? o.defaultTable : sheet);
-    table.setOpenOptions(source::dbInconsistent);
-    table.open();
+    open_source_table(db, table, path, sheet, header);
     for (int i = 0; i < table.fieldCount(); ++i) {
       if (i) out << ',';
       csv_field(out, table.field(i).displayName());

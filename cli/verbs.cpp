@@ -7,6 +7,10 @@ const std::vector<Verb>& verbs() {
       {"sheets", "SOURCE", "list the tables of a source file, one per line", sheets_verb},
       {"dump", "SOURCE [--sheet TABLE] [--no-header]",
        "print a source table as CSV: the field names, then one line per record", dump_verb},
+      {"suggest", "SOURCE [--sheet TABLE] [--header | --no-header]",
+       "print a new configuration whose mapping is proposed from the table's header names and "
+       "contents, for `config import` once its name and page-4 values are filled in",
+       suggest_verb},
       {"configs", "", "list the stored configuration names, one per line, in table order",
        configs_verb},
       {"config", "export NAME [--out FILE] | import FILE",

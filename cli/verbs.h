@@ -6,6 +6,11 @@
 #include <string>
 #include <vector>
 
+namespace qm::source {
+class TDaoDatabase;
+class TDaoTable;
+}  // namespace qm::source
+
 namespace qm::cli {
 
 constexpr int kExitOk = 0;
@@ -32,5 +37,11 @@ std::string& program_folder_option();
 
 int sheets_verb(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 int dump_verb(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
+int suggest_verb(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
+
+// Connects db to a source file as the wizard's Open File does (header: its first row holds the
+// field names) and opens the named table in it, the file's first when sheet is empty.
+void open_source_table(source::TDaoDatabase& db, source::TDaoTable& table, const std::string& path,
+                       const std::string& sheet, bool header);
 
 }  // namespace qm::cli

@@ -605,6 +605,48 @@ TEST_F(ConfigPages, TheColumnViewFollowsTheMappingOneWindowAtATime) {
 
 // storelst.dbf as the Windows tool left it: a level-7 table with a long
 // integer start row, logical flags, a date and a memo in 512-byte blocks.
+TEST_F(ConfigPages, SuggestMappingAddsToTheUserLinesAndTheGridReadsOnUnmoved) {
+  useFake = true;
+  make_program_folder();
+  TfrmConvert& w = start();
+  auto& book = fakeDb->files["/prices/list.xls"];
+  book.tables = {"Master$"};
+  book.columns["Master$"] = {"PART", "DESC", "LIST", "COST", "GROUP", "NOTE"};
+  // More rows than the grid reads at first, so that it has to read on after the suggestion.
+  const int rows = SourceRowsModel::kBatch + 50;
+  for (int i = 1; i <= rows; ++i)
+    book.rows["Master$"].push_back(
+        {"P-" + std::to_string(i), "Bolt " + std::to_string(i), "1.50", "1.00", "Hardware", "n"});
+  w.edtDir->setText("/prices/");
+  w.edtFileName->setText("list.xls");
+  w.btnOpenSourceFile->click();
+  toPage2(w);
+  w.btnNewConfig->click();
+  w.btnNextPage3->click();
+  ASSERT_EQ(w.btnSuggest->text(), "Suggest mapping");
+  ASSERT_TRUE(w.btnSuggest->isEnabled());
+  // The user's own line stays first and keeps its field.
+  choose(w.lstbFields, "NOTE");
+  choose(w.cmbFields, "COST_OF_1");
+  w.btnAdd->click();
+  w.btnSuggest->click();
+  EXPECT_EQ(texts(w.lstbNew2),
+            QStringList({"COST_OF_1=5", "PARTNUMBER=0", "DESCRIPTN=1", "LISTPRICE=2"}));
+  EXPECT_TRUE(w.btnNextPage4->isEnabled());
+  EXPECT_TRUE(msgs.shown.empty());
+  w.DataSource1->fetchMore({});
+  ASSERT_EQ(w.DataSource1->rowCount(), rows);
+  for (int r : {0, SourceRowsModel::kBatch, rows - 1})
+    EXPECT_EQ(w.DataSource1->index(r, 0).data().toString().toStdString(),
+              "P-" + std::to_string(r + 1));
+
+  // With the file closed there is nothing to suggest from.
+  w.showPage("Page1");
+  w.Button2->click();
+  w.showPage("Page3");
+  EXPECT_FALSE(w.btnSuggest->isEnabled());
+}
+
 TEST_F(ConfigPages, AStoreWrittenByTheWindowsToolOpensAndListsItsConfigurations) {
   using namespace qm::tables::test;
   std::vector<RawField> fields;

@@ -180,6 +180,27 @@ TEST_F(CliBuild, ConfigurationsExportImportAndList) {
   EXPECT_EQ(run("configs extra").code, 2);
 }
 
+// The proposal for the sample is the mapping its estimator wrote, and once named it is a
+// configuration that imports and exports as it stands.
+TEST_F(CliBuild, SuggestGivesTheSampleMappingAsAConfigurationToImport) {
+  const std::string sampleText = config();
+  const std::string mapping = sampleText.substr(sampleText.find("[Mapping]"));
+  for (const std::string& source :
+       {q(sample("acme-pricelist.xlsx")), q(sample("acme-pricelist.xlsx")) + " --no-header",
+        q(sample("acme-pricelist.csv")) + " --header"}) {
+    Outcome r = run("suggest " + source);
+    ASSERT_EQ(r.code, 0) << source << ": " << r.err;
+    EXPECT_EQ(r.out.substr(r.out.find("[Mapping]")), mapping) << source;
+    std::string named = r.out;
+    named.replace(named.find("STORENAME=") + 10, 0, "Suggested");
+    importConfig(named);
+    EXPECT_EQ(run("config export Suggested").out, named) << source;
+  }
+  EXPECT_EQ(run("suggest").code, 2);
+  EXPECT_EQ(run("suggest a.csv --sheet").code, 2);
+  EXPECT_EQ(run("suggest /nonexistent/folder/p.csv").code, 1);
+}
+
 TEST_F(CliBuild, PriceListsSavedBySpreadsheetSoftwareBuildTheSamePriceFile) {
   importConfig(config());
   struct Source {
