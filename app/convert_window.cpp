@@ -8,6 +8,7 @@
 #include <QScreen>
 #include <QSignalBlocker>
 #include <QVBoxLayout>
+#include <algorithm>
 
 #include "app/datalink/binders.h"
 #include "app/splash_window.h"
@@ -71,7 +72,8 @@ TfrmConvert::TfrmConvert(TfrmSplash& owner) : QWidget(nullptr), owner_(owner) {
 
   Panel2 = named(new QFrame(this), "Panel2");
   Panel2->setFrameShape(QFrame::StyledPanel);
-  Panel2->setFixedHeight(274);
+  // As tall as the tallest page asks; the grid below takes what is left.
+  Panel2->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Maximum);
   auto* p2 = new QVBoxLayout(Panel2);
   p2->setContentsMargins(4, 4, 4, 4);
   ntbMain = named(new QStackedWidget(Panel2), "ntbMain");
@@ -91,6 +93,7 @@ TfrmConvert::TfrmConvert(TfrmSplash& owner) : QWidget(nullptr), owner_(owner) {
   DBGrid1 = named(new QTableView(this), "DBGrid1");
   DBGrid1->setEditTriggers(QAbstractItemView::NoEditTriggers);
   DBGrid1->setSelectionMode(QAbstractItemView::SingleSelection);
+  DBGrid1->setTabKeyNavigation(false);  // Tab goes on to the next control
   DataSource1 = named(new SourceRowsModel(this), "DataSource1");
   DBGrid1->setModel(DataSource1);
   DBGrid1->verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 4);
@@ -100,6 +103,11 @@ TfrmConvert::TfrmConvert(TfrmSplash& owner) : QWidget(nullptr), owner_(owner) {
       DBGrid1->setColumnWidth(c, DataSource1->displayWidth(c) * ch + 8);
   });
   outer->addWidget(DBGrid1, 1);
+  lblRowCount = named(new QLabel(this), "lblRowCount");
+  lblRowCount->setContentsMargins(6, 2, 6, 2);
+  outer->addWidget(lblRowCount);
+  connect(DataSource1, &QAbstractItemModel::modelReset, this, [this] { showRowCount(); });
+  connect(DataSource1, &QAbstractItemModel::rowsInserted, this, [this] { showRowCount(); });
 
   buildVendorPanel();
   outer->addWidget(pnlVendor, 1);
@@ -118,10 +126,11 @@ TfrmConvert::TfrmConvert(TfrmSplash& owner) : QWidget(nullptr), owner_(owner) {
   wireConfigurationPages();
   wireVendorPage();
   wireBuild();
+  wireKeys();
 
-  resize(679, 480);
+  resize(defaultSize());
   if (QScreen* s = QGuiApplication::primaryScreen())
-    move(s->availableGeometry().center() - QPoint(679 / 2, 480 / 2));
+    move(s->availableGeometry().center() - QPoint(width() / 2, height() / 2));
 }
 
 TfrmConvert::~TfrmConvert() {
@@ -136,18 +145,34 @@ void TfrmConvert::showEvent(QShowEvent* e) {
   QWidget::showEvent(e);
   if (sized_) return;
   sized_ = true;
-  // 679 x 480 is the outer size; the frame comes off the client area.
-  QSize frame = frameGeometry().size() - size();
-  resize(679 - frame.width(), 480 - frame.height());
+  // The default size is the outer size; the frame comes off the client area, and a small
+  // screen takes what it can show.
+  const QSize frame = frameGeometry().size() - size();
+  QSize outer = defaultSize();
+  if (QScreen* s = screen()) outer = outer.boundedTo(s->availableGeometry().size());
+  resize(outer - frame);
 }
 
 void TfrmConvert::changeEvent(QEvent* e) {
   QWidget::changeEvent(e);
   if (e->type() == QEvent::ActivationChange && isActiveWindow() && form_became_active(this))
     guarded([this] { FormActivate(); });
+  if (e->type() == QEvent::ActivationChange && isActiveWindow() && !pnlLookList->isHidden())
+    guarded([this] { refreshListing(); });
 }
 
 void TfrmConvert::closeEvent(QCloseEvent* e) {
+  if (building_) {
+    // The build runs inside this call's caller; the window closes once it has stopped.
+    e->ignore();
+    if (closeAfterBuild_) return;
+    if (owner_.shell().messages->askYesNo(MsgKind::Confirmation,
+                                          "A price file is being built. Cancel the build?")) {
+      closeAfterBuild_ = true;
+      cancelBuild();
+    }
+    return;
+  }
   e->accept();
   guarded([this] { FormClose(); });
 }
@@ -171,6 +196,7 @@ void TfrmConvert::FormActivate() {
   settings = std::make_unique<IniFile>(AppFolder + "Convert.ini");
 
   Settings s = read_settings(*settings, AppFolder);
+  restorePlacement();
   UseOlderExcelDrivers->setChecked(s.useOlderExcelDrivers);
   edtDestFolder->setText(QString::fromStdString(s.destFolder));
   edtDir->setText(QString::fromStdString(s.sourceFolder));
@@ -194,6 +220,38 @@ void TfrmConvert::FormActivate() {
   } else {
     m.error(flistwin_missing_message(AppFolder));
   }
+}
+
+void TfrmConvert::restorePlacement() {
+  const std::optional<WindowPlacement> p = read_window_placement(*settings);
+  if (!p) return;
+  const QRect kept(p->left, p->top, p->width, p->height);
+  // A place on a screen that is gone (a second monitor unplugged) would hide the window.
+  QScreen* on = QGuiApplication::screenAt(kept.center());
+  if (!on) return;
+  const QRect room = on->availableGeometry();
+  setGeometry(QRect(kept.topLeft(), kept.size().boundedTo(room.size())));
+  if (p->maximized) showMaximized();
+}
+
+void TfrmConvert::showRowCount() {
+  const long long shown = DataSource1->rowCount();
+  const long long total = DataSource1->knownRows();
+  QString text;
+  if (DataSource1->columnCount() == 0)
+    text.clear();
+  else if (!DataSource1->canFetchMore({}))
+    text = QString("%1 rows").arg(shown);
+  else if (total >= 0)
+    text = QString("%1 of %2 rows shown").arg(shown).arg(total);
+  else
+    text = QString("%1 rows shown, more to come").arg(shown);
+  lblRowCount->setText(text);
+  // Room for the widest row number, so that numbers are never cut after scrolling.
+  const long long widest = std::max(shown, total);
+  const QFontMetrics fm(DBGrid1->verticalHeader()->font());
+  DBGrid1->verticalHeader()->setMinimumWidth(fm.horizontalAdvance(QString::number(widest)) +
+                                             fm.averageCharWidth() * 2);
 }
 
 void TfrmConvert::ErrorDAO() {
@@ -220,6 +278,9 @@ void TfrmConvert::FormClose() {
     s.makeFirstRecordHeaderFields = chkMakeFirstRecordHeaderFields->isChecked();
     s.useOlderExcelDrivers = UseOlderExcelDrivers->isChecked();
     write_settings(*settings, s);
+    const QRect normal = normalGeometry().isValid() ? normalGeometry() : geometry();
+    write_window_placement(*settings, WindowPlacement{normal.x(), normal.y(), normal.width(),
+                                                      normal.height(), isMaximized()});
   }
   settings.reset();
   owner_.close();
@@ -287,7 +348,9 @@ SourceContext TfrmConvert::sourceContext() {
 }
 
 void TfrmConvert::sourceRowsChanged() {
-  DataSource1->setDataset(SourceTable && SourceTable->active() ? SourceTable.get() : nullptr);
+  const bool open = SourceTable && SourceTable->active();
+  DataSource1->setKnownRows(open ? SourceTable->knownRecordCount() : -1);
+  DataSource1->setDataset(open ? SourceTable.get() : nullptr);
 }
 
 void TfrmConvert::btnOpenFileClick() {

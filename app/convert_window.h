@@ -56,6 +56,7 @@ class TfrmConvert : public QWidget {
   QStackedWidget* ntbMain;
   QTableView* DBGrid1;
   SourceRowsModel* DataSource1;
+  QLabel* lblRowCount;  // rows shown in the grid, of rows in the sheet when known
 
   // Page 1.
   QLineEdit* edtDir;
@@ -128,8 +129,15 @@ class TfrmConvert : public QWidget {
   QCheckBox* MultipleTabs;
   QPushButton* btnBackPage;
   QPushButton* Button1;
-  QProgressBar* prgBuild = nullptr;  // rows passed while a build walks the source
-  QPushButton* btnPreview;           // the build as a dry run, and its report
+  QLabel* lblBuildState;  // how the last build ended when it did not complete
+  // Shown while a build walks the source: rows done of rows in the sheet, and its Cancel.
+  QWidget* pnlProgress = nullptr;
+  QProgressBar* prgBuild = nullptr;
+  QPushButton* btnCancelBuild = nullptr;
+  bool building() const { return building_; }
+  // Asks the running build to stop at its next row.
+  void cancelBuild();
+  QPushButton* btnPreview;  // the build as a dry run, and its report
 
   // Vendor panel.
   QFrame* pnlVendor;
@@ -196,6 +204,8 @@ class TfrmConvert : public QWidget {
   void cdsStoreAfterDelete();
   void btnLookAtListClick();
   void Button3Click();
+  // The listing reads the table again: on showing it, and when the window becomes active.
+  void refreshListing();
   void btnAddClick();
   void btnDeleteClick();
   void chkSortClick();
@@ -220,10 +230,17 @@ class TfrmConvert : public QWidget {
   // Runs a handler under the application's top-level error handling.
   void guarded(const std::function<void()>& handler);
 
+  // The button Enter presses on the page shown: its Next, or the build on page 4.
+  QPushButton* defaultButton() const;
+  // The size the window opens at when Convert.ini keeps none.
+  static QSize defaultSize() { return {940, 660}; }
+
  protected:
   void changeEvent(QEvent* e) override;
   void closeEvent(QCloseEvent* e) override;
   void showEvent(QShowEvent* e) override;
+  void keyPressEvent(QKeyEvent* e) override;
+  bool eventFilter(QObject* watched, QEvent* e) override;
 
  private:
   void buildPage1(QWidget* page);
@@ -240,6 +257,13 @@ class TfrmConvert : public QWidget {
   void wireBuild();
   pricefile::BuildResult runBuild(bool dryRun);
   pricefile::BuildReport lastReport_;
+  // Keyboard: Enter, the default button of each page, keys of the source grid.
+  void wireKeys();
+  void followDefaultButton();
+  void showRowCount();
+  // The window's size and position from Convert.ini, when they fit a screen.
+  void restorePlacement();
+  void closeIfAsked();
   // The vendor panel's selector and Live Find box shown as the look-up stands.
   void syncVendorSelector();
   void chooseVendorMode(lookup::LookupMode mode);
@@ -260,6 +284,9 @@ class TfrmConvert : public QWidget {
   TfrmSplash& owner_;
   bool firstActivated_ = false;
   bool sized_ = false;
+  bool building_ = false;
+  bool cancelRequested_ = false;
+  bool closeAfterBuild_ = false;
 };
 
 }  // namespace qm::app

@@ -1,5 +1,8 @@
 // The build of the price file from page 4.
 #include <QBoxLayout>
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QTimer>
 #include <algorithm>
 #include <climits>
 
@@ -48,29 +51,64 @@ pricefile::BuildPage read_build_page(const TfrmConvert& w) {
   return p;
 }
 
-// Hides the progress bar again on every way out of the build.
+// Shows the progress with its Cancel, and keeps the pages and grid from being used, for the
+// build's length; puts everything back on every way out.
 struct ProgressShown {
-  QProgressBar* bar;
-  explicit ProgressShown(QProgressBar* b) : bar(b) {
-    bar->setRange(0, 0);
-    bar->setValue(0);
-    bar->setVisible(true);
+  TfrmConvert& w;
+  bool& building;
+  explicit ProgressShown(TfrmConvert& window, bool& flag) : w(window), building(flag) {
+    building = true;
+    w.prgBuild->setRange(0, 0);
+    w.prgBuild->setValue(0);
+    w.prgBuild->setFormat(QString());
+    w.btnCancelBuild->setEnabled(true);
+    w.pnlProgress->setVisible(true);
+    w.Panel2->setEnabled(false);
+    w.DBGrid1->setEnabled(false);
+    w.btnCancelBuild->setFocus();
   }
-  ~ProgressShown() { bar->setVisible(false); }
+  ~ProgressShown() {
+    building = false;
+    w.pnlProgress->setVisible(false);
+    w.Panel2->setEnabled(true);
+    w.DBGrid1->setEnabled(true);
+  }
 };
 
 }  // namespace
 
 void TfrmConvert::wireBuild() {
-  prgBuild = new QProgressBar(this);
+  pnlProgress = new QWidget(this);
+  pnlProgress->setObjectName("pnlProgress");
+  auto* row = new QHBoxLayout(pnlProgress);
+  row->setContentsMargins(6, 2, 6, 2);
+  prgBuild = new QProgressBar(pnlProgress);
   prgBuild->setObjectName("prgBuild");
   prgBuild->setTextVisible(true);
-  prgBuild->setVisible(false);
-  if (auto* box = qobject_cast<QBoxLayout*>(layout())) box->insertWidget(1, prgBuild);
+  btnCancelBuild = new QPushButton("Cancel", pnlProgress);
+  btnCancelBuild->setObjectName("btnCancelBuild");
+  row->addWidget(prgBuild, 1);
+  row->addWidget(btnCancelBuild);
+  pnlProgress->setVisible(false);
+  if (auto* box = qobject_cast<QBoxLayout*>(layout())) box->insertWidget(1, pnlProgress);
   connect(Button1, &QPushButton::clicked, this, [this] { guarded([this] { btnExportClick(); }); });
   connect(btnPreview, &QPushButton::clicked, this,
           [this] { guarded([this] { btnPreviewClick(); }); });
   connect(btnDetails, &QPushButton::clicked, this, [this] { showReport(lastReport_); });
+  connect(btnCancelBuild, &QPushButton::clicked, this, [this] { cancelBuild(); });
+}
+
+void TfrmConvert::cancelBuild() {
+  if (!building_) return;
+  cancelRequested_ = true;
+  btnCancelBuild->setEnabled(false);
+}
+
+void TfrmConvert::closeIfAsked() {
+  // Closing was asked for during the build; it happens once the build has returned.
+  if (!closeAfterBuild_) return;
+  closeAfterBuild_ = false;
+  QTimer::singleShot(0, this, [this] { close(); });
 }
 
 void TfrmConvert::btnPreviewClick() {
@@ -128,20 +166,37 @@ pricefile::BuildResult TfrmConvert::runBuild(bool dryRun) {
     // The walk does not return to the event loop; the bar is drawn now.
     prgBuild->repaint();
   };
+  cancelRequested_ = false;
+  QElapsedTimer sinceEvents;
+  env.cancelled = [this, &sinceEvents] {
+    // Cancel, Escape and closing the window reach the window while the walk runs.
+    if (!sinceEvents.isValid() || sinceEvents.elapsed() >= 40) {
+      QCoreApplication::processEvents();
+      sinceEvents.restart();
+    }
+    return cancelRequested_;
+  };
+  lblBuildState->clear();
 
   // The grid reads the source table forward as it scrolls; the walk moves that table.
   DataSource1->setDataset(nullptr);
   pricefile::BuildResult result;
   {
-    ProgressShown shown(prgBuild);
+    ProgressShown shown(*this, building_);
     try {
       result = pricefile::build_file(page, link.source(), tables, env);
     } catch (...) {
       sourceRowsChanged();
+      closeIfAsked();
       throw;
     }
   }
   sourceRowsChanged();
+  if (result.outcome == pricefile::BuildOutcome::Cancelled) {
+    showPage("Page4");
+    lblBuildState->setText("Build cancelled");
+  }
+  closeIfAsked();
   return result;
 }
 

@@ -1,4 +1,5 @@
 // Pages 2 and 3, the page flow, the stored configuration listing and the column view.
+#include <QCollator>
 #include <QEvent>
 #include <QSignalBlocker>
 
@@ -69,13 +70,34 @@ const char* const kListingColumns[] = {
     "STREET",     "CITY",       "STATE",      "ZIP",       "PHONE",     "FAX",
     "APPENDDATA", "BREAKONROW", "SOURCE",     "ADDDESCRIP"};
 
+// A name in page 2's list, ordered as the user's language orders words, without regard to
+// case: "acme" before "Zeta".
+class NameItem : public QListWidgetItem {
+ public:
+  explicit NameItem(const QString& text) : QListWidgetItem(text) {}
+  bool operator<(const QListWidgetItem& other) const override {
+    return collator().compare(text(), other.text()) < 0;
+  }
+
+ private:
+  static const QCollator& collator() {
+    static const QCollator c = [] {
+      QCollator made;
+      made.setCaseSensitivity(Qt::CaseInsensitive);
+      made.setNumericMode(false);
+      return made;
+    }();
+    return c;
+  }
+};
+
 // Page 2's names list from the table, which ends on its last record.
 void fill_config_names(TfrmConvert& w) {
   const QSignalBlocker quiet(w.lsbConfigNames);
   w.lsbConfigNames->clear();
   // One by one, so that the list puts each name in its sorted place.
   for (const std::string& name : config::configuration_names(w.cdsStore))
-    w.lsbConfigNames->addItem(QString::fromStdString(name));
+    w.lsbConfigNames->addItem(new NameItem(QString::fromStdString(name)));
 }
 
 }  // namespace
@@ -151,6 +173,7 @@ void TfrmConvert::bindConfigurationControls() {
   for (const char* f : kListingColumns) cols.push_back(GridColumn{f, {}, 0});
   DBGrid2Model_ = new TableModel(ds, std::move(cols), true, DBGrid2);
   new GridLink(DBGrid2, DBGrid2Model_);
+  DBNavigator1->followRows(DBGrid2Model_);
 }
 
 std::vector<std::string> TfrmConvert::mappingLines() const {
@@ -239,9 +262,16 @@ void TfrmConvert::cdsStoreAfterDelete() {
 // --- The listing ----------------------------------------------------------------------------
 
 void TfrmConvert::btnLookAtListClick() {
+  refreshListing();
   pnlLookList->setGeometry(rect());
   pnlLookList->show();
   pnlLookList->raise();
+}
+
+void TfrmConvert::refreshListing() {
+  // Another program may have changed the table since the rows were read.
+  if (DBGrid2Model_) DBGrid2Model_->refresh();
+  DBNavigator1->updateButtons();
 }
 
 void TfrmConvert::Button3Click() {

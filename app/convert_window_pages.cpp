@@ -4,6 +4,7 @@
 #include <QVBoxLayout>
 
 #include "app/convert_window.h"
+#include "app/date_picker.h"
 #include "app/splash_window.h"
 #include "app/widget_makers.h"
 
@@ -105,6 +106,7 @@ void TfrmConvert::buildPage2(QWidget* page) {
   g->addWidget(btnNewConfig, 1, 0);
   g->addWidget(btnPrevious, 2, 0);
   lsbConfigNames = named(new QListWidget(page), "lsbConfigNames");
+  // Its items are NameItems, which sort as a Windows list box does.
   lsbConfigNames->setSortingEnabled(true);
   g->addWidget(label("2 Configuration Names", page, lsbConfigNames), 1, 1);
   g->addWidget(lsbConfigNames, 2, 1, 4, 2);
@@ -167,17 +169,14 @@ void TfrmConvert::buildPage3(QWidget* page) {
   g->addLayout(foot({btnBackPage2, btnNextPage4}), 7, 0, 1, 5);
   for (int c : {0, 2, 4}) g->setColumnStretch(c, 1);
   // The long captions of the middle column take their room; the lists share what is left.
-  for (QListWidget* l : {lstbFields, cmbFields, lstbNew2}) l->setMinimumWidth(90);
-  lstFields->setMinimumWidth(40);
-  g->setHorizontalSpacing(4);
+  for (QListWidget* l : {lstbFields, cmbFields, lstbNew2}) l->setMinimumWidth(120);
+  lstFields->setMinimumWidth(48);
 }
 
 void TfrmConvert::buildPage4(QWidget* page) {
   auto* top = new QGridLayout(page);
-  top->setContentsMargins(4, 2, 4, 2);
-  top->setVerticalSpacing(1);
+  top->setContentsMargins(6, 6, 6, 6);
   auto* left = new QGridLayout;
-  left->setVerticalSpacing(1);
   int r = 0;
   auto row = [&](QGridLayout* g, int& at, const char* caption, QWidget* w,
                  QWidget* extra = nullptr) {
@@ -191,7 +190,6 @@ void TfrmConvert::buildPage4(QWidget* page) {
   row(left, r, "1 Manufacturer 3/4 Ltr ID to Import ->", edeDBF);
   edtDestFolder = edit("edtDestFolder", page);
   btnDest = button("btnDest", "Browse", page);
-  btnDest->setMaximumWidth(64);  // the folder box needs the room more
   row(left, r, "2 Destination Folder:", edtDestFolder, btnDest);
   txtCompany = edit("txtCompany", page);
   row(left, r, "3 Company", txtCompany);
@@ -202,28 +200,26 @@ void TfrmConvert::buildPage4(QWidget* page) {
   edeStart = edit("edeStart", page);
   row(left, r, "6 Start Import at Row #", edeStart);
   txtUpdate = edit("txtUpdate", page);
-  dttimDueDate = named(new QDateEdit(page), "dttimDueDate");
-  dttimDueDate->setCalendarPopup(true);
+  dttimDueDate = named(new DatePicker(page), "dttimDueDate");
   row(left, r, "7 Update Date", txtUpdate, dttimDueDate);
   txtPriceSheet = edit("txtPriceSheet", page);
   row(left, r, "8 Price Sheet Date (un-formated)", txtPriceSheet);
   DBEdit1 = edit("DBEdit1", page);
   row(left, r, "9 Source", DBEdit1);
+  left->setColumnStretch(1, 1);
+  left->setRowStretch(r, 1);
   top->addLayout(left, 0, 0);
 
   auto* right = new QVBoxLayout;
-  right->setSpacing(1);
   chkVendInfo = check("chkVendInfo", "10 Tessaro Vendor Information", page);
   right->addWidget(chkVendInfo);
   pnlFinial = named(new QFrame(page), "pnlFinial");
   pnlFinial->setFrameShape(QFrame::StyledPanel);
   auto* f = new QGridLayout(pnlFinial);
-  f->setContentsMargins(3, 2, 3, 2);
-  f->setVerticalSpacing(1);
+  f->setContentsMargins(6, 4, 6, 4);
   int fr = 0;
   edtManlist = edit("edtManlist", pnlFinial);
   btnAlaLoc = button("btnAlaLoc", "Browse", pnlFinial);
-  btnAlaLoc->setMaximumWidth(64);
   row(f, fr, "11 Location of Manulist.dbf", edtManlist, btnAlaLoc);
   Button4 = button("Button4", "Look Up Vendor", pnlFinial);
   f->addWidget(Button4, fr++, 1, 1, 2);
@@ -241,13 +237,17 @@ void TfrmConvert::buildPage4(QWidget* page) {
   f->addWidget(DBCheckBox1, fr++, 0, 1, 3);
   DBEdit4 = edit("DBEdit4", pnlFinial);
   row(f, fr, "18 Conversion %", DBEdit4);
+  f->setColumnStretch(1, 1);
+  // Hidden, the group keeps its room: ticking "10" must not move the rest of the page.
+  QSizePolicy keep = pnlFinial->sizePolicy();
+  keep.setRetainSizeWhenHidden(true);
+  pnlFinial->setSizePolicy(keep);
   pnlFinial->setVisible(false);
   right->addWidget(pnlFinial);
   right->addStretch();
   top->addLayout(right, 0, 1);
 
   auto* bottom = new QGridLayout;
-  bottom->setVerticalSpacing(1);
   DBCheckBox2 =
       check("DBCheckBox2",
             "19 Cable Manufacturer (Oqty = 1000, 500, 250, 100 : PriceType = M, D, T, H)", page);
@@ -262,15 +262,24 @@ void TfrmConvert::buildPage4(QWidget* page) {
   bottom->addWidget(DBCheckBox3, 1, 3);
   MultipleTabs = check("MultipleTabs", "Multiple Tabs (ADI)", page);
   bottom->addWidget(MultipleTabs, 1, 4);
+  // Back gives Alt+B to "22 &Build File"; Enter builds as well.
   btnBackPage = back_button("btnBackPage", 3, page);
-  Button1 = button("Button1", "22 &Build File", page);
+  btnBackPage->setText("<--Bac&k");
+  // Created in the order they stand, so that Tab meets them so.
   btnPreview = button("btnPreview", "&Preview", page);
+  Button1 = button("Button1", "22 &Build File", page);
+  lblBuildState = named(new QLabel(page), "lblBuildState");
+  // Above the build button rather than beside it, so that page 4 stays narrow enough for
+  // small screens.
   bottom->addWidget(btnPreview, 0, 5, Qt::AlignRight);
-  bottom->addLayout(foot({btnBackPage, Button1}), 1, 5);
+  auto* actions = foot({btnBackPage, Button1});
+  actions->insertWidget(0, lblBuildState);
+  bottom->addLayout(actions, 1, 5);
   bottom->setColumnStretch(5, 1);
   top->addLayout(bottom, 1, 0, 1, 2);
-  top->setColumnStretch(0, 3);
-  top->setColumnStretch(1, 2);
+  // The folder boxes of both columns need the room more than the short code boxes.
+  top->setColumnStretch(0, 1);
+  top->setColumnStretch(1, 1);
   top->setRowStretch(0, 1);
 }
 
@@ -280,12 +289,11 @@ void TfrmConvert::buildVendorPanel() {
   v->setContentsMargins(0, 0, 0, 0);
   v->setSpacing(0);
   Panel4 = named(new QFrame(pnlVendor), "Panel4");
-  Panel4->setFixedHeight(48);
   auto* h = new QHBoxLayout(Panel4);
-  h->setContentsMargins(4, 0, 4, 0);
+  h->setContentsMargins(4, 4, 4, 4);
   grpLookUpSelector = named(new QGroupBox("Look Up Selector", Panel4), "grpLookUpSelector");
   auto* gl = new QHBoxLayout(grpLookUpSelector);
-  gl->setContentsMargins(4, 0, 4, 0);
+  gl->setContentsMargins(6, 2, 6, 2);
   chkCompany = named(new QRadioButton("Company", grpLookUpSelector), "chkCompany");
   chkCompany->setChecked(true);
   chkID = named(new QRadioButton("ID", grpLookUpSelector), "chkID");
@@ -304,6 +312,7 @@ void TfrmConvert::buildVendorPanel() {
   v->addWidget(Panel4);
   DBGrid3 = named(new QTableView(pnlVendor), "DBGrid3");
   DBGrid3->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  DBGrid3->setTabKeyNavigation(false);
   v->addWidget(DBGrid3, 1);
   pnlVendor->setVisible(false);
 }
@@ -311,6 +320,8 @@ void TfrmConvert::buildVendorPanel() {
 void TfrmConvert::buildLookList(QWidget* parent) {
   // Not in a layout: it lies behind the wizard until the listing is asked for.
   pnlLookList = named(new QFrame(parent), "pnlLookList");
+  // Drawn whole over the wizard: unpainted, page 1 would show through its header row.
+  pnlLookList->setAutoFillBackground(true);
   auto* v = new QVBoxLayout(pnlLookList);
   v->setContentsMargins(0, 0, 0, 0);
   Panel1 = named(new QFrame(pnlLookList), "Panel1");
@@ -324,6 +335,7 @@ void TfrmConvert::buildLookList(QWidget* parent) {
   h->addWidget(Button3);
   v->addWidget(Panel1);
   DBGrid2 = named(new QTableView(pnlLookList), "DBGrid2");
+  DBGrid2->setTabKeyNavigation(false);
   v->addWidget(DBGrid2, 1);
   pnlLookList->setVisible(false);
   pnlLookList->lower();

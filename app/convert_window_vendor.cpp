@@ -97,7 +97,10 @@ void TfrmConvert::chkVendInfoClick() {
 }
 
 void TfrmConvert::btnAlaLocClick() {
-  opd.fileName = "Manulist.dbf";
+  // The dialog matches the name exactly: it is offered in the case the file has.
+  const std::string folder = text_of(edtManlist);
+  opd.fileName = folder.empty() ? "Manulist.dbf"
+                                : file_name_of(resolve_path(join_path(folder, "Manulist.dbf")));
   opd.defaultExt = "*.dbf";
   opd.initialDir = text_of(edtManlist);
   opd.filter = "Dbase *.dbf|*.dbf";

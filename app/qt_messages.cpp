@@ -5,6 +5,18 @@
 
 namespace qm::app {
 
+QWidget* message_owner(QWidget* fallback) {
+  // A window kept on top (the column view) would hide a box owned by any other window, and
+  // the program would look hung; the box belongs to the topmost such window.
+  QWidget* onTop = nullptr;
+  for (QWidget* w : QApplication::topLevelWidgets())
+    if (w->isVisible() && !w->isMinimized() && (w->windowFlags() & Qt::WindowStaysOnTopHint))
+      onTop = w;
+  if (onTop) return onTop;
+  if (QWidget* active = QApplication::activeWindow()) return active;
+  return fallback;
+}
+
 MsgAnswer QtMessages::show(MsgKind kind, MsgButtons buttons, const std::string& text) {
   QMessageBox::Icon icon = QMessageBox::NoIcon;
   switch (kind) {
@@ -28,7 +40,10 @@ MsgAnswer QtMessages::show(MsgKind kind, MsgButtons buttons, const std::string& 
   if (buttons == MsgButtons::YesNo) b = QMessageBox::Yes | QMessageBox::No;
   if (buttons == MsgButtons::YesCancel) b = QMessageBox::Yes | QMessageBox::Cancel;
   QString body = QString::fromStdString(text).replace("\r\n", "\n");
-  QMessageBox box(icon, QStringLiteral("Quillmere"), body, b, parent_);
+  QWidget* owner = message_owner(parent_);
+  QMessageBox box(icon, QStringLiteral("Quillmere"), body, b, owner);
+  if (owner && (owner->windowFlags() & Qt::WindowStaysOnTopHint))
+    box.setWindowFlag(Qt::WindowStaysOnTopHint);
   // A question is answered with the mouse or Enter; the busy cursor must not hide that.
   bool busy = QApplication::overrideCursor() != nullptr;
   if (busy) QApplication::setOverrideCursor(Qt::ArrowCursor);

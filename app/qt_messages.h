@@ -7,6 +7,10 @@
 
 namespace qm::app {
 
+// The window a message box opens over: the topmost window kept on top when one is shown, else
+// the active window, else fallback.
+QWidget* message_owner(QWidget* fallback);
+
 class QtMessages : public Messages {
  public:
   explicit QtMessages(QWidget* parent = nullptr) : parent_(parent) {}

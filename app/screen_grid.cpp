@@ -87,6 +87,7 @@ TfrmScreenGrid::TfrmScreenGrid(TfrmConvert& owner)
   dbgColumn->setObjectName("dbgColumn");
   dbgColumn->setEditTriggers(QAbstractItemView::NoEditTriggers);
   dbgColumn->setSelectionMode(QAbstractItemView::SingleSelection);
+  dbgColumn->setTabKeyNavigation(false);
   dbgColumn->verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 4);
   model_ = new ColumnViewModel(owner.DataSource1, this);
   dbgColumn->setModel(model_);

@@ -86,4 +86,8 @@ void SourceRowsModel::fetchMore(const QModelIndex& parent) {
   endInsertRows();
 }
 
+void SourceRowsModel::fetchAll() {
+  while (canFetchMore({})) fetchMore({});
+}
+
 }  // namespace qm::app

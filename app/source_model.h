@@ -20,7 +20,13 @@ class SourceRowsModel : public QAbstractTableModel {
   void reload();
   // How many rows have been read from the dataset so far.
   long long rowsRead() const { return static_cast<long long>(rows_.size()); }
-  static constexpr int kBatch = 200;
+  static constexpr int kBatch = 1000;
+  // Reads every remaining row: for a jump to the end.
+  void fetchAll();
+  // Rows in the sheet as its reader knows them before the walk, -1 when unknown. Set before
+  // setDataset; a reload keeps it.
+  void setKnownRows(long long rows) { knownRows_ = rows; }
+  long long knownRows() const { return knownRows_; }
 
   int rowCount(const QModelIndex& parent = {}) const override;
   int columnCount(const QModelIndex& parent = {}) const override;
@@ -39,6 +45,7 @@ class SourceRowsModel : public QAbstractTableModel {
   std::vector<std::vector<QString>> rows_;
   bool started_ = false;
   bool atEnd_ = true;
+  long long knownRows_ = -1;
 };
 
 }  // namespace qm::app

@@ -52,10 +52,27 @@ void DbNavigator::dataEvent(DataEvent /*event*/, int /*fieldIndex*/) {
 }
 
 void DbNavigator::updateButtons() {
-  const NavigatorState s = dataSource() ? navigator_state(*dataSource()) : NavigatorState{};
+  NavigatorState s = dataSource() ? navigator_state(*dataSource()) : NavigatorState{};
+  if (rows_ && s.insert && !dataSource()->table()->editing()) {
+    const int row = rows_->currentRow();
+    if (row >= 0) {
+      s.first = s.prior = row > 0;
+      s.next = s.last = rows_->rowAfterCurrent();
+    }
+  }
   const bool on[kNavButtonCount] = {s.first,  s.prior,  s.next, s.last,
                                     s.insert, s.remove, s.post, s.cancel};
   for (int i = 0; i < kNavButtonCount; ++i) buttons_[static_cast<size_t>(i)]->setEnabled(on[i]);
+}
+
+void DbNavigator::followRows(TableModel* rows) {
+  rows_ = rows;
+  // The rows may change after this navigator heard of the table's event.
+  connect(rows, &TableModel::currentRowChanged, this, [this] { updateButtons(); });
+  connect(rows, &QAbstractItemModel::modelReset, this, [this] { updateButtons(); });
+  connect(rows, &QAbstractItemModel::rowsInserted, this, [this] { updateButtons(); });
+  connect(rows, &QAbstractItemModel::rowsRemoved, this, [this] { updateButtons(); });
+  updateButtons();
 }
 
 void DbNavigator::press(NavButton b) {

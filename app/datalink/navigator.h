@@ -7,7 +7,10 @@
 
 #include "app/datalink/data_source.h"
 
+#include <QPointer>
 #include <QToolButton>
+
+#include "app/datalink/table_model.h"
 
 namespace qm {
 class Messages;
@@ -31,12 +34,17 @@ class DbNavigator : public QWidget, public DataLink {
 
   void dataEvent(DataEvent event, int fieldIndex) override;
   void updateButtons();
+  // The grid's rows over the same source, which know where the current record stands in the
+  // order: on the last record Next and Last are off, on the first First and Prior, as the
+  // table's own end flags only tell after a move has run past the end.
+  void followRows(TableModel* rows);
 
  private:
   void act(NavButton b);
 
   Messages& messages_;
   std::array<QToolButton*, kNavButtonCount> buttons_{};
+  QPointer<TableModel> rows_;
 };
 
 }  // namespace qm::datalink

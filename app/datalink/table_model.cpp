@@ -3,6 +3,7 @@
 #include <QFontMetrics>
 #include <QHeaderView>
 #include <QItemSelectionModel>
+#include <QStyle>
 #include <QTableView>
 #include <algorithm>
 
@@ -133,6 +134,13 @@ void TableModel::fetchTo(std::int64_t count) {
     shown_ = have;
     endInsertRows();
   }
+}
+
+bool TableModel::rowAfterCurrent() {
+  const int row = currentRow();
+  if (row < 0 || inserting_) return false;
+  if (row + 1 >= shown_ && canFetchMore({})) fetchMore({});
+  return row + 1 < shown_;
 }
 
 int TableModel::currentRow() {
@@ -304,18 +312,27 @@ void GridLink::applyColumnWidths() {
   if (!view_ || !model_) return;
   DataSource* src = model_->dataSource();
   const QFontMetrics fm(view_->font());
+  // Titles are measured as the header draws them (capitals run wider than the average
+  // letter, and a header may be bold), so that no column cuts its title.
+  const QFontMetrics header(view_->horizontalHeader()->font());
+  QFont bold = view_->horizontalHeader()->font();
+  bold.setBold(true);
+  const QFontMetrics boldHeader(bold);
+  const int pad =
+      2 * view_->style()->pixelMetric(QStyle::PM_HeaderMargin, nullptr, view_->horizontalHeader()) +
+      2;
   const auto& cols = model_->columns();
   for (size_t c = 0; c < cols.size(); ++c) {
+    const QString title =
+        QString::fromStdString(cols[c].title.empty() ? cols[c].field : cols[c].title);
+    const int titleFits =
+        std::max(header.horizontalAdvance(title), boldHeader.horizontalAdvance(title)) + pad;
     int w = cols[c].width;
     if (w <= 0 && src) {
-      if (const tables::DbfField* f = src->field(cols[c].field)) {
-        const int chars = std::max<int>(
-            f->displayWidth(),
-            static_cast<int>((cols[c].title.empty() ? cols[c].field : cols[c].title).size()));
-        w = std::min(chars, 64) * fm.averageCharWidth() + 8;
-      }
+      if (const tables::DbfField* f = src->field(cols[c].field))
+        w = std::min(f->displayWidth(), 64) * fm.averageCharWidth() + 8;
     }
-    if (w > 0) view_->setColumnWidth(static_cast<int>(c), w);
+    if (w > 0) view_->setColumnWidth(static_cast<int>(c), std::max(w, titleFits));
   }
 }
 

@@ -50,6 +50,10 @@ class TableModel : public QAbstractTableModel, public DataLink {
   int currentRow();
   // Makes the row's record the table's current record (ending any edit as a move does).
   void moveToRow(int row);
+  // Whether a row follows the current record's, reading ahead one chunk when needed.
+  bool rowAfterCurrent();
+  // Reads the file again, for changes made by another program.
+  void refresh() { rebuild(); }
 
   void dataEvent(DataEvent event, int fieldIndex) override;
 

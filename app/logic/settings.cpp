@@ -25,4 +25,28 @@ void write_settings(IniFile& ini, const Settings& s) {
   ini.writeBool("Import", "UseOlderExcelDrivers", s.useOlderExcelDrivers);
 }
 
+namespace {
+constexpr const char* kWindow = "Window";
+constexpr int kMissing = -32768;  // no screen coordinate is this far off
+}  // namespace
+
+std::optional<WindowPlacement> read_window_placement(const IniFile& ini) {
+  WindowPlacement p;
+  p.left = ini.readInteger(kWindow, "Left", kMissing);
+  p.top = ini.readInteger(kWindow, "Top", kMissing);
+  p.width = ini.readInteger(kWindow, "Width", 0);
+  p.height = ini.readInteger(kWindow, "Height", 0);
+  p.maximized = ini.readBool(kWindow, "Maximized", false);
+  if (p.left == kMissing || p.top == kMissing || p.width <= 0 || p.height <= 0) return std::nullopt;
+  return p;
+}
+
+void write_window_placement(IniFile& ini, const WindowPlacement& p) {
+  ini.writeInteger(kWindow, "Left", p.left);
+  ini.writeInteger(kWindow, "Top", p.top);
+  ini.writeInteger(kWindow, "Width", p.width);
+  ini.writeInteger(kWindow, "Height", p.height);
+  ini.writeBool(kWindow, "Maximized", p.maximized);
+}
+
 }  // namespace qm::app

@@ -5,6 +5,8 @@
 #include <QStackedWidget>
 #include <QTabWidget>
 #include <QTableWidget>
+#include <QTimer>
+#include <functional>
 
 #include "app/report_window.h"
 #include "app/tests/window_fixture.h"
@@ -294,6 +296,68 @@ TEST_F(BuildWindow, RefusedStoppedAndFailedBuildsLeaveTheCompletionHidden) {
   EXPECT_TRUE(w.SourceDB->connected());
   EXPECT_EQ(msgs.beeps, 0);
   EXPECT_EQ(msgs.busyDepth, 0);
+}
+
+// Cancel, Escape, or closing the window and saying Yes, stop a build during its walk: the
+// lists stay as the last build left them and page 4 says so. Saying No lets the build finish.
+TEST_F(BuildWindow, ACancelledBuildRegistersNothingAndSaysSoOnPage4) {
+  prepare();
+  TfrmConvert& w = start();
+  const std::string src = join_path(QM_BIN_DIR, "sample/acme-pricelist.xlsx");
+  open(w, src);
+  fillPage4(w, "2", true);
+  w.Button1->click();
+  ASSERT_TRUE(w.lblComplete->isVisible()) << (msgs.shown.empty() ? "" : msgs.shown[0].text);
+  const std::vector<std::string> files = {out + "filelist.dbf", out + "Datelist.dbf",
+                                          resolve_path(data + "manulist.dbf")};
+  std::vector<std::uint64_t> kept;
+  for (const auto& f : files) kept.push_back(file_hash(f));
+
+  struct Case {
+    const char* how;
+    std::function<void()> act;
+    MsgAnswer answer;  // to the question that closing asks
+    bool cancelled;
+    int quits;
+  } cases[] = {
+      {"Cancel", [&] { w.btnCancelBuild->click(); }, MsgAnswer::Yes, true, 0},
+      {"Escape", [&] { QTest::keyClick(w.btnCancelBuild, Qt::Key_Escape); }, MsgAnswer::Yes, true,
+       0},
+      {"close, No", [&] { w.close(); }, MsgAnswer::No, false, 0},
+      {"close, Yes", [&] { w.close(); }, MsgAnswer::Yes, true, 1},
+  };
+  for (auto& c : cases) {
+    SCOPED_TRACE(c.how);
+    open(w, src);
+    fillPage4(w, "2", true);
+    w.lblComplete->setVisible(false);
+    msgs.shown.clear();
+    msgs.answers = {c.answer};
+    QString during;
+    bool progressShown = false;
+    QTimer::singleShot(0, [&] {
+      during = w.prgBuild->format();
+      progressShown = w.pnlProgress->isVisible() && !w.Panel2->isEnabled();
+      c.act();
+    });
+    w.Button1->click();
+    QApplication::processEvents();
+
+    EXPECT_TRUE(progressShown);
+    EXPECT_TRUE(during.contains("of 31 rows")) << during.toStdString();
+    EXPECT_TRUE(w.pnlProgress->isHidden());
+    EXPECT_TRUE(w.Panel2->isEnabled());
+    EXPECT_EQ(quits, c.quits);
+    if (c.cancelled) {
+      EXPECT_EQ(w.lblBuildState->text(), "Build cancelled");
+      EXPECT_EQ(currentPage(w), "Page4");
+      EXPECT_TRUE(w.lblComplete->isHidden());
+      for (size_t i = 0; i < files.size(); ++i) EXPECT_EQ(file_hash(files[i]), kept[i]) << files[i];
+    } else {
+      EXPECT_TRUE(w.lblBuildState->text().isEmpty());
+      EXPECT_TRUE(w.lblComplete->isVisible());
+    }
+  }
 }
 
 }  // namespace

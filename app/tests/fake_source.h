@@ -58,6 +58,9 @@ class FakeTable : public app::SourceTableLink {
   }
   bool eof() const override { return !active_ || pos_ >= rows().size(); }
   std::int64_t recordCount() override { return static_cast<std::int64_t>(rows().size()); }
+  // What the reader would know of the sheet's size before walking it; -1 for nothing.
+  std::int64_t knownRecordCount() override { return known; }
+  std::int64_t known = -1;
   int fieldCount() const override { return static_cast<int>(fields_.size()); }
   Field& field(int i) override {
     if (i < 0 || i >= fieldCount()) throw ListIndexError(i);

@@ -1,7 +1,8 @@
 // Saves pictures of the start window and of the wizard into the folder given: splash.png,
-// page1.png to page4.png (page 4 with the vendor group shown) and vendor.png (the vendor panel
-// over the sample Tessaro vendor table). Runs over a scratch program folder; the sample price
-// list and Tessaro folder are those the build leaves beside the programs.
+// page1.png to page4.png (page 4 with the vendor group shown), listing.png (the stored
+// configuration listing) and vendor.png (the vendor panel over the sample Tessaro vendor table).
+// Runs over a scratch program folder; the sample price list and Tessaro folder are those the build
+// leaves beside the programs.
 #include <QApplication>
 #include <QDir>
 #include <QPixmap>
@@ -75,6 +76,10 @@ int main(int argc, char** argv) {
     w->lsbConfigNames->setCurrentItem(found.front());
   settle();
   w->grab().save(out + "/page2.png");
+  w->btnLookAtList->click();
+  settle();
+  w->grab().save(out + "/listing.png");
+  w->Button3->click();
   w->showPage("Page3");
   // A few links of the sample list's columns, as a user would make them.
   for (auto [column, field] : {std::pair{0, "PARTNUMBER"}, {1, "DESCRIPTN"}, {3, "LISTPRICE"}}) {
