@@ -499,6 +499,11 @@ BuildResult build_file(const BuildPage& page, BuildSource& source, BuildTables& 
   return Build(page, source, tables, env).run();
 }
 
+int first_sheet_row(const std::string& fileName, bool firstRowNames) {
+  const std::string ext = to_upper_ascii(extension_of(fileName));
+  return firstRowNames && (ext == ".XLS" || ext == ".XLSX") ? 2 : 1;
+}
+
 std::string completion_text(std::int64_t records) {
   return "Import complete! " + std::to_string(records) + " Records";
 }

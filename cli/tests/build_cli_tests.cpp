@@ -486,6 +486,8 @@ TEST_F(CliBuild, NextMonthsListReportsExactlyThePartsAddedRemovedAndChanged) {
   ASSERT_EQ(c["suspicious"].size(), 1u);
   EXPECT_EQ(c["suspicious"][0]["part"], "AC-1101");
   EXPECT_EQ(c["suspicious"][0]["field"], "LISTPRICE");
+}
+
 // Every file below the folders but a staging folder a killed build left for the next one.
 std::map<std::string, std::string> kept_files(const std::vector<std::string>& folders) {
   std::map<std::string, std::string> r;
