@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <random>
 
+#include "core/tests/run_process.h"
 #include "tables/dbf_table.h"
 #include "tables/tests/test_util.h"
 
@@ -14,18 +15,15 @@ namespace {
 using namespace test;
 
 void kill_appender_repeatedly(bool writeBehind) {
-  if (std::system("timeout --version >/dev/null 2>&1") != 0) GTEST_SKIP() << "no timeout command";
   ScratchDir dir;
   make_table(dir, "crash", {{"PART", 'C', 12, 0}, {"QTY", 'N', 10, 0}, {"NOTES", 'M', 10, 0}});
   std::mt19937 rng(12345);
   std::uniform_int_distribution<int> ms(150, 700);
   std::int64_t lastCount = 0;
   for (int round = 0; round < 6; ++round) {
-    std::string cmd = "timeout -s KILL " + std::to_string(ms(rng) / 1000.0) +
-                      " \"" QM_APPEND_HELPER "\" \"" + dir.str() + "\" " +
-                      (writeBehind ? "1" : "0") + " >/dev/null 2>&1";
-    int rc = std::system(cmd.c_str());
-    (void)rc;  // killed on purpose
+    qm::testkit::Command append{{QM_APPEND_HELPER, dir.str(), writeBehind ? "1" : "0"}};
+    append.timeout_seconds = ms(rng) / 1000.0;  // killed on purpose
+    qm::testkit::run_process(append);
     DbfTable t;
     t.setFolder(dir.str());
     t.setTableName("crash");
