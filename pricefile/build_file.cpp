@@ -2,11 +2,11 @@
 
 #include <optional>
 
-#include "pricefile/dbf_price_sink.h"
 #include "core/datetime.h"
 #include "core/error.h"
 #include "core/paths.h"
 #include "core/text.h"
+#include "pricefile/dbf_price_sink.h"
 
 namespace qm::pricefile {
 
@@ -63,15 +63,15 @@ class Build {
     if (file_exists(env_.appFolder + "debug.txt")) m_.plain(text);
   }
 
-  void refuse(const char* text) {
+  void refuse(const std::string& text) {
     m_.error(text);
     throw Refused{};
   }
 
   void checkPage() {
-    // The path separator of the platform stands for the "\" of the message.
+    // The message names the separator the check wants: "\" on Windows, "/" elsewhere.
     if (!ends_with_separator(trim(page_.destFolder)))
-      refuse("You must have \"\\\" at the end of the Destination Path!");
+      refuse("You must have \"" + separator_string() + "\" at the end of the Destination Path!");
     trace("Here 1b");
     if (page_.saveName.empty()) refuse("You must enter a Save Name!");
     trace("Here 12");
