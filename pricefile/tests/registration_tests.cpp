@@ -95,10 +95,11 @@ void expect_index_agrees(const testkit::TestFolder& tf, const std::string& folde
                               ? join_path(folder, base + ".mdx")
                               : join_path(folder, base + ".MDX");
   ASSERT_TRUE(file_exists(mdx)) << mdx;
-  if (testkit::have_perl_xbase())
+  if (testkit::have_perl_xbase()) {
     EXPECT_EQ(testkit::independent_index_entries(tf, mdx, tag),
               entries_from_records(folder, name, tag))
         << name << " tag " << tag;
+  }
 }
 
 class RegistrationTest : public ::testing::Test {
@@ -277,9 +278,10 @@ TEST_F(RegistrationTest, AFileListOf44FieldsIsRebuiltKeepingItsRecords) {
   EXPECT_EQ(read_record(dest, "filelist.dbf", "QMT").fields["COMPANY"], "Quillmere Test Co");
   EXPECT_FALSE(file_exists(join_path(dest, "work.dbf")));
   t.close();
-  if (testkit::have_perl_xbase())
+  if (testkit::have_perl_xbase()) {
     EXPECT_EQ(testkit::independent_index_entries(tf, join_path(dest, "filelist.mdx"), "file"),
               (std::vector<testkit::IndexEntry>{{"OLD1", 1}, {"QMT", 2}}));
+  }
 }
 
 TEST_F(RegistrationTest, AKnownVendorGetsTheSerialChoiceAnUnknownOneChangesNothing) {

@@ -2,6 +2,7 @@
 // record its header counts reads back whole.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <random>
 
@@ -19,10 +20,15 @@ void kill_appender_repeatedly(bool writeBehind) {
   make_table(dir, "crash", {{"PART", 'C', 12, 0}, {"QTY", 'N', 10, 0}, {"NOTES", 'M', 10, 0}});
   std::mt19937 rng(12345);
   std::uniform_int_distribution<int> ms(150, 700);
+  // Starting a process can take far longer than the kill delays (a second under Wine): the
+  // delays count from when a helper that returns at once would have ended.
+  auto t0 = std::chrono::steady_clock::now();
+  qm::testkit::run_process({{QM_APPEND_HELPER}});
+  double startup = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
   std::int64_t lastCount = 0;
   for (int round = 0; round < 6; ++round) {
     qm::testkit::Command append{{QM_APPEND_HELPER, dir.str(), writeBehind ? "1" : "0"}};
-    append.timeout_seconds = ms(rng) / 1000.0;  // killed on purpose
+    append.timeout_seconds = startup + ms(rng) / 1000.0;  // killed on purpose
     qm::testkit::run_process(append);
     DbfTable t;
     t.setFolder(dir.str());

@@ -62,7 +62,7 @@ std::vector<std::pair<std::string, std::uint32_t>> perl_entries(
     r.emplace_back(line.substr(0, tab),
                    static_cast<std::uint32_t>(std::stoul(line.substr(tab + 1))));
   }
-  EXPECT_EQ(rc, 0) << cmd;
+  EXPECT_EQ(rc, 0) << run.err;
   return r;
 }
 
