@@ -2,7 +2,10 @@
 #include <string>
 #include <vector>
 
+#include "cli/arguments.h"
 #include "cli/verbs.h"
+#include "core/paths.h"
+#include "core/platform.h"
 
 namespace {
 
@@ -16,14 +19,38 @@ void usage(std::ostream& os) {
         "exit code 0 on success, 1 when a build or operation was refused or failed, 2 on a usage\n"
         "error.\n";
   os << "\nSOURCE is an .xls, .xlsx, .dbf, .csv or .txt file.\n"
-        "Environment: QM_DAO_VERSIONS (engine versions to pretend installed, e.g. \"3.5\"; empty\n"
-        "for none), QM_DAO_NO_EXCEL=1 (pretend no Excel format is installed).\n";
+        "Environment: QM_DAO_VERSIONS (engine versions to pretend installed, e.g. \"3.5\"; "
+        "\"none\"\n"
+        "or empty for none), QM_DAO_NO_EXCEL=1 (pretend no Excel format is installed).\n";
 }
+
+int run(std::vector<std::string> args);
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::vector<std::string> args(argv + 1, argv + argc);
+  qm::platform::set_up_console();
+  std::vector<std::string> args = qm::platform::arguments(argc, argv);
+  if (qm::path_separator() == '\\') args = qm::cli::mend_swallowed_quotes(args, '\\');
+  // Messages (stderr) break lines as the platform does, whatever the text carries. Listings
+  // and dumps (stdout) get the platform's line ending too, but on Linux a cell's own "\r\n"
+  // stays as it was.
+  const std::string eol = qm::platform::line_ending();
+  qm::cli::LineEndingBuf out(std::cout.rdbuf(), eol);
+  qm::cli::LineEndingBuf err(std::cerr.rdbuf(), eol);
+  std::streambuf* oldOut = eol == "\n" ? std::cout.rdbuf() : std::cout.rdbuf(&out);
+  std::streambuf* oldErr = std::cerr.rdbuf(&err);
+  int rc = run(std::move(args));
+  std::cout.flush();
+  std::cerr.flush();
+  std::cout.rdbuf(oldOut);
+  std::cerr.rdbuf(oldErr);
+  return rc;
+}
+
+namespace {
+
+int run(std::vector<std::string> args) {
   if (!args.empty() && args[0] == "--program-folder") {
     if (args.size() < 2 || args[1].empty()) {
       usage(std::cerr);
@@ -57,3 +84,5 @@ int main(int argc, char** argv) {
   usage(std::cerr);
   return qm::cli::kExitUsage;
 }
+
+}  // namespace

@@ -11,8 +11,11 @@
 #include "core/paths.h"
 
 #ifdef _WIN32
+#include <fcntl.h>
 #include <io.h>
 #include <windows.h>
+// After windows.h, which it needs.
+#include <shellapi.h>
 #else
 #include <fcntl.h>
 #include <signal.h>
@@ -397,6 +400,61 @@ bool FileLock::othersHold(std::FILE* f) {
 bool truncate_open_file(std::FILE* f, unsigned long long size) {
   std::fflush(f);
   return ftruncate(fileno(f), static_cast<off_t>(size)) == 0;
+#ifdef _WIN32
+namespace {
+std::wstring to_wide(const std::string& s) {
+  if (s.empty()) return {};
+  int n = MultiByteToWideChar(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), nullptr, 0);
+  std::wstring w(static_cast<size_t>(n), L'\0');
+  MultiByteToWideChar(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), w.data(), n);
+  return w;
+}
+std::string to_utf8(const wchar_t* w) {
+  int n = WideCharToMultiByte(CP_UTF8, 0, w, -1, nullptr, 0, nullptr, nullptr);
+  if (n <= 1) return {};
+  std::string s(static_cast<size_t>(n), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, w, -1, s.data(), n, nullptr, nullptr);
+  s.pop_back();
+  return s;
+}
+}  // namespace
+
+std::FILE* open_file(const std::string& path, const char* mode) {
+  return _wfopen(to_wide(path).c_str(), to_wide(mode).c_str());
+}
+std::vector<std::string> arguments(int argc, char** argv) {
+  int n = 0;
+  wchar_t** w = CommandLineToArgvW(GetCommandLineW(), &n);
+  std::vector<std::string> r;
+  if (!w) {
+    r.assign(argv + (argc > 0 ? 1 : 0), argv + argc);
+    return r;
+  }
+  for (int i = 1; i < n; ++i) r.push_back(to_utf8(w[i]));
+  LocalFree(w);
+  return r;
+}
+void set_up_console() {
+  std::fflush(stdout);
+  std::fflush(stderr);
+  _setmode(_fileno(stdout), _O_BINARY);
+  _setmode(_fileno(stderr), _O_BINARY);
+  // Only a console has a code page to set; a pipe or file takes the UTF-8 bytes as they are.
+  if (stdout_is_terminal() || stderr_is_terminal()) SetConsoleOutputCP(CP_UTF8);
+}
+const char* line_ending() {
+  return "\r\n";
+}
+#else
+std::FILE* open_file(const std::string& path, const char* mode) {
+  return std::fopen(path.c_str(), mode);
+}
+std::vector<std::string> arguments(int argc, char** argv) {
+  return std::vector<std::string>(argv + (argc > 0 ? 1 : 0), argv + argc);
+}
+void set_up_console() {}
+const char* line_ending() {
+  return "\n";
 }
 #endif
 

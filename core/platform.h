@@ -3,6 +3,7 @@
 
 #include <cstdio>
 #include <string>
+#include <vector>
 
 namespace qm::platform {
 
@@ -73,5 +74,19 @@ bool replace_file(const std::string& from, const std::string& to, std::string& e
 void sync_file(const std::string& path);
 // Cuts an open file to size bytes; false on failure.
 bool truncate_open_file(std::FILE* f, unsigned long long size);
+
+// Names, arguments and the console. Text is UTF-8 everywhere inside the program; on Windows
+// these turn it into the system's UTF-16 and back.
+//
+// Opens a file named in UTF-8 with a std::fopen mode; nullptr (errno set) when it fails.
+std::FILE* open_file(const std::string& path, const char* mode);
+// The command line's arguments after the program's name, in UTF-8 (on Windows read again from
+// the UTF-16 command line, since argv holds them in the ANSI code page).
+std::vector<std::string> arguments(int argc, char** argv);
+// Standard output and error take bytes as written (no "\n" to "\r\n" translation), and a
+// Windows console shows UTF-8 text as such; a pipe gets the bytes unchanged.
+void set_up_console();
+// The platform's line ending in text the program writes for people: "\r\n" on Windows.
+const char* line_ending();
 
 }  // namespace qm::platform

@@ -1,9 +1,12 @@
 #include "core/profile.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
+#include <optional>
 #include <sstream>
 #include <system_error>
 
@@ -101,13 +104,66 @@ std::string from_utf16le(std::string_view s) {
   return out;
 }
 
-std::string decode(std::string_view bytes) {
-  if (bytes.size() >= 3 && bytes.substr(0, 3) == "\xEF\xBB\xBF")
+std::string decode(std::string_view bytes, IniEncoding& encoding) {
+  encoding = IniEncoding::Utf8;
+  if (bytes.size() >= 3 && bytes.substr(0, 3) == "\xEF\xBB\xBF") {
     bytes.remove_prefix(3);
-  else if (bytes.size() >= 2 && bytes.substr(0, 2) == "\xFF\xFE")
+    encoding = IniEncoding::Utf8Bom;
+  } else if (bytes.size() >= 2 && bytes.substr(0, 2) == "\xFF\xFE") {
+    encoding = IniEncoding::Utf16le;
     return from_utf16le(bytes.substr(2));
+  }
   if (valid_utf8(bytes)) return std::string(bytes);
+  encoding = IniEncoding::Cp1252;
   return from_cp1252(bytes);
+}
+
+char32_t code_point(std::string_view s, std::size_t i, std::size_t n) {
+  auto b = [&](std::size_t k) { return static_cast<unsigned char>(s[i + k]); };
+  if (n == 1) return b(0);
+  char32_t cp = b(0) & (0x7F >> n);
+  for (std::size_t k = 1; k < n; ++k) cp = (cp << 6) | (b(k) & 0x3F);
+  return cp;
+}
+
+// The text in Windows-1252; nullopt when it holds a character that code page lacks.
+std::optional<std::string> to_cp1252(std::string_view utf8) {
+  std::string out;
+  out.reserve(utf8.size());
+  for (std::size_t i = 0; i < utf8.size();) {
+    std::size_t n = utf8_sequence(utf8, i);
+    if (n == 0) return std::nullopt;
+    char32_t cp = code_point(utf8, i, n);
+    i += n;
+    if (cp < 0x80 || (cp >= 0xA0 && cp <= 0xFF)) {
+      out += static_cast<char>(cp);
+      continue;
+    }
+    const unsigned short* at = std::find(std::begin(kCp1252High), std::end(kCp1252High), cp);
+    if (cp == 0xFFFD || at == std::end(kCp1252High)) return std::nullopt;
+    out += static_cast<char>(0x80 + (at - kCp1252High));
+  }
+  return out;
+}
+
+std::string to_utf16le(std::string_view utf8) {
+  std::string out;
+  auto unit = [&](char32_t u) {
+    out += static_cast<char>(u & 0xFF);
+    out += static_cast<char>(u >> 8);
+  };
+  for (std::size_t i = 0; i < utf8.size();) {
+    std::size_t n = utf8_sequence(utf8, i);
+    char32_t cp = n ? code_point(utf8, i, n) : 0xFFFD;
+    i += n ? n : 1;
+    if (cp >= 0x10000) {
+      unit(0xD800 + ((cp - 0x10000) >> 10));
+      unit(0xDC00 + ((cp - 0x10000) & 0x3FF));
+    } else {
+      unit(cp);
+    }
+  }
+  return out;
 }
 
 std::string_view unquote(std::string_view v) {
@@ -201,7 +257,7 @@ IniDocument::Line IniDocument::classify(std::string text) {
 
 IniDocument IniDocument::parse(std::string_view bytes) {
   IniDocument doc;
-  std::string text = decode(bytes);
+  std::string text = decode(bytes, doc.encoding_);
   std::size_t firstLf = text.find('\n');
   if (firstLf != std::string::npos)
     doc.newline_ = firstLf > 0 && text[firstLf - 1] == '\r' ? "\r\n" : "\n";
@@ -284,16 +340,29 @@ void IniDocument::set(std::string_view section, std::string_view key, std::strin
 }
 
 std::string IniDocument::serialize() const {
-  std::string out;
+  std::string text;
+  for (std::size_t i = 0; i < lines_.size(); ++i) {
+    if (i > 0) text += newline_;
+    text += lines_[i].text;
+  }
+  if (trailingNewline_ && !lines_.empty()) text += newline_;
+  const std::string bom = "\xEF\xBB\xBF";
+  switch (encoding_) {
+    case IniEncoding::Utf16le:
+      return "\xFF\xFE" + to_utf16le(text);
+    case IniEncoding::Cp1252:
+      // A folder name the code page cannot hold goes over in UTF-8 rather than as "?"; so
+      // does a text whose bytes would read back as UTF-8 and so as other letters.
+      if (auto ansi = to_cp1252(text); ansi && !valid_utf8(*ansi)) return *ansi;
+      return bom + text;
+    case IniEncoding::Utf8Bom:
+      return bom + text;
+    case IniEncoding::Utf8:
+      break;
+  }
   // Reading drops one byte order mark; a text that itself begins with one (a file that had two)
   // gets another in front, so that it reads back as it was.
-  if (!lines_.empty() && lines_[0].text.rfind("\xEF\xBB\xBF", 0) == 0) out = "\xEF\xBB\xBF";
-  for (std::size_t i = 0; i < lines_.size(); ++i) {
-    if (i > 0) out += newline_;
-    out += lines_[i].text;
-  }
-  if (trailingNewline_ && !lines_.empty()) out += newline_;
-  return out;
+  return text.rfind(bom, 0) == 0 ? bom + text : text;
 }
 
 IniDocument IniFile::load() const {
@@ -339,7 +408,7 @@ void IniFile::writeString(std::string_view section, std::string_view key, std::s
     fs::remove(temp, ignored);
     throw Error("Unable to write to " + path_);
   };
-  std::FILE* f = std::fopen(temp.string().c_str(), "wb");
+  std::FILE* f = platform::open_file(from_fs_path(temp), "wb");
   if (!f) fail();
   bool ok = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
   if (ok) platform::flush_to_disk(f);

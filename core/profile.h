@@ -15,6 +15,9 @@ namespace qm {
 // The longest text a read returns, in characters; longer values are cut.
 constexpr std::size_t kProfileTextLimit = 2047;
 
+// How a settings file's bytes were written, so that a write keeps them that way.
+enum class IniEncoding { Utf8, Utf8Bom, Utf16le, Cp1252 };
+
 // An INI text held line by line, so that a change rewrites one line and leaves every other
 // line, comment and blank as it was.
 class IniDocument {
@@ -35,8 +38,11 @@ class IniDocument {
   // name that a file cannot hold.
   void set(std::string_view section, std::string_view key, std::string_view value);
 
-  // UTF-8, with the line breaks the text came with (CR LF for a new text).
+  // In the encoding and with the line breaks the text came with (UTF-8 and CR LF for a new
+  // text). A Windows-1252 text that has taken a character the code page lacks is written as
+  // UTF-8 with a byte order mark.
   std::string serialize() const;
+  IniEncoding encoding() const { return encoding_; }
 
   // Every (section, key) with a value, in file order, as find() would look them up.
   std::vector<std::pair<std::string, std::string>> entries() const;
@@ -55,6 +61,7 @@ class IniDocument {
   std::vector<Line> lines_;
   std::string newline_ = "\r\n";
   bool trailingNewline_ = false;
+  IniEncoding encoding_ = IniEncoding::Utf8;
 };
 
 // One settings file. Reads never fail: a missing or unreadable file, section or key gives the

@@ -201,9 +201,9 @@ class Build {
   }
 
   void checkPage() {
-    // The path separator of the platform stands for the "\" of the message.
+    // The message names the separator the check wants: "\" on Windows, "/" elsewhere.
     if (!ends_with_separator(trim(page_.destFolder)))
-      refuse("You must have \"\\\" at the end of the Destination Path!");
+      refuse("You must have \"" + separator_string() + "\" at the end of the Destination Path!");
     trace("Here 1b");
     if (page_.saveName.empty()) refuse("You must enter a Save Name!");
     trace("Here 12");

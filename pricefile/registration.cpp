@@ -195,11 +195,17 @@ class Registration {
     }
   }
 
+  // A template as the messages name it, with the separator of the folder path around it.
+  std::string template_text(const std::string& name) const {
+    const std::string sep = separator_string();
+    return v_.manulistFolder + ".." + sep + "Stru" + sep + name;
+  }
+
   bool fileList() {
     if (!file_exists(join_path(v_.destFolder, "filelist.dbf"))) {
       if (!file_exists(join_path(stru_, "filelst.dbf"))) {
-        messages_.information("Can not locate \"" + v_.manulistFolder +
-                              "..\\Stru\\FileLst.dbf\", Filelist, Manulist work not complete!");
+        messages_.information("Can not locate \"" + template_text("FileLst.dbf") +
+                              "\", Filelist, Manulist work not complete!");
         return false;
       }
       createFromTemplate("filelst.dbf", " Error opening file ", workFolder(kFileList),
@@ -223,8 +229,8 @@ class Registration {
     tblExport_.setTableName("datelist.dbf");
     if (!file_exists(join_path(v_.destFolder, "datelist.dbf"))) {
       if (!file_exists(join_path(stru_, "datelst.dbf"))) {
-        messages_.information("Can not locate \"" + v_.manulistFolder +
-                              "..\\Stru\\DateLst.dbf\", work not complete!");
+        messages_.information("Can not locate \"" + template_text("DateLst.dbf") +
+                              "\", work not complete!");
         return false;
       }
       createFromTemplate("Datelst.dbf", " Error Open file ", workFolder(kDateList),

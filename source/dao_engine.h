@@ -3,7 +3,8 @@
 // described by the program itself, and two environment variables let tests and support staff
 // pretend otherwise:
 //   QM_DAO_VERSIONS   the versions "installed", separated by commas or blanks ("3.5,12.0");
-//                     unset: all of 3.5, 3.6 and 12.0; set but empty: none (no engine at all).
+//                     unset: all of 3.5, 3.6 and 12.0; empty or "none" (which cmd.exe can set):
+//                     no engine at all.
 //   QM_DAO_NO_EXCEL   when set to anything but "" or "0": no version offers an Excel format.
 #pragma once
 

@@ -15,10 +15,10 @@ bool RandomFile::open(const std::string& path, bool forWriting) {
   close();
   path_ = path;
   if (forWriting) {
-    f_ = std::fopen(path.c_str(), "r+b");
+    f_ = platform::open_file(path, "r+b");
     writable_ = f_ != nullptr;
   }
-  if (!f_) f_ = std::fopen(path.c_str(), "rb");
+  if (!f_) f_ = platform::open_file(path, "rb");
   if (f_) std::setvbuf(f_, nullptr, _IONBF, 0);
   return f_ != nullptr;
 }
@@ -26,7 +26,7 @@ bool RandomFile::open(const std::string& path, bool forWriting) {
 void RandomFile::create(const std::string& path) {
   close();
   path_ = path;
-  f_ = std::fopen(path.c_str(), "w+b");
+  f_ = platform::open_file(path, "w+b");
   if (!f_) throw TableError("Cannot create file '" + path + "'");
   std::setvbuf(f_, nullptr, _IONBF, 0);
   writable_ = true;

@@ -278,9 +278,9 @@ TEST(Settings, DefaultsAndTheSevenKeysWrittenAtClose) {
   s.makeFirstRecordHeaderFields = false;
   s.useOlderExcelDrivers = true;
   write_settings(ini, s);
-  std::ifstream in(dir / "Convert.ini", std::ios::binary);
   std::stringstream ss;
-  ss << in.rdbuf();
+  // Closed before the folder goes: Windows refuses to remove a file that is open.
+  ss << std::ifstream(dir / "Convert.ini", std::ios::binary).rdbuf();
   EXPECT_EQ(ss.str(),
             "[SourceFolder]\r\nFile=/in/\r\n\r\n[Source]\r\nFile=list.xlsx\r\n\r\n[DestFolder]\r\n"
             "File=/out/\r\nManulist=/tessaro/\r\n\r\n[Vendor]\r\nInfo=1\r\n\r\n[Import]\r\n"

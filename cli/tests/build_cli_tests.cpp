@@ -13,6 +13,7 @@
 
 #include "config/tests/test_folder.h"
 #include "core/paths.h"
+#include "core/tests/run_process.h"
 #include "core/text.h"
 #include "pricefile/tests/whole_tables.h"
 #include "tables/dbf_table.h"
@@ -22,11 +23,16 @@ using qm::tables::DbfTable;
 
 namespace {
 
-struct Outcome {
-  int code;
-  std::string out, err;
-};
+// The separator messages name: Windows' own, or "/" where "/" is what the checks want.
+#ifdef _WIN32
+const std::string kSep = "\\";
+#else
+const std::string kSep = "/";
+#endif
 
+using testkit::Outcome;
+
+// Quotes a word for testkit::split_words.
 std::string q(const std::string& s) {
   return "'" + s + "'";
 }
@@ -73,14 +79,10 @@ struct CliBuild : ::testing::Test {
   }
 
   Outcome run(const std::string& args, const std::string& stdinText = "") {
-    std::string base = from_fs_path(tf.root() / "run");
-    std::ofstream(base + ".in") << stdinText;
-    std::string cmd = q(std::string(QM_BIN_DIR) + "/quillmere-import") + " --program-folder " +
-                      q(prog) + " " + args + " <" + q(base + ".in") + " >" + q(base + ".out") +
-                      " 2>" + q(base + ".err");
-    int rc = std::system(cmd.c_str());
-    return {(rc >> 8) & 0xff, testkit::read_bytes(base + ".out"),
-            testkit::read_bytes(base + ".err")};
+    std::vector<std::string> argv = {testkit::bin_file("quillmere-import"), "--program-folder",
+                                     prog};
+    for (auto& w : testkit::split_words(args)) argv.push_back(std::move(w));
+    return testkit::run_process({argv, {}, stdinText});
   }
 
   // The sample configuration with some of its lines changed.
@@ -129,7 +131,7 @@ std::vector<PricePart> read_price_file(const std::string& path) {
 
 bool have_sheetjs() {
   const char* modules = std::getenv("QM_NODE_MODULES");
-  return modules && *modules && std::system("node --version >/dev/null 2>&1") == 0;
+  return modules && *modules && testkit::program_succeeds({"node", "--version"});
 }
 
 // The table as SheetJS reads it: one tab-separated line per row, field names first. SheetJS
@@ -139,12 +141,11 @@ std::vector<std::string> sheetjs_rows(const testkit::TestFolder& tf, const std::
   bytes[0] = static_cast<char>(0x8C);
   std::string copy = from_fs_path(tf.root() / "sheetjs-copy.dbf");
   std::ofstream(to_fs_path(copy), std::ios::binary) << bytes;
-  std::string outPath = from_fs_path(tf.root() / "sheetjs.txt");
-  std::string cmd = std::string("NODE_PATH=") + q(std::getenv("QM_NODE_MODULES")) + " node " +
-                    q(join_path(QM_SOURCE_DIR, "tables/tests/sheetjs_read_dbf.js")) + " " +
-                    q(copy) + " >" + q(outPath) + " 2>&1";
-  EXPECT_EQ(std::system(cmd.c_str()), 0) << testkit::read_bytes(outPath);
-  return split_lines(testkit::read_bytes(outPath));
+  Outcome r = testkit::run_process(
+      {{"node", join_path(QM_SOURCE_DIR, "tables/tests/sheetjs_read_dbf.js"), copy},
+       {{"NODE_PATH", std::getenv("QM_NODE_MODULES")}}});
+  EXPECT_EQ(r.code, 0) << r.err;
+  return split_lines(r.out);
 }
 
 std::string list_value(const std::string& folder, const std::string& table, const char* id,
@@ -164,11 +165,11 @@ TEST_F(CliBuild, ConfigurationsExportImportAndList) {
   importConfig(config());
   Outcome listed = run("configs");
   EXPECT_EQ(listed.code, 0);
-  EXPECT_EQ(listed.out, "Acme Electrical monthly\n");
+  EXPECT_EQ(listed.out, testkit::platform_lines("Acme Electrical monthly\n"));
   // Export gives back the text it was imported from, to stdout or a file.
   Outcome exported = run("config export 'Acme Electrical monthly'");
   EXPECT_EQ(exported.code, 0) << exported.err;
-  EXPECT_EQ(exported.out, config());
+  EXPECT_EQ(exported.out, testkit::platform_lines(config()));
   std::string file = from_fs_path(tf.root() / "out.config");
   EXPECT_EQ(run("config export 'Acme Electrical monthly' --out " + q(file)).code, 0);
   EXPECT_EQ(testkit::read_bytes(file), config());
@@ -176,8 +177,9 @@ TEST_F(CliBuild, ConfigurationsExportImportAndList) {
   // The same name replaces; another name is added after it.
   importConfig(config({{"STARTEXPRT", "5"}}));
   importConfig(config({{"STORENAME", "Acme weekly"}}));
-  EXPECT_EQ(run("configs").out, "Acme Electrical monthly\nAcme weekly\n");
-  EXPECT_EQ(run("config export 'Acme Electrical monthly'").out, config({{"STARTEXPRT", "5"}}));
+  EXPECT_EQ(run("configs").out, testkit::platform_lines("Acme Electrical monthly\nAcme weekly\n"));
+  EXPECT_EQ(run("config export 'Acme Electrical monthly'").out,
+            testkit::platform_lines(config({{"STARTEXPRT", "5"}})));
 
   Outcome missing = run("config export 'acme electrical monthly'");
   EXPECT_EQ(missing.code, 1);
@@ -229,7 +231,7 @@ TEST_F(CliBuild, PriceListsSavedBySpreadsheetSoftwareBuildTheSamePriceFile) {
     const std::uint64_t before = file_hash(s.path);
     Outcome r = run(buildArgs(s.path) + " --vendor-info");
     ASSERT_EQ(r.code, 0) << r.err;
-    EXPECT_EQ(first_line(r.out), "Import complete! 30 Records\n");
+    EXPECT_EQ(first_line(r.out), testkit::platform_lines("Import complete! 30 Records\n"));
     EXPECT_EQ(r.err, "");
     EXPECT_EQ(file_hash(s.path), before);
 
@@ -307,7 +309,7 @@ TEST_F(CliBuild, RefusedAndStoppedBuildsExitOneWithTheMessageOnStderr) {
   EXPECT_FALSE(file_exists(out + "ACMELIST.dbf"));
   Outcome yes = run(buildArgs(src) + " --yes");
   EXPECT_EQ(yes.code, 0) << yes.err;
-  EXPECT_EQ(first_line(yes.out), "Import complete! 30 Records\n");
+  EXPECT_EQ(first_line(yes.out), testkit::platform_lines("Import complete! 30 Records\n"));
   // Without --vendor-info (and Convert.ini saying nothing) no list is touched.
   EXPECT_FALSE(file_exists(out + "filelist.dbf"));
   EXPECT_EQ(list_value(data, "manulist.dbf", "ACME", "file"), "<no record>");
@@ -317,7 +319,7 @@ TEST_F(CliBuild, RefusedAndStoppedBuildsExitOneWithTheMessageOnStderr) {
       << "[DestFolder]\r\nFile=" << out.substr(0, out.size() - 1) << "\r\n";
   Outcome noSlash = run("build --config 'Acme Electrical monthly' --yes --source " + q(src));
   EXPECT_EQ(noSlash.code, 1);
-  EXPECT_NE(noSlash.err.find("You must have \"\\\" at the end of the Destination Path!"),
+  EXPECT_NE(noSlash.err.find("You must have \"" + kSep + "\" at the end of the Destination Path!"),
             std::string::npos)
       << noSlash.err;
 
@@ -347,8 +349,8 @@ TEST_F(CliBuild, RefusedAndStoppedBuildsExitOneWithTheMessageOnStderr) {
 TEST_F(CliBuild, AddToExistingAndTheStartRowComeFromTheConfiguration) {
   importConfig(config({{"APPENDDATA", "True"}, {"STARTEXPRT", "30"}}));
   const std::string src = sample("acme-pricelist.csv");
-  ASSERT_EQ(first_line(run(buildArgs(src)).out), "Import complete! 3 Records\n");
-  ASSERT_EQ(first_line(run(buildArgs(src)).out), "Import complete! 3 Records\n");
+  ASSERT_EQ(first_line(run(buildArgs(src)).out), testkit::platform_lines("Import complete! 3 Records\n"));
+  ASSERT_EQ(first_line(run(buildArgs(src)).out), testkit::platform_lines("Import complete! 3 Records\n"));
   std::vector<PricePart> parts = read_price_file(out + "ACMELIST.dbf");
   ASSERT_EQ(parts.size(), 8u);
   EXPECT_EQ(parts[1].part, "AC-8000");
@@ -415,8 +417,9 @@ TEST_F(CliBuild, ADryRunWritesNothingAndReportsWhatTheBuildAfterItReports) {
     EXPECT_EQ(r["source"]["rows"], outcomes);
     const auto& rec = r["records"];
     EXPECT_EQ(rec["total"], rec["heading"].get<std::int64_t>() + rec["parts"].get<std::int64_t>());
-    EXPECT_EQ(real.out, "Import complete! " + std::to_string(rec["parts"].get<std::int64_t>()) +
-                            " Records\n");
+    EXPECT_EQ(real.out, testkit::platform_lines("Import complete! " +
+                                                std::to_string(rec["parts"].get<std::int64_t>()) +
+                                                " Records\n"));
     const std::int64_t inFile =
         rec["before"].get<std::int64_t>() + rec["total"].get<std::int64_t>();
     if (have_sheetjs()) {
@@ -498,6 +501,9 @@ std::map<std::string, std::string> kept_files(const std::vector<std::string>& fo
 }
 
 TEST_F(CliBuild, ASignalledOrKilledBuildLeavesEveryFileAsItWasAndASecondIsRefused) {
+#ifdef _WIN32
+  GTEST_SKIP() << "stops the build with POSIX signals through a shell";
+#endif
   importConfig(config({{"STARTEXPRT", "3"}}));
   ASSERT_EQ(run(buildArgs(sample("acme-pricelist.csv")) + " --vendor-info").code, 0);
   // A list long enough that the build is still walking when it is stopped.

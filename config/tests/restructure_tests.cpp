@@ -122,8 +122,10 @@ TEST_P(RestructureTest, KeepsRecordsAndCommonValuesAndEndsWithOneFileIndex) {
     inOrder.push_back(oldTable.fieldByName("file").asString());
   EXPECT_EQ(inOrder, (std::vector<std::string>{"AAA", "BBB", "CCC"}));
   oldTable.close();
-  EXPECT_EQ(testkit::independent_index_entries(tf, join_path(lists, "filelist.mdx"), "file"),
-            (std::vector<testkit::IndexEntry>{{"AAA", 2}, {"BBB", 3}, {"CCC", 1}}));
+  if (testkit::have_perl_xbase()) {
+    EXPECT_EQ(testkit::independent_index_entries(tf, join_path(lists, "filelist.mdx"), "file"),
+              (std::vector<testkit::IndexEntry>{{"AAA", 2}, {"BBB", 3}, {"CCC", 1}}));
+  }
 }
 
 TEST_P(RestructureTest, AMissingTemplateIsRaisedAndTheOldTableStays) {

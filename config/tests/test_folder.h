@@ -13,6 +13,7 @@
 
 #include "core/error.h"
 #include "core/paths.h"
+#include "core/tests/run_process.h"
 #include "core/text.h"
 #include "tables/dbf_table.h"
 
@@ -95,17 +96,22 @@ struct IndexEntry {
   friend bool operator==(const IndexEntry&, const IndexEntry&) = default;
 };
 
+// Whether Perl with XBase is there to read our indexes (it is not under Wine).
+inline bool have_perl_xbase() {
+  static const bool ok = program_succeeds({"perl", "-MXBase::Index", "-e1"});
+  return ok;
+}
+
 // The entries of one tag of an .mdx in key order, as Perl's XBase::Index reads them: a reader
 // written by nobody here. Fails the test when the reader refuses the file.
 inline std::vector<IndexEntry> independent_index_entries(const TestFolder& tf,
                                                          const std::string& mdxPath,
                                                          const std::string& tag) {
-  std::string out = from_fs_path(tf.root() / "index-entries.txt");
-  std::string cmd = "perl '" + join_path(QM_SOURCE_DIR, "tables/tests/mdx_keys.pl") + "' '" +
-                    resolve_path(mdxPath) + "' '" + to_upper_ascii(tag) + "' > '" + out + "' 2>&1";
-  int rc = std::system(cmd.c_str());
-  std::string text = read_bytes(out);
-  EXPECT_EQ(rc, 0) << text;
+  (void)tf;
+  Outcome run = run_process({{"perl", join_path(QM_SOURCE_DIR, "tables/tests/mdx_keys.pl"),
+                              resolve_path(mdxPath), to_upper_ascii(tag)}});
+  std::string text = run.out + run.err;
+  EXPECT_EQ(run.code, 0) << text;
   std::vector<IndexEntry> r;
   size_t pos = 0;
   while (pos < text.size()) {
@@ -175,7 +181,8 @@ inline std::string copy_sample_tessaro(const TestFolder& tf) {
   std::filesystem::path from = to_fs_path(join_path(QM_BIN_DIR, "sample/Tessaro"));
   std::string to = tf.folder("Tessaro");
   if (std::filesystem::exists(from)) {
-    std::filesystem::copy(from, to_fs_path(to), std::filesystem::copy_options::recursive);
+    // Into the folder's own name: MinGW's copy copies nothing into a name that ends in "\\".
+    std::filesystem::copy(from, tf.root() / "Tessaro", std::filesystem::copy_options::recursive);
     return resolve_path(join_path(to, "Data")) + separator_string();
   }
   std::string data = tf.folder("Tessaro/Data"), stru = tf.folder("Tessaro/stru");

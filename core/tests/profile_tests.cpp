@@ -151,6 +151,35 @@ TEST(IniDocument, ASecondByteOrderMarkSurvivesAWrite) {
   EXPECT_EQ(again.entries(), doc.entries());
 }
 
+// Convert.ini written by the Windows tool holds its folders in the ANSI code page; a write
+// here must leave the file readable to that tool, and never turn a letter into another.
+TEST(IniDocument, AWriteKeepsTheFilesEncoding) {
+  const std::string mueller = "C:\\Preise M\xC3\xBCller\\";  // UTF-8 inside
+  const std::string cyrillic = "C:\\\xD0\xA6\xD0\xB5\xD0\xBD\xD1\x8B\\";
+  struct Case {
+    std::string file, value, written;
+  } cases[] = {
+      {"[S]\r\nold=Pr\xE9ise\r\n", mueller,
+       "[S]\r\nold=Pr\xE9ise\r\nFile=C:\\Preise M\xFCller\\\r\n"},
+      {"[S]\r\nold=\x80\r\n", "\xE2\x80\x9C", "[S]\r\nold=\x80\r\nFile=\x93\r\n"},
+      // No code-page byte for these letters: UTF-8, marked, rather than "?".
+      {"[S]\r\nold=Pr\xE9ise\r\n", cyrillic,
+       "\xEF\xBB\xBF[S]\r\nold=Pr\xC3\xA9ise\r\nFile=" + cyrillic + "\r\n"},
+      // Code-page bytes that happen to spell UTF-8 would read back as other letters.
+      {"[S]\r\nFile=\xFF\r\n", "\xC3\x83\xC2\xBC", "\xEF\xBB\xBF[S]\r\nFile=\xC3\x83\xC2\xBC\r\n"},
+      {"\xEF\xBB\xBF[S]\n", mueller, "\xEF\xBB\xBF[S]\nFile=" + mueller + "\n"},
+      {"[S]\n", mueller, "[S]\nFile=" + mueller + "\n"},
+      {std::string("\xFF\xFE[\0S\0]\0\r\0\n\0", 12), "\xD0\xA6\xF0\x9F\x98\x80",
+       std::string("\xFF\xFE[\0S\0]\0\r\0\n\0F\0i\0l\0e\0=\0\x26\x04\x3D\xD8\x00\xDE\r\0\n\0", 32)},
+  };
+  for (const auto& c : cases) {
+    IniDocument doc = IniDocument::parse(c.file);
+    doc.set("S", "File", c.value);
+    EXPECT_EQ(doc.serialize(), c.written) << c.file;
+    EXPECT_EQ(IniDocument::parse(doc.serialize()).find("S", "File"), c.value) << c.file;
+  }
+}
+
 TEST(IniDocument, RefusesNamesAFileCannotHold) {
   IniDocument doc;
   for (const char* key : {"", "a=b", "[x", ";x", " lead", "a\nb"})

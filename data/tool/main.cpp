@@ -19,6 +19,7 @@
 
 #include "core/error.h"
 #include "core/paths.h"
+#include "core/platform.h"
 #include "core/text.h"
 #include "tables/dbf_table.h"
 
@@ -38,9 +39,9 @@ struct Schema {
 }
 
 Schema read_schema(const fs::path& root, const fs::path& file, int depth = 0) {
-  if (depth > 8) fail("schema '" + file.string() + "': 'like' nests too deep");
+  if (depth > 8) fail("schema '" + qm::from_fs_path(file) + "': 'like' nests too deep");
   std::ifstream in(file);
-  if (!in) fail("cannot read schema '" + file.string() + "'");
+  if (!in) fail("cannot read schema '" + qm::from_fs_path(file) + "'");
   Schema s;
   std::string line;
   int lineNo = 0;
@@ -52,7 +53,9 @@ Schema read_schema(const fs::path& root, const fs::path& file, int depth = 0) {
     std::vector<std::string> w;
     for (std::string x; words >> x;) w.push_back(x);
     if (w.empty()) continue;
-    auto where = [&] { return "schema '" + file.string() + "' line " + std::to_string(lineNo); };
+    auto where = [&] {
+      return "schema '" + qm::from_fs_path(file) + "' line " + std::to_string(lineNo);
+    };
     if (w[0] == "like") {
       if (w.size() != 2) fail(where() + ": 'like' takes one schema file");
       Schema other = read_schema(root, root / w[1], depth + 1);
@@ -115,21 +118,21 @@ bool read_csv_row(std::istream& in, std::vector<std::string>& row) {
 
 void build_table(const fs::path& root, const fs::path& schemaFile, const fs::path& outDir) {
   fs::path rel = fs::relative(schemaFile, root);
-  std::string relText = rel.string();
+  std::string relText = qm::from_fs_path(rel);
   relText.erase(relText.size() - std::string(".schema").size());
   fs::path target = outDir / relText;
   fs::create_directories(target.parent_path());
   Schema s = read_schema(root, schemaFile);
 
   // A fresh table each build: remove the old one and its companions.
-  std::string base =
-      target.string().substr(0, target.string().size() - target.extension().string().size());
+  std::string base = qm::from_fs_path(target).substr(
+      0, qm::from_fs_path(target).size() - qm::from_fs_path(target.extension()).size());
   for (const char* ext : {".dbt", ".DBT", ".mdx", ".MDX"}) fs::remove(base + ext);
   fs::remove(target);
 
   DbfTable t;
-  t.setFolder(target.parent_path().string());
-  t.setTableName(target.filename().string());
+  t.setFolder(qm::from_fs_path(target.parent_path()));
+  t.setTableName(qm::from_fs_path(target.filename()));
   t.setFieldDefs(s.fields);
   t.setTableLevel(7);
   t.setCodepage(1252);
@@ -141,12 +144,13 @@ void build_table(const fs::path& root, const fs::path& schemaFile, const fs::pat
   if (fs::exists(csv)) {
     std::ifstream in(csv, std::ios::binary);
     std::vector<std::string> header, row;
-    if (!read_csv_row(in, header)) fail("'" + csv.string() + "' is empty");
+    if (!read_csv_row(in, header)) fail("'" + qm::from_fs_path(csv) + "' is empty");
     t.open();
     std::vector<qm::tables::DbfField*> cols;
     for (const auto& h : header) {
       auto* f = t.findField(qm::trim(h));
-      if (!f) fail("'" + csv.string() + "' names the field '" + h + "', which the schema lacks");
+      if (!f)
+        fail("'" + qm::from_fs_path(csv) + "' names the field '" + h + "', which the schema lacks");
       cols.push_back(f);
     }
     int line = 1;
@@ -154,7 +158,7 @@ void build_table(const fs::path& root, const fs::path& schemaFile, const fs::pat
       ++line;
       if (row.size() == 1 && qm::trim(row[0]).empty()) continue;
       if (row.size() != cols.size())
-        fail("'" + csv.string() + "' line " + std::to_string(line) + " has " +
+        fail("'" + qm::from_fs_path(csv) + "' line " + std::to_string(line) + " has " +
              std::to_string(row.size()) + " values for " + std::to_string(cols.size()) + " fields");
       t.append();
       for (size_t i = 0; i < cols.size(); ++i) cols[i]->setAsString(row[i]);
@@ -166,8 +170,8 @@ void build_table(const fs::path& root, const fs::path& schemaFile, const fs::pat
   size_t tagsWritten = 0;
   if (!s.tags.empty()) {
     DbfTable ix;
-    ix.setFolder(target.parent_path().string());
-    ix.setTableName(target.filename().string());
+    ix.setFolder(qm::from_fs_path(target.parent_path()));
+    ix.setTableName(qm::from_fs_path(target.filename()));
     ix.setExclusive(true);
     ix.open();
     for (const auto& [tag, field] : s.tags) {
@@ -176,7 +180,8 @@ void build_table(const fs::path& root, const fs::path& schemaFile, const fs::pat
     }
     ix.close();
   }
-  std::cout << target.string() << ": " << s.fields.size() << " fields, " << records << " records";
+  std::cout << qm::from_fs_path(target) << ": " << s.fields.size() << " fields, " << records
+            << " records";
   if (!s.tags.empty()) std::cout << ", " << tagsWritten << " of " << s.tags.size() << " index tags";
   std::cout << "\n";
 }
@@ -193,34 +198,36 @@ int build_all(const fs::path& root, const fs::path& outDir) {
 int list_all(const fs::path& dir) {
   std::vector<fs::path> tables;
   for (const auto& e : fs::recursive_directory_iterator(dir))
-    if (e.is_regular_file() && qm::iequals(e.path().extension().string(), ".dbf"))
+    if (e.is_regular_file() && qm::iequals(qm::from_fs_path(e.path().extension()), ".dbf"))
       tables.push_back(e.path());
   std::sort(tables.begin(), tables.end());
   int bad = 0;
   for (const auto& p : tables) {
     DbfTable t;
-    t.setFolder(p.parent_path().string());
-    t.setTableName(p.filename().string());
+    t.setFolder(qm::from_fs_path(p.parent_path()));
+    t.setTableName(qm::from_fs_path(p.filename()));
     try {
       t.open();
-      std::cout << fs::relative(p, dir).string() << ": " << t.fieldCount() << " fields, "
+      std::cout << qm::from_fs_path(fs::relative(p, dir)) << ": " << t.fieldCount() << " fields, "
                 << t.recordCount() << " records (level " << t.tableLevel() << ")\n";
     } catch (const qm::Error& e) {
-      std::cout << fs::relative(p, dir).string() << ": " << e.what() << "\n";
+      std::cout << qm::from_fs_path(fs::relative(p, dir)) << ": " << e.what() << "\n";
       ++bad;
     }
   }
-  if (tables.empty()) std::cout << "no tables under " << dir.string() << "\n";
+  if (tables.empty()) std::cout << "no tables under " << qm::from_fs_path(dir) << "\n";
   return bad ? 1 : 0;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::vector<std::string> args(argv + 1, argv + argc);
+  qm::platform::set_up_console();
+  std::vector<std::string> args = qm::platform::arguments(argc, argv);
   try {
-    if (args.size() == 3 && args[0] == "--build") return build_all(args[1], args[2]);
-    if (args.size() == 2 && args[0] == "--list") return list_all(args[1]);
+    if (args.size() == 3 && args[0] == "--build")
+      return build_all(qm::to_fs_path(args[1]), qm::to_fs_path(args[2]));
+    if (args.size() == 2 && args[0] == "--list") return list_all(qm::to_fs_path(args[1]));
   } catch (const std::exception& e) {
     std::cerr << "qm-datafiles: " << e.what() << "\n";
     return 1;

@@ -25,6 +25,13 @@ using qm::test::Rows;
 
 namespace {
 
+// The separator messages name: Windows' own, or "/" where "/" is what the checks want.
+#ifdef _WIN32
+const std::string kSep = "\\";
+#else
+const std::string kSep = "/";
+#endif
+
 const Rows kRows = {
     {"ab-1", "Bolt", "$1.50", "0.70"}, {"", "no part here", "9", "9"}, {"X-2", "Nut", "2", "1"}};
 
@@ -148,10 +155,10 @@ TEST_F(BuildTest, PageChecksRefuseInOrderWithTheirMessages) {
     std::string message;
   } cases[] = {
       {[](BuildPage& p) { p.destFolder.pop_back(); },
-       "You must have \"\\\" at the end of the Destination Path!"},
+       "You must have \"" + kSep + "\" at the end of the Destination Path!"},
       // An empty folder is refused before the empty save name and identifier.
       {[](BuildPage& p) { p.destFolder = p.saveName = p.manufacturer = ""; },
-       "You must have \"\\\" at the end of the Destination Path!"},
+       "You must have \"" + kSep + "\" at the end of the Destination Path!"},
       {[](BuildPage& p) { p.destFolder += "  "; }, ""},
       {[](BuildPage& p) { p.saveName = ""; }, "You must enter a Save Name!"},
       {[](BuildPage& p) { p.saveName = "   "; }, ""},

@@ -24,6 +24,8 @@ std::string message_of(const std::function<void()>& f) {
 TEST(EngineMachineVariables, Parsed) {
   EXPECT_EQ(parse_engine_machine(nullptr, nullptr).versions, (Strings{"3.5", "3.6", "12.0"}));
   EXPECT_TRUE(parse_engine_machine("", nullptr).versions.empty());
+  // cmd.exe cannot set a variable to "": the word that says the same.
+  EXPECT_TRUE(parse_engine_machine("none", nullptr).versions.empty());
   EXPECT_EQ(parse_engine_machine("12.0, 3.5", nullptr).versions, (Strings{"3.5", "12.0"}));
   EXPECT_EQ(parse_engine_machine("4.0;3.6", nullptr).versions, (Strings{"3.6"}));
   EXPECT_TRUE(parse_engine_machine(nullptr, nullptr).excel);

@@ -10,6 +10,7 @@
 
 #include "core/error.h"
 #include "core/paths.h"
+#include "core/tests/run_process.h"
 #include "tables/dbf_table.h"
 #include "tables/mdx.h"
 #include "tables/tests/test_util.h"
@@ -20,7 +21,7 @@ using qm::tables::test::ScratchDir;
 namespace {
 
 bool perl_xbase() {
-  return std::system("perl -MXBase::Index -e1 >/dev/null 2>&1") == 0;
+  return qm::testkit::program_succeeds({"perl", "-MXBase::Index", "-e1"});
 }
 
 std::string hex(std::string_view s) {
@@ -32,11 +33,10 @@ std::string hex(std::string_view s) {
 
 std::vector<std::pair<std::string, std::uint32_t>> perl_entries(const std::string& mdx,
                                                                 const std::string& tag) {
-  std::string out = mdx + ".perl.txt";
-  std::string cmd = "perl '" QM_SOURCE_DIR "/tables/tests/mdx_keys.pl' '" + mdx + "' " + tag +
-                    " > '" + out + "' 2>&1";
-  EXPECT_EQ(std::system(cmd.c_str()), 0) << cmd;
-  std::ifstream in(out);
+  qm::testkit::Outcome run =
+      qm::testkit::run_process({{"perl", QM_SOURCE_DIR "/tables/tests/mdx_keys.pl", mdx, tag}});
+  EXPECT_EQ(run.code, 0) << run.err;
+  std::istringstream in(run.out + run.err);
   std::vector<std::pair<std::string, std::uint32_t>> r;
   std::string line;
   while (std::getline(in, line)) {

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <sstream>
 
+#include "core/tests/run_process.h"
 #include "tables/dbf_table.h"
 #include "tables/tests/test_util.h"
 
@@ -13,12 +14,10 @@ namespace {
 
 using namespace test;
 
-std::string run(const std::string& cmd, const ScratchDir& dir) {
-  std::string out = dir.file("reader-output.txt");
-  int rc = std::system((cmd + " > \"" + out + "\" 2>&1").c_str());
-  std::string text = read_bytes(out);
-  EXPECT_EQ(rc, 0) << cmd << "\n" << text;
-  return text;
+std::string run(const qm::testkit::Command& cmd) {
+  qm::testkit::Outcome r = qm::testkit::run_process(cmd);
+  EXPECT_EQ(r.code, 0) << cmd.args[0] << "\n" << r.out << r.err;
+  return r.out + r.err;
 }
 
 std::vector<std::string> split_lines(const std::string& s) {
@@ -35,14 +34,13 @@ std::string sheetjs_rows(const ScratchDir& dir, const std::string& table) {
   std::string copy = dir.file("sheetjs-copy.dbf");
   write_bytes(copy, bytes);
   const char* modules = std::getenv("QM_NODE_MODULES");
-  return run(std::string("NODE_PATH=\"") + modules +
-                 "\" node \"" QM_SOURCE_DIR "/tables/tests/sheetjs_read_dbf.js\" \"" + copy + "\"",
-             dir);
+  return run({{"node", QM_SOURCE_DIR "/tables/tests/sheetjs_read_dbf.js", copy},
+              {{"NODE_PATH", modules}}});
 }
 
 bool have_sheetjs() {
   const char* modules = std::getenv("QM_NODE_MODULES");
-  return modules && *modules && std::system("node --version >/dev/null 2>&1") == 0;
+  return modules && *modules && qm::testkit::program_succeeds({"node", "--version"});
 }
 
 TEST(IndependentReaders, SheetJsReadsOurLevel7Table) {
@@ -127,7 +125,7 @@ TEST(IndependentReaders, SheetJsReadsTheProgramTables) {
 }
 
 TEST(IndependentReaders, PerlXBaseReadsOurMemos) {
-  if (std::system("perl -MXBase::Memo -e 1 >/dev/null 2>&1") != 0)
+  if (!qm::testkit::program_succeeds({"perl", "-MXBase::Memo", "-e", "1"}))
     GTEST_SKIP() << "Perl XBase missing";
   ScratchDir dir;
   make_table(dir, "memos", {{"CODE", 'C', 4, 0}, {"NOTES", 'M', 10, 0}, {"BLOB", 'B', 10, 0}});
@@ -149,8 +147,8 @@ TEST(IndependentReaders, PerlXBaseReadsOurMemos) {
   // The pointers straight from the records: 68 + 3*48 + 1 = 213 bytes of header, 25 per record.
   std::string raw = read_bytes(dir.file("memos.dbf"));
   std::vector<std::string> want;
-  std::string cmd = "perl \"" QM_SOURCE_DIR "/tables/tests/xbase_read_memo.pl\" \"" +
-                    dir.file("memos.dbt") + "\"";
+  qm::testkit::Command cmd{
+      {"perl", QM_SOURCE_DIR "/tables/tests/xbase_read_memo.pl", dir.file("memos.dbt")}};
   auto hexOf = [](const std::string& s) {
     static const char* d = "0123456789abcdef";
     std::string h;
@@ -166,11 +164,11 @@ TEST(IndependentReaders, PerlXBaseReadsOurMemos) {
         continue;
       }
       long block = std::stol(ptr);
-      cmd += " " + std::to_string(block);
+      cmd.args.push_back(std::to_string(block));
       want.push_back(std::to_string(block) + ":" + hexOf(f == 0 ? notes[i] : blob));
     }
   }
-  auto lines = split_lines(run(cmd, dir));
+  auto lines = split_lines(run(cmd));
   EXPECT_EQ(lines, want);
 }
 

@@ -12,6 +12,7 @@
 #include <sstream>
 
 #include "core/error.h"
+#include "core/tests/run_process.h"
 #include "tables/mdx.h"
 
 using namespace qm::tables;
@@ -30,7 +31,7 @@ fs::path temp_dir() {
 
 bool perl_xbase() {
   static int ok = -1;
-  if (ok < 0) ok = std::system("perl -MXBase::Index -e1 >/dev/null 2>&1") == 0;
+  if (ok < 0) ok = qm::testkit::program_succeeds({"perl", "-MXBase::Index", "-e1"});
   return ok == 1;
 }
 
@@ -44,13 +45,12 @@ std::string hex(std::string_view s) {
 // Entries as Perl reads them: (hex key, record) from the start or from the first key >= start.
 std::vector<std::pair<std::string, std::uint32_t>> perl_entries(
     const fs::path& mdx, const std::string& tag, const std::string* start = nullptr) {
-  fs::path out = mdx.string() + ".perl.txt";
-  std::string cmd =
-      "perl '" QM_SOURCE_DIR "/tables/tests/mdx_keys.pl' '" + mdx.string() + "' " + tag;
-  if (start) cmd += " '" + *start + "'";
-  cmd += " > '" + out.string() + "' 2>&1";
-  int rc = std::system(cmd.c_str());
-  std::ifstream in(out);
+  std::vector<std::string> cmd = {"perl", QM_SOURCE_DIR "/tables/tests/mdx_keys.pl", mdx.string(),
+                                  tag};
+  if (start) cmd.push_back(*start);
+  qm::testkit::Outcome run = qm::testkit::run_process({cmd});
+  int rc = run.code;
+  std::istringstream in(run.out + run.err);
   std::vector<std::pair<std::string, std::uint32_t>> r;
   std::string line;
   while (std::getline(in, line)) {
@@ -62,7 +62,7 @@ std::vector<std::pair<std::string, std::uint32_t>> perl_entries(
     r.emplace_back(line.substr(0, tab),
                    static_cast<std::uint32_t>(std::stoul(line.substr(tab + 1))));
   }
-  EXPECT_EQ(rc, 0) << cmd;
+  EXPECT_EQ(rc, 0) << run.err;
   return r;
 }
 
