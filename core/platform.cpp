@@ -400,6 +400,9 @@ bool FileLock::othersHold(std::FILE* f) {
 bool truncate_open_file(std::FILE* f, unsigned long long size) {
   std::fflush(f);
   return ftruncate(fileno(f), static_cast<off_t>(size)) == 0;
+}
+#endif
+
 #ifdef _WIN32
 namespace {
 std::wstring to_wide(const std::string& s) {

@@ -350,6 +350,7 @@ class Build {
     }
     const bool done =
         convert_rows(convert_inputs(page_), startRow, rowCounter, page_.mapping, run_, targets);
+    if (source_.readerNotes) result_.report.sourceNotes = source_.readerNotes();
     // Said once the walk has ended: the repair happens at its first write.
     if (!t_.tblExport.repairNote().empty()) m_.information(t_.tblExport.repairNote());
     return done;

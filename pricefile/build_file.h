@@ -71,6 +71,8 @@ struct BuildSource {
   std::string fileName = {};
   std::string tableName = {};
   int firstSheetRow = 1;
+  // What the reader changed in the values it handed out, in words; asked after the walk.
+  std::function<std::vector<std::string>()> readerNotes = {};
 };
 
 struct BuildTables {

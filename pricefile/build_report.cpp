@@ -124,7 +124,8 @@ std::string report_json(const BuildReport& r) {
   j["source"] = {{"file", r.sourceFile},
                  {"table", r.sourceTable},
                  {"rows", r.sourceRows},
-                 {"start_row", r.startRow}};
+                 {"start_row", r.startRow},
+                 {"notes", r.sourceNotes}};
   j["rows"] = {{"total", r.rowsTotal()}, {"outcomes", outcomes}};
   j["records"] = {{"total", r.headingRecords + r.partRecords},
                   {"heading", r.headingRecords},
@@ -168,6 +169,7 @@ std::vector<std::string> report_summary(const BuildReport& r, std::size_t suspic
       notes += std::string(", ") + reason_code(static_cast<NoteReason>(i)) + " " +
                std::to_string(r.noteCounts[i]);
   lines.push_back(notes);
+  for (const std::string& n : r.sourceNotes) lines.push_back("Source: " + n);
   if (!r.comparison) {
     lines.push_back(r.comparisonError.empty() ? "Comparison: no previous price file"
                                               : "Comparison failed: " + r.comparisonError);

@@ -77,7 +77,8 @@ inline constexpr std::size_t kKeptRecords = 300;
 struct BuildReport {
   bool dryRun = false;
   std::string sourceFile, sourceTable;
-  std::int64_t sourceRows = 0;  // rows the source delivered, all sheets together
+  std::int64_t sourceRows = 0;           // rows the source delivered, all sheets together
+  std::vector<std::string> sourceNotes;  // what the reader left out or changed, in words
   std::int64_t startRow = 0;
   std::array<std::int64_t, kRowOutcomes> outcomes{};
   std::int64_t headingRecords = 0, partRecords = 0, recordsBefore = 0;

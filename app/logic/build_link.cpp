@@ -8,6 +8,7 @@ SourceBuildLink::SourceBuildLink(SourceDatabase& db, SourceTableLink& table)
     : db_(db), table_(table), source_{table, this, {}, {}} {
   source_.disconnect = [this] { db_.setConnected(false); };
   source_.knownRowCount = [this] { return table_.knownRecordCount(); };
+  source_.readerNotes = [this] { return table_.readNotes(); };
 }
 
 std::string SourceBuildLink::tableName(std::int64_t position) {

@@ -80,6 +80,7 @@ class DaoTableLink : public SourceTableLink {
   bool eof() const override { return t.eof(); }
   std::int64_t recordCount() override { return t.recordCount(); }
   std::int64_t knownRecordCount() override { return t.knownRecordCount(); }
+  std::vector<std::string> readNotes() const override { return t.readNotes(); }
   int fieldCount() const override { return t.fieldCount(); }
   Field& field(int index) override { return t.field(index); }
   Field* findField(std::string_view name) override { return t.findField(name); }

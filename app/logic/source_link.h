@@ -36,6 +36,8 @@ class SourceTableLink : public Dataset {
   virtual std::string tableName() const = 0;
   // The record count when known without reading the rows (for progress), else -1.
   virtual std::int64_t knownRecordCount() { return -1; }
+  // What the reader changed in the values it handed out (such as NUL bytes left out).
+  virtual std::vector<std::string> readNotes() const { return {}; }
 };
 
 struct SourceComponents {

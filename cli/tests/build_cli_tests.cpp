@@ -349,8 +349,10 @@ TEST_F(CliBuild, RefusedAndStoppedBuildsExitOneWithTheMessageOnStderr) {
 TEST_F(CliBuild, AddToExistingAndTheStartRowComeFromTheConfiguration) {
   importConfig(config({{"APPENDDATA", "True"}, {"STARTEXPRT", "30"}}));
   const std::string src = sample("acme-pricelist.csv");
-  ASSERT_EQ(first_line(run(buildArgs(src)).out), testkit::platform_lines("Import complete! 3 Records\n"));
-  ASSERT_EQ(first_line(run(buildArgs(src)).out), testkit::platform_lines("Import complete! 3 Records\n"));
+  ASSERT_EQ(first_line(run(buildArgs(src)).out),
+            testkit::platform_lines("Import complete! 3 Records\n"));
+  ASSERT_EQ(first_line(run(buildArgs(src)).out),
+            testkit::platform_lines("Import complete! 3 Records\n"));
   std::vector<PricePart> parts = read_price_file(out + "ACMELIST.dbf");
   ASSERT_EQ(parts.size(), 8u);
   EXPECT_EQ(parts[1].part, "AC-8000");
@@ -489,6 +491,26 @@ TEST_F(CliBuild, NextMonthsListReportsExactlyThePartsAddedRemovedAndChanged) {
   ASSERT_EQ(c["suspicious"].size(), 1u);
   EXPECT_EQ(c["suspicious"][0]["part"], "AC-1101");
   EXPECT_EQ(c["suspicious"][0]["field"], "LISTPRICE");
+}
+
+TEST_F(CliBuild, NulBytesLeftOutOfATextSourceAreNamedInTheReport) {
+  importConfig(config({{"STARTEXPRT", "3"}}));
+  std::string text = testkit::read_bytes(sample("acme-pricelist.csv"));
+  const std::size_t at = text.find("Single pole switch");
+  ASSERT_NE(at, std::string::npos);
+  text.insert(at + 6, std::string(1, '\0'));
+  const std::string src = from_fs_path(tf.root() / "with-nul.csv");
+  std::ofstream(to_fs_path(src), std::ios::binary) << text;
+  const std::string reportPath = from_fs_path(tf.root() / "nul.json");
+  Outcome r = run(buildArgs(src) + " --report " + q(reportPath));
+  ASSERT_EQ(r.code, 0) << r.err;
+  const nlohmann::json notes = read_json(reportPath)["source"]["notes"];
+  ASSERT_EQ(notes.size(), 1u) << notes;
+  EXPECT_NE(notes[0].get<std::string>().find("1 NUL byte"), std::string::npos) << notes;
+  bool found = false;
+  for (const PricePart& p : read_price_file(out + "ACMELIST.dbf"))
+    found = found || p.description.rfind("Single pole switch", 0) == 0;
+  EXPECT_TRUE(found);
 }
 
 // Every file below the folders but a staging folder a killed build left for the next one.
