@@ -16,7 +16,7 @@ export WINEPREFIX=$work/wine
 wine=/usr/lib/wine/wine64
 
 need=(g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix libz-mingw-w64-dev wine64
-      dpkg-dev cmake ninja-build pkg-config)
+      dpkg-dev cmake ninja-build pkg-config nlohmann-json3-dev)
 missing=()
 for p in "${need[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
@@ -77,6 +77,13 @@ rm -rf "$work/src"
 
 launcher=()
 command -v ccache >/dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache)
+# nlohmann-json is headers only: Debian's copy serves the cross build from under the deps
+# prefix, so that the cross compiler never looks into the host's /usr/include.
+if [ ! -f "$deps/share/cmake/nlohmann_json/nlohmann_jsonConfig.cmake" ]; then
+  mkdir -p "$deps/include" "$deps/share/cmake"
+  cp -r /usr/include/nlohmann "$deps/include/"
+  cp -r /usr/share/cmake/nlohmann_json "$deps/share/cmake/"
+fi
 echo "Building for Windows"
 cmake -S . -B "$work/build" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64.cmake" \
   -DCMAKE_BUILD_TYPE=Release -DQM_BUILD_UI=OFF -DQM_WERROR=ON -DCMAKE_PREFIX_PATH="$deps" \
