@@ -95,6 +95,13 @@ std::string_view RawRecords::field(int column) const {
     std::memcpy(&w, v + n - 8, 8);
     if (w != kBlanks) break;
   }
+  // Fewer than eight left, and the field is wider: the first eight bytes end in blanks already
+  // seen, so one read tells whether the field is blank (as most unused price fields are).
+  if (n > 0 && n < 8 && c.length >= 8) {
+    std::uint64_t w;
+    std::memcpy(&w, v, 8);
+    if (w == kBlanks) n = 0;
+  }
   while (n > 0 && (v[n - 1] == ' ' || v[n - 1] == '\0')) --n;
   return {v, n};
 }
