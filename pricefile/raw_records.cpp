@@ -1,5 +1,6 @@
 #include "pricefile/raw_records.h"
 
+#include <cstring>
 #include <fstream>
 
 #include "core/error.h"
@@ -86,9 +87,23 @@ bool RawRecords::next() {
 
 std::string_view RawRecords::field(int column) const {
   const Column& c = columns_[static_cast<std::size_t>(column)];
-  std::string_view v(record_ + c.offset, static_cast<std::size_t>(c.length));
-  while (!v.empty() && (v.back() == ' ' || v.back() == '\0')) v.remove_suffix(1);
-  return v;
+  const char* v = record_ + c.offset;
+  auto n = static_cast<std::size_t>(c.length);
+  // A description is mostly padding: blanks are skipped eight at a time.
+  constexpr std::uint64_t kBlanks = 0x2020202020202020ull;
+  for (std::uint64_t w; n >= 8; n -= 8) {
+    std::memcpy(&w, v + n - 8, 8);
+    if (w != kBlanks) break;
+  }
+  // Fewer than eight left, and the field is wider: the first eight bytes end in blanks already
+  // seen, so one read tells whether the field is blank (as most unused price fields are).
+  if (n > 0 && n < 8 && c.length >= 8) {
+    std::uint64_t w;
+    std::memcpy(&w, v, 8);
+    if (w == kBlanks) n = 0;
+  }
+  while (n > 0 && (v[n - 1] == ' ' || v[n - 1] == '\0')) --n;
+  return {v, n};
 }
 
 std::int64_t raw_record_count(const std::string& path) {

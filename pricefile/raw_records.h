@@ -27,6 +27,7 @@ class RawRecords {
   const std::vector<Column>& columns() const { return columns_; }
   int find(std::string_view name) const;         // without regard to case; -1 when missing
   std::int64_t count() const { return count_; }  // records in the header, deleted ones too
+  std::size_t recordLength() const { return recordLength_; }
 
   // The next record that is not deleted, with its physical number (from 1); false at the end
   // of the records, or of the file when it holds fewer than its header says.

@@ -2,9 +2,13 @@
 // cell whose stored value says something other than its text, naming where the user finds it.
 #include <gtest/gtest.h>
 
+#include <sstream>
+#include <string>
+
 #include "core/messages.h"
 #include "pricefile/convert_rows.h"
 #include "pricefile/price_sink.h"
+#include "pricefile/raw_records.h"
 #include "pricefile/tests/memory_dataset.h"
 
 using namespace qm;
@@ -161,6 +165,43 @@ TEST(BuildReport, EveryRowDeliveredIsCountedUnderExactlyOneOutcome) {
     EXPECT_EQ(w.report.sourceRows, static_cast<std::int64_t>(c.rows.size()));
     EXPECT_EQ(w.report.count(RowOutcome::PartRecord), w.run.recordCount);
   }
+}
+
+// The comparison reads fields as raw bytes; their padding (blanks, NULs, or both) is not part of
+// the value, wherever it starts and however long it runs.
+TEST(RawRecords, AFieldEndsAtItsLastByteThatIsNeitherBlankNorNul) {
+  const struct {
+    std::string stored, value;
+  } cases[] = {
+      {std::string(20, ' '), ""},
+      {std::string(20, '\0'), ""},
+      {"AB" + std::string(18, ' '), "AB"},
+      {"AB" + std::string(10, '\0') + std::string(8, ' '), "AB"},
+      {"AB" + std::string(8, ' ') + std::string(10, '\0'), "AB"},
+      {"ABCDEFGHIJKL" + std::string(8, ' '), "ABCDEFGHIJKL"},
+      {"A" + std::string(7, ' ') + "B" + std::string(11, ' '), "A       B"},
+      {"A" + std::string(8, ' ') + "B" + std::string(10, ' '), "A        B"},
+      {"ABCDEFGHIJKLMNOPQRST", "ABCDEFGHIJKLMNOPQRST"},
+      {std::string(19, ' ') + "Z", std::string(19, ' ') + "Z"},
+  };
+  // A dBase III table: a 32-byte header, one 32-byte descriptor (CODE, C, 20), then 0x0D.
+  std::string file(65, '\0');
+  file[0] = 0x03;
+  file[4] = static_cast<char>(std::size(cases));
+  file[8] = 65;
+  file[10] = 21;
+  file.replace(32, 4, "CODE");
+  file[32 + 11] = 'C';
+  file[32 + 16] = 20;
+  file[64] = '\r';
+  for (const auto& c : cases) file += ' ' + c.stored;
+  std::istringstream in(file);
+  RawRecords raw(in);
+  for (const auto& c : cases) {
+    ASSERT_TRUE(raw.next());
+    EXPECT_EQ(raw.field(0), c.value) << raw.number();
+  }
+  EXPECT_FALSE(raw.next());
 }
 
 }  // namespace
