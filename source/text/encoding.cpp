@@ -43,20 +43,6 @@ bool codepage_supported(int codepage) {
 
 namespace {
 
-// Most values are plain ASCII: the high bits of all bytes together say so at once.
-bool ascii(const std::string& s) {
-  const char* p = s.data();
-  std::size_t n = s.size(), i = 0;
-  std::uint64_t any = 0;
-  for (; i + 8 <= n; i += 8) {
-    std::uint64_t w;
-    std::memcpy(&w, p + i, 8);
-    any |= w;
-  }
-  for (; i < n; ++i) any |= static_cast<unsigned char>(p[i]);
-  return (any & 0x8080808080808080ull) == 0;
-}
-
 // 0x80..0x9F of Windows-1252; the rest of its upper half is Latin-1.
 const char16_t kCp1252High[32] = {0x20AC, 0xFFFD, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
                                   0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0xFFFD, 0x017D, 0xFFFD,
@@ -86,7 +72,7 @@ void from_cp1252(std::string& s) {
 }  // namespace
 
 void decode_in_place(std::string& s, int codepage) {
-  if (ascii(s)) return;
+  if (is_ascii(s)) return;
   if (codepage == kUtf8) {
     if (!valid_utf8(s)) from_cp1252(s);
   } else if (codepage == 1252) {
