@@ -1,6 +1,7 @@
 // The import wizard window: the four pages, the source rows grid, the vendor panel and the
-// stored configuration listing, with the start-up and closing of the window and page 1.
-// The handlers of pages 2 to 4 are declared here and defined by their subsystems.
+// stored configuration listing. Start-up, closing and page 1 are in convert_window.cpp, the
+// layouts in convert_window_pages.cpp; the handlers of pages 2 to 4 are defined by their
+// subsystems.
 #pragma once
 
 #include <QCheckBox>

@@ -10,7 +10,6 @@
 #include "app/logic/shell.h"
 #include "app/logic/source_page.h"
 #include "app/logic/startup.h"
-#include "pricefile/build_file.h"
 #include "cli/verbs.h"
 #include "config/config_text.h"
 #include "config/store.h"
@@ -18,6 +17,7 @@
 #include "core/paths.h"
 #include "core/platform.h"
 #include "core/text.h"
+#include "pricefile/build_file.h"
 
 namespace qm::cli {
 
@@ -243,6 +243,7 @@ int build_verb(const std::vector<std::string>& args, std::ostream& out, std::ost
   BuildArgs a;
   if (!parse_build_args(args, a)) return usage_error(err, std::string("build ") + kBuildUsage);
   CliMessages m(err, a.yes);
+  platform::catch_cancel_signals();
   try {
     ProgramFolder pf;
     pf.openStore();
@@ -274,6 +275,7 @@ int build_verb(const std::vector<std::string>& args, std::ostream& out, std::ost
     pricefile::IniSettings settings(pf.ini);
     pricefile::BuildEnvironment env{m, pf.appFolder, settings};
     env.progress = [&m](std::int64_t rows, std::int64_t sheetRows) { m.progress(rows, sheetRows); };
+    env.cancelled = [] { return platform::cancel_signalled(); };
     pricefile::BuildResult r;
     try {
       r = pricefile::build_file(page, link.source(), tables, env);

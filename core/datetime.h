@@ -27,13 +27,14 @@ bool valid_ymd(int year, int month, int day);
 DateTime today();
 DateTime now();
 
-// Delphi's day numbers (TDateTime 0 = 1899-12-30) and Excel's serials meet these through:
+// Dates as day counts (0 = 1899-12-30), as numeric fields and spreadsheet serials hold them,
+// meet these through:
 constexpr std::int64_t kDay18991230 = 693594;  // day_from_ymd(1899, 12, 30)
 
 // The user's short date and long time formats. Fixed here rather than read from the machine,
 // so that a configuration's dates read back the same everywhere; the window may change them.
 struct DateFormats {
-  std::string shortDate = "M/d/yyyy";  // tokens: d dd M MM yy yyyy and separators
+  std::string shortDate = "M/d/yyyy";   // tokens: d dd M MM yy yyyy and separators
   std::string longTime = "h:mm:ss AP";  // tokens: h hh H HH mm ss AP
 };
 DateFormats& date_formats();

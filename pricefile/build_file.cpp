@@ -2,11 +2,11 @@
 
 #include <optional>
 
-#include "pricefile/dbf_price_sink.h"
 #include "core/datetime.h"
 #include "core/error.h"
 #include "core/paths.h"
 #include "core/text.h"
+#include "pricefile/dbf_price_sink.h"
 
 namespace qm::pricefile {
 
@@ -46,11 +46,13 @@ class Build {
       trace("Here 09" + env_.appFolder);
       if (!file_exists(result_.priceFile)) copyTemplate();
       if (!convert(startRow)) {
+        if (run_.cancelled) return cancelled();
         showPage("Page2");
         result_.outcome = BuildOutcome::ConversionStopped;
         result_.records = run_.recordCount;
         return result_;
       }
+      if (env_.cancelled && env_.cancelled()) return cancelled();
       return finish();
     } catch (const Refused&) {
       result_.outcome = BuildOutcome::Refused;
@@ -59,6 +61,13 @@ class Build {
   }
 
  private:
+  BuildResult cancelled() {
+    m_.information("Build cancelled");
+    result_.outcome = BuildOutcome::Cancelled;
+    result_.records = run_.recordCount;
+    return result_;
+  }
+
   void trace(const std::string& text) {
     if (file_exists(env_.appFolder + "debug.txt")) m_.plain(text);
   }
@@ -153,7 +162,7 @@ class Build {
     const std::int64_t sheetRows = source_.knownRowCount ? source_.knownRowCount() : -1;
     std::int64_t rowCounter = 0;
     DbfPriceSink sink(t_.tblExport);
-    ConvertTargets targets{source_.table, source_.tables, sink, m_, {}};
+    ConvertTargets targets{source_.table, source_.tables, sink, m_, {}, env_.cancelled};
     if (env_.progress) {
       env_.progress(0, sheetRows);
       targets.progress = [&](std::int64_t rows) { env_.progress(rows, sheetRows); };

@@ -9,10 +9,10 @@
 #include <string>
 #include <vector>
 
-#include "pricefile/convert_rows.h"
-#include "pricefile/registration.h"
 #include "core/dataset.h"
 #include "core/messages.h"
+#include "pricefile/convert_rows.h"
+#include "pricefile/registration.h"
 #include "tables/dbf_table.h"
 
 namespace qm::pricefile {
@@ -85,12 +85,16 @@ struct BuildEnvironment {
   BuildProgress progress = {};
   // Makes the new price file in tblExport; the engine's create unless a test says otherwise.
   std::function<void(tables::DbfTable&)> createTable = {};
+  // Asked at every row of the walk and once more before the price file is put in place; true
+  // cancels the build (the wizard's Cancel, Ctrl+C on the command line).
+  std::function<bool()> cancelled = {};
 };
 
 enum class BuildOutcome {
   Refused,              // a check of the page or of the mapping said no; nothing written
   ConversionStopped,    // the walk met an error; the wizard is on page 2
   RegistrationStopped,  // the price file is built, a list was not written
+  Cancelled,            // the user stopped it; nothing registered, "Build cancelled" said
   Complete,
 };
 

@@ -3,9 +3,9 @@
 #include <exception>
 #include <string_view>
 
-#include "pricefile/price_rules.h"
 #include "config/mapping.h"
 #include "core/error.h"
+#include "pricefile/price_rules.h"
 
 namespace qm::pricefile {
 
@@ -20,6 +20,9 @@ bool has(std::string_view s, std::string_view part) {
 constexpr std::string_view kEndMarker = "$END$";
 constexpr int kBreakLevels = 6;
 constexpr std::int64_t kProgressEvery = 16384;  // a power of two: the test is one mask
+
+// Thrown at a row boundary when the user cancels; never shown as an error.
+struct WalkCancelled {};
 
 // What a mapping line does while a record is written, decided once per walk.
 enum class Role {
@@ -71,7 +74,8 @@ class Walk {
         tables_(t.tables),
         out_(t.tblExport),
         messages_(t.messages),
-        progress_(t.progress) {}
+        progress_(t.progress),
+        cancelled_(t.cancelled) {}
 
   bool run() {
     messages_.setBusy(true);
@@ -88,6 +92,9 @@ class Walk {
         tables_->setTableName(tables_->tableName(sheetPosition_));
         if (!openSheet()) break;
       }
+    } catch (const WalkCancelled&) {
+      run_.cancelled = true;
+      result = false;
     } catch (const std::exception& e) {
       result = fail(e.what());
     }
@@ -180,6 +187,11 @@ class Walk {
     ++row_;
   }
 
+  // Between records only, so that what is written up to the cancel is whole.
+  void pollCancel() {
+    if (cancelled_ && cancelled_()) throw WalkCancelled{};
+  }
+
   void nextRow() {
     source_.next();
     ++row_;
@@ -213,6 +225,7 @@ class Walk {
 
   void walkSheet() {
     while (!source_.eof()) {
+      pollCancel();
       if (rowCounter_ + 1 >= startRow_) handleRow();
       bool endMet = false;
       try {
@@ -420,6 +433,7 @@ class Walk {
   PriceSink& out_;
   Messages& messages_;
   const ConvertProgress& progress_;
+  const std::function<bool()>& cancelled_;
 
   bool busy_ = false;
   std::vector<Line> lines_;

@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "pricefile/price_sink.h"
 #include "core/dataset.h"
 #include "core/messages.h"
+#include "pricefile/price_sink.h"
 
 namespace qm::pricefile {
 
@@ -30,6 +30,7 @@ struct ConvertInputs {
 struct BuildRun {
   std::int64_t recordCount = 0;      // raised once per part record
   bool descriptionOptional = false;  // set by the mapping check
+  bool cancelled = false;            // the walk stopped because the user asked it to
 };
 
 // The source database's table list and the naming of the source table, for walking on to
@@ -52,11 +53,14 @@ struct ConvertTargets {
   PriceSink& tblExport;            // the open price file; closed when the walk ends
   Messages& messages;
   ConvertProgress progress = {};
+  // Asked at every row; true stops the walk there, with run.cancelled set and no message.
+  std::function<bool()> cancelled = {};
 };
 
 // Converts the rows from startRow (counted from 1; 0 and 1 both mean the first) on, adding 1
 // to rowCounter for each row passed. Takes the mapping lines over. True when the walk
-// finished; false when an error stopped it, after an error box with the error's text.
+// finished; false when an error stopped it, after an error box with the error's text, or when
+// the user cancelled it.
 bool convert_rows(const ConvertInputs& inputs, std::int64_t startRow, std::int64_t& rowCounter,
                   std::vector<std::string> mapping, BuildRun& run, ConvertTargets targets);
 

@@ -122,7 +122,7 @@ struct DriverName {
   int codepage;
 };
 
-// BDE dBase language drivers and their code pages.
+// The dBase language drivers and their code pages.
 constexpr DriverName kDrivers[] = {
     {"DBWINUS0", 1252}, {"DBWINWE0", 1252}, {"DBWINES0", 1252}, {"DB437US0", 437},
     {"DB850US0", 850},  {"DB437UK0", 437},  {"DB850UK0", 850},  {"DB437DE0", 437},

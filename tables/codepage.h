@@ -20,7 +20,7 @@ int codepage_from_driver_name(std::string_view name);
 // Language driver byte of a 32-byte header (LDID / FoxPro code page mark): its code page, or 0.
 int codepage_from_ldid(std::uint8_t ldid);
 // The driver name a new table gets for a code page (1252 -> "DBWINUS0").
-// "" when BDE has no dBase driver for the code page.
+// "" when no dBase language driver serves the code page.
 std::string driver_name_for_codepage(int codepage);
 // The header byte 29 mark for a code page (FoxPro / dBase LDID), 0 when there is none.
 std::uint8_t ldid_for_codepage(int codepage);

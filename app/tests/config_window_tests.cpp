@@ -603,7 +603,7 @@ TEST_F(ConfigPages, TheColumnViewFollowsTheMappingOneWindowAtATime) {
   EXPECT_EQ(w.frmScreenGrid->dbgColumn->model()->columnCount(), 4);
 }
 
-// storelst.dbf as the Windows tool left it: a level-7 table written by the BDE, with a long
+// storelst.dbf as the Windows tool left it: a level-7 table with a long
 // integer start row, logical flags, a date and a memo in 512-byte blocks.
 TEST_F(ConfigPages, AStoreWrittenByTheWindowsToolOpensAndListsItsConfigurations) {
   using namespace qm::tables::test;

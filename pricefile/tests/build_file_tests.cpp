@@ -5,12 +5,12 @@
 
 #include <fstream>
 
-#include "pricefile/build_file.h"
-#include "pricefile/tests/memory_dataset.h"
 #include "config/tests/test_folder.h"
 #include "core/datetime.h"
 #include "core/error.h"
 #include "core/messages.h"
+#include "pricefile/build_file.h"
+#include "pricefile/tests/memory_dataset.h"
 
 using namespace qm;
 using namespace qm::pricefile;
@@ -35,6 +35,7 @@ struct BuildTest : ::testing::Test {
   std::vector<std::string> pages;
   int disconnects = 0;
   std::function<void(DbfTable&)> createTable;
+  std::function<bool()> cancelled;
 
   void SetUp() override {
     testkit::put_data_file(app, "flistwin.dbf");
@@ -63,6 +64,7 @@ struct BuildTest : ::testing::Test {
     BuildEnvironment env{msgs, app, settings};
     env.showPage = [this](const std::string& p) { pages.push_back(p); };
     env.createTable = createTable;
+    env.cancelled = cancelled;
     return build_file(page, source, tables, env);
   }
 
@@ -306,6 +308,35 @@ TEST_F(BuildTest, AStoppedWalkEndsOnPageTwoWithoutCompletion) {
   EXPECT_EQ(msgs.shown[0].kind, MsgKind::Error);
   EXPECT_TRUE(r.completion.empty());
   EXPECT_FALSE(tblExport.active());
+}
+
+TEST_F(BuildTest, ACancelStopsBetweenRecordsAndRegistersNothing) {
+  std::string data = testkit::copy_sample_tessaro(tf);
+  const std::string manulist = testkit::read_bytes(data + "manulist.dbf");
+  page.vendorInfo = true;
+  page.manulistFolder = data;
+  page.vendorId = "V1001";
+  page.vendorCode = "ACM001";
+  // The walk asks once per row (three rows), the build once more when the walk has ended.
+  struct Case {
+    int cancelAtQuestion;
+    std::int64_t records;
+  } cases[] = {{1, 0}, {2, 1}, {4, 2}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.cancelAtQuestion);
+    msgs.shown.clear();
+    int asked = 0;
+    cancelled = [&] { return ++asked >= c.cancelAtQuestion; };
+    BuildResult r = go();
+    EXPECT_EQ(r.outcome, BuildOutcome::Cancelled);
+    EXPECT_EQ(r.records, c.records);
+    EXPECT_TRUE(r.completion.empty());
+    EXPECT_EQ(msgs.texts(), std::vector<std::string>{"Build cancelled"});
+    EXPECT_EQ(msgs.busyDepth, 0);
+    EXPECT_EQ(msgs.beeps, 0);
+    EXPECT_FALSE(file_exists(dest + "filelist.dbf"));
+    EXPECT_EQ(testkit::read_bytes(data + "manulist.dbf"), manulist);
+  }
 }
 
 TEST_F(BuildTest, TraceBoxesWhenDebugTxtIsThere) {

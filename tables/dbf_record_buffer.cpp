@@ -1,0 +1,150 @@
+// Records between the table and its file: the read cache, the write-behind batch and the
+// one place where a record is stored.
+
+#include "tables/dbf_table_internal.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <optional>
+
+#include "core/error.h"
+#include "core/paths.h"
+#include "core/text.h"
+#include "tables/codepage.h"
+#include "tables/dbf_file.h"
+#include "tables/dbf_header.h"
+#include "tables/field_codec.h"
+#include "tables/memo_file.h"
+
+namespace qm::tables {
+
+std::uint32_t DbfTable::Impl::readCount() {
+  unsigned char b[4];
+  file.readAt(4, b, 4);
+  std::uint32_t c = std::uint32_t(b[0]) | std::uint32_t(b[1]) << 8 | std::uint32_t(b[2]) << 16 |
+                    std::uint32_t(b[3]) << 24;
+  std::uint64_t size = file.size();
+  std::uint64_t need = static_cast<std::uint64_t>(hdr.headerLength) +
+                       static_cast<std::uint64_t>(c) * static_cast<std::uint64_t>(hdr.recordLength);
+  if (need > size)
+    corrupt("the header counts " + std::to_string(c) + " records but the file holds only " +
+            std::to_string((size - static_cast<std::uint64_t>(hdr.headerLength)) /
+                           static_cast<std::uint64_t>(hdr.recordLength)));
+  if (c != knownCount) cache.clear(), cacheRecords = 0;
+  knownCount = c;
+  return c;
+}
+
+bool DbfTable::Impl::loadRecord(std::int64_t n, char* out) {
+  if (n < 1 || n > static_cast<std::int64_t>(knownCount)) return false;
+  const size_t rl = static_cast<size_t>(hdr.recordLength);
+  if (n < cacheFirst || n >= cacheFirst + cacheRecords) {
+    std::int64_t want = std::max<std::int64_t>(1, static_cast<std::int64_t>(kReadCacheBytes / rl));
+    want = std::min<std::int64_t>(want, static_cast<std::int64_t>(knownCount) - n + 1);
+    cache.resize(static_cast<size_t>(want) * rl);
+    size_t got = file.readSome(recordOffset(n), cache.data(), cache.size());
+    cacheFirst = n;
+    cacheRecords = static_cast<std::int64_t>(got / rl);
+    if (cacheRecords == 0) return false;
+  }
+  std::memcpy(out, cache.data() + static_cast<size_t>(n - cacheFirst) * rl, rl);
+  return true;
+}
+
+void DbfTable::Impl::storeRecord(std::int64_t number, const char* oldRec, const char* newRec) {
+  const size_t rl = static_cast<size_t>(hdr.recordLength);
+  if (index) index->requireMaintainable();
+  // An indexed table writes each append at once: its index entry needs the final number.
+  if (!oldRec && writeBehindOn && !index) {
+    pending.insert(pending.end(), newRec, newRec + rl);
+    ++pendingRecords;
+    if (pending.size() >= kWriteBatchBytes) flushPending();
+    return;
+  }
+  if (!oldRec) {
+    // Record, end mark, autoincrement values, count: valid after each step.
+    appendBuf.assign(newRec, newRec + rl);
+    appendBuf.push_back(0x1A);
+    file.writeAt(recordOffset(number), appendBuf.data(), appendBuf.size());
+    for (const auto& [f, next] : autoNext) writeAutoNext(*f, next);
+    writeCount(static_cast<std::uint32_t>(number));
+  } else {
+    file.writeAt(recordOffset(number), newRec, rl);
+  }
+  dropCache();
+  if (index) index->recordStored(static_cast<std::uint32_t>(number), oldRec, newRec, rl);
+}
+
+void DbfTable::Impl::writeCount(std::uint32_t count) {
+  unsigned char b[7];
+  put_date_and_count(b, today, count);
+  file.writeAt(1, b, 7);
+  knownCount = count;
+}
+
+std::uint32_t DbfTable::Impl::readAutoNext(const FieldLayout& f) {
+  unsigned char b[4];
+  file.readAt(static_cast<std::uint64_t>(f.descriptorOffset) + 42, b, 4);
+  std::uint32_t v = std::uint32_t(b[0]) | std::uint32_t(b[1]) << 8 | std::uint32_t(b[2]) << 16 |
+                    std::uint32_t(b[3]) << 24;
+  return v == 0 ? 1 : v;
+}
+
+void DbfTable::Impl::writeAutoNext(const FieldLayout& f, std::uint32_t v) {
+  unsigned char b[4];
+  for (int i = 0; i < 4; ++i) b[i] = static_cast<unsigned char>(v >> (8 * i));
+  file.writeAt(static_cast<std::uint64_t>(f.descriptorOffset) + 42, b, 4);
+}
+
+void DbfTable::Impl::flushPending() {
+  if (pendingRecords == 0) return;
+  // Another program may have appended since the batch began: ours go after its records.
+  std::uint32_t c = readCount();
+  pending.push_back(0x1A);
+  file.writeAt(recordOffset(static_cast<std::int64_t>(c) + 1), pending.data(), pending.size());
+  for (const auto& [f, next] : autoNext) writeAutoNext(*f, next);
+  writeCount(c + static_cast<std::uint32_t>(pendingRecords));
+  pending.clear();
+  pendingRecords = 0;
+  autoNext.clear();
+  dropCache();
+}
+
+std::int64_t DbfTable::Impl::prepareAppend() {
+  std::int64_t number;
+  bool batchStart = !writeBehindOn || pendingRecords == 0;
+  if (batchStart) {
+    pendingBase = readCount();
+    autoNext.clear();
+    for (const FieldLayout& f : hdr.fields)
+      if (f.def.type == '+' && hdr.dialect == Dialect::Level7)
+        autoNext.emplace_back(&f, readAutoNext(f));
+  }
+  number = static_cast<std::int64_t>(pendingBase) + pendingRecords + 1;
+  if (number > 0xFFFFFFFFll) throw TableError("Table '" + file.path() + "' is full");
+  for (auto& [f, next] : autoNext) {
+    codec::put_long7(rec.data() + f->offset, static_cast<std::int32_t>(next));
+    ++next;
+  }
+  return number;
+}
+
+void DbfTable::Impl::writeMemos() {
+  if (!anyMemoPending) return;
+  for (size_t i = 0; i < memoPending.size(); ++i) {
+    if (!memoPending[i]) continue;
+    const FieldLayout& f = *layoutOf[i];
+    std::uint64_t block = 0;
+    if (!memoPending[i]->empty()) {
+      if (!memo)
+        throw TableError("Table '" + file.path() + "' has no memo file for field '" + f.def.name +
+                         "'");
+      block = memo->append(*memoPending[i]);
+    }
+    codec::put_memo_block(rec.data() + f.offset, f.def.length, block,
+                          hdr.dialect == Dialect::Level7);
+  }
+}
+
+}  // namespace qm::tables
