@@ -2,7 +2,7 @@
 # Installs what building, testing and running need on Debian 12 (as root; skipped when present).
 set -euo pipefail
 pkgs=(build-essential cmake ninja-build pkg-config clang libclang-rt-14-dev clang-format
-      libgtest-dev libgmock-dev qt6-base-dev libgl1-mesa-dev libzip-dev zlib1g-dev
+      libgtest-dev libgmock-dev qt6-base-dev libgl1-mesa-dev libzip-dev zlib1g-dev libisal-dev
       libjpeg-dev xvfb xauth libdbd-xbase-perl unzip nlohmann-json3-dev)
 missing=()
 for p in "${pkgs[@]}"; do

@@ -1,9 +1,12 @@
 #!/usr/bin/env bash
-# Times, side by side in one run, the whole command-line build of a workbook into a price file
-# (quillmere-import build: open, walk every row, clean the prices, write ACMELIST.dbf) against
-# unpacking the workbook's sheet and shared strings with unzip (the floor any reader stands
-# on), and with --sheetjs against SheetJS only reading the same file. Prints wall seconds and
-# peak memory of each (GNU time) and the ratios.
+# Times, side by side in one run, the whole command-line build of a workbook (or a .csv file)
+# into a price file (quillmere-import build: open, walk every row, clean the prices, write
+# ACMELIST.dbf) against unpacking the workbook's sheet and shared strings with unzip (the floor
+# any reader stands on), against inflating the same two parts in one process with zlib and
+# with ISA-L (the floor under this program's own reading), and with --sheetjs against SheetJS
+# only reading the same file; a .csv file is timed against the hand-written Python script of
+# the shared benchmark folder instead. Prints wall seconds and peak memory of each (GNU time)
+# and the ratios.
 #   bench/build/run.sh [--sheetjs] [FILE] [BUILD_DIR]
 # FILE defaults to /tmp/plbench/pl-1m.xlsx (the shared generator's 1,000,000 rows), BUILD_DIR
 # to build-rel (configured as a Release build and built if the program is missing).
@@ -14,10 +17,11 @@ file=${1:-/tmp/plbench/pl-1m.xlsx}
 build=${2:-build-rel}
 root=$(cd "$(dirname "$0")/../.." && pwd)
 prog=$build/bin/quillmere-import
-if [ ! -x "$prog" ] || [ ! -f "$build/bin/flistwin.dbf" ]; then
+bench=$build/bin/xlsx_bench
+if [ ! -x "$prog" ] || [ ! -x "$bench" ] || [ ! -f "$build/bin/flistwin.dbf" ]; then
   cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DQM_BUILD_TESTS=OFF \
     -DQM_BUILD_UI=OFF >/dev/null
-  cmake --build "$build" --target quillmere-import qm_datafiles >/dev/null
+  cmake --build "$build" --target quillmere-import xlsx_bench qm_datafiles >/dev/null
 fi
 [ -f "$file" ] || { echo "no such file: $file (see /work/shared/bench/README.md)"; exit 1; }
 [ -x /usr/bin/time ] || { echo "GNU time (/usr/bin/time) is needed for the peak memory"; exit 1; }
@@ -61,7 +65,21 @@ measure() {
 wall() { cat "$work/$1.wall"; }
 
 echo "file: $file ($(stat -c %s "$file") bytes), load: $(cut -d' ' -f1-3 /proc/loadavg)"
-measure unzip unzip -p "$file" xl/worksheets/sheet1.xml xl/sharedStrings.xml
+csv=0
+case "$file" in *.csv | *.CSV) csv=1 ;; esac
+isal=0
+if [ "$csv" = 1 ]; then
+  # The hand-written peer: Python's csv module, prices cleaned, dBase records packed.
+  measure python python3 /work/shared/bench/csv-baseline.py "$file" "$work/python.dbf"
+else
+  measure unzip unzip -p "$file" xl/worksheets/sheet1.xml xl/sharedStrings.xml
+  measure "inflate-zlib" "$bench" "$file" --inflate zlib
+  # A build without ISA-L has only zlib; the line is left out then.
+  if "$bench" "$file" --inflate isal >/dev/null 2>&1; then
+    isal=1
+    measure "inflate-isal" "$bench" "$file" --inflate isal
+  fi
+fi
 measure build "$prog" --program-folder "$work/program" build --config "Generated price list" \
   --source "$file" --dest "$work/out" --header --no-vendor-info
 echo "    $(cat "$work/stdout.txt"); price file $(stat -c %s "$work/out/ACMELIST.dbf") bytes"
@@ -70,7 +88,17 @@ if [ "$sheetjs" = 1 ]; then
   NODE_PATH=$modules measure sheetjs node --max-old-space-size=8192 \
     /work/shared/bench/sheetjs-bench.js read "$file"
 fi
-awk -v b="$(wall build)" -v u="$(wall unzip)" 'BEGIN { printf "build / unzip: %.2fx\n", b / u }'
+if [ "$csv" = 1 ]; then
+  awk -v b="$(wall build)" -v p="$(wall python)" 'BEGIN { printf "Python script / build: %.1fx\n", p / b }'
+else
+  awk -v b="$(wall build)" -v u="$(wall unzip)" 'BEGIN { printf "build / unzip: %.2fx\n", b / u }'
+  awk -v b="$(wall build)" -v z="$(wall inflate-zlib)" \
+    'BEGIN { printf "build / inflate with zlib: %.2fx\n", b / z }'
+fi
+if [ "$isal" = 1 ]; then
+  awk -v b="$(wall build)" -v i="$(wall inflate-isal)" -v z="$(wall inflate-zlib)" \
+    'BEGIN { printf "build / inflate with ISA-L: %.2fx (ISA-L %.2fx faster than zlib)\n", b / i, z / i }'
+fi
 if [ "$sheetjs" = 1 ]; then
   awk -v b="$(wall build)" -v s="$(wall sheetjs)" 'BEGIN { printf "SheetJS read / build: %.1fx\n", s / b }'
 fi

@@ -6,11 +6,13 @@
 #include <zip.h>
 #include <thread>
 
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <map>
 #include <sstream>
+#include <vector>
 
 #include "core/error.h"
 #include "core/text.h"
@@ -582,6 +584,116 @@ TEST(XlsxHostile, ZipBombsAreRefusedWhileInflating) {
   EXPECT_NE(m.find("inflates to more than 8 MiB"), std::string::npos) << m;
   // With the defaults the same sheet is below the point where the ratio counts, and reads.
   EXPECT_EQ(failure(bytes), "(no error)");
+}
+
+namespace {
+
+// Rewrites a 32-bit field of the named entry in both its local header and the directory.
+void patch_entry(std::string& zip, const std::string& name, std::size_t localAt,
+                 std::size_t centralAt, std::uint32_t (*change)(std::uint32_t)) {
+  auto patch = [&](const char* sig, std::size_t nameAt, std::size_t fieldAt) {
+    for (std::size_t at = zip.find(sig, 0, 4); at != std::string::npos;
+         at = zip.find(sig, at + 1, 4)) {
+      if (zip.compare(at + nameAt, name.size(), name) != 0) continue;
+      std::uint32_t v;
+      std::memcpy(&v, zip.data() + at + fieldAt, 4);
+      v = change(v);
+      std::memcpy(zip.data() + at + fieldAt, &v, 4);
+      return;
+    }
+    FAIL() << "no header of " << name;
+  };
+  patch("PK\x03\x04", 30, localAt);
+  patch("PK\x01\x02", 46, centralAt);
+}
+
+// What reading the entry to its end gives: its bytes, or the message of the error raised.
+std::string read_entry(const std::string& zipBytes, const std::string& name, InflaterKind kind) {
+  try {
+    auto zip = ZipArchive::open_bytes("e.xlsx", zipBytes, Limits(), kind);
+    auto part = zip->open(*zip->find(name), "the part");
+    std::string out;
+    std::vector<char> buf(100000);
+    while (std::size_t n = part->read(buf.data(), buf.size())) out.append(buf.data(), n);
+    return out;
+  } catch (const DatabaseError& e) {
+    return std::string("error: ") + e.what();
+  }
+}
+
+}  // namespace
+
+// Every inflater this build has reads the same entries to the same bytes, small ones and ones
+// inflated ahead on a second thread, and refuses the same damage: a broken stream, one cut
+// short, and data that does not match the directory's CRC-32 or size.
+TEST(XlsxInflaters, EveryInflaterReadsAndRefusesTheSameEntries) {
+  auto text = [](int lines) {
+    std::string t;
+    for (int i = 0; i < lines; ++i)
+      t += "<row r=\"" + std::to_string(i) + "\"><v>" + std::to_string(i * 7919 % 1000003) +
+           "</v></row>\n";
+    return t;
+  };
+  const std::string small = text(8000), large = text(200000), none;
+  ASSERT_GT(large.size(), 5u << 20);
+  struct Case {
+    const char* name;
+    const std::string& data;
+    void (*damage)(std::string& zip);
+    const char* says;  // null: the entry reads back whole
+  } cases[] = {
+      {"small", small, nullptr, nullptr},
+      {"large", large, nullptr, nullptr},
+      {"empty", none, nullptr, nullptr},
+      {"broken stream", large,
+       [](std::string& z) {
+         for (std::size_t i = 3000; i < 3400; ++i) z[i] = '\x55';
+       },
+       "is damaged ("},
+      {"broken small stream", small,
+       [](std::string& z) {
+         for (std::size_t i = 1000; i < 1100; ++i) z[i] = '\x55';
+       },
+       "is damaged ("},
+      {"cut short", large,
+       [](std::string& z) {
+         patch_entry(z, "p.xml", 18, 20, [](std::uint32_t v) { return v / 2; });
+       },
+       "is damaged (the packed data ends early)"},
+      {"CRC wrong", small,
+       [](std::string& z) {
+         patch_entry(z, "p.xml", 14, 16, [](std::uint32_t v) { return v ^ 1; });
+       },
+       "is damaged (CRC error)"},
+      {"size too large", large,
+       [](std::string& z) {
+         patch_entry(z, "p.xml", 22, 24, [](std::uint32_t v) { return v + 1; });
+       },
+       "is damaged (the entry is shorter than the package's directory says)"},
+      {"size too small", small,
+       [](std::string& z) {
+         patch_entry(z, "p.xml", 22, 24, [](std::uint32_t v) { return v - 1; });
+       },
+       "is damaged (the entry is longer than the package's directory says)"},
+  };
+  std::map<const std::string*, std::string> packed;
+  for (const auto& c : cases)
+    if (!packed.count(&c.data)) packed[&c.data] = make_zip({{"p.xml", c.data}});
+  for (InflaterKind kind : available_inflaters()) {
+    for (const auto& c : cases) {
+      std::string zip = packed[&c.data];
+      if (c.damage) c.damage(zip);
+      std::string got = read_entry(zip, "p.xml", kind);
+      std::string label = std::string(inflater_name(kind)) + ", " + c.name;
+      if (!c.says) {
+        EXPECT_TRUE(got == c.data) << label << ": " << got.substr(0, 200);
+      } else {
+        EXPECT_NE(got.find("\"e.xlsx\""), std::string::npos) << label << ": " << got;
+        EXPECT_NE(got.find("the part"), std::string::npos) << label << ": " << got;
+        EXPECT_NE(got.find(c.says), std::string::npos) << label << ": " << got;
+      }
+    }
+  }
 }
 
 TEST(XlsxRows, LargeSheetStreamsWithTheDimensionLyingLarge) {

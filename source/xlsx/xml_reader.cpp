@@ -342,7 +342,10 @@ XmlReader::Got XmlReader::start_tag() {
   std::size_t ne = name_end(p);
   if (ne == kMore) return Got::More;
   if (ne == p) malformed("a tag has no name");
-  name_.assign(buf_.data() + p, ne - p);
+  // The name goes straight into the slot it takes once open; below the depth limit the
+  // slots number at most one more than the limit.
+  if (open_.size() <= static_cast<std::size_t>(depth_)) open_.resize(depth_ + 1);
+  open_[static_cast<std::size_t>(depth_)].assign(buf_.data() + p, ne - p);
   arena_.clear();
   attOffsets_.clear();
   p = ne;
@@ -426,11 +429,13 @@ XmlReader::Got XmlReader::start_tag() {
   const std::size_t count = attOffsets_.size() / 2;
   if (count > 1 && count <= 8) {
     // A cell has two or three attributes: comparing each pair is quickest.
-    for (std::size_t i = 1; i < count; ++i)
-      for (std::size_t j = 0; j < i; ++j)
-        if (std::strcmp(arena_.data() + attOffsets_[2 * i], arena_.data() + attOffsets_[2 * j]) ==
-            0)
-          malformed("a tag names an attribute twice");
+    for (std::size_t i = 1; i < count; ++i) {
+      const char* a = arena_.data() + attOffsets_[2 * i];
+      for (std::size_t j = 0; j < i; ++j) {
+        const char* b = arena_.data() + attOffsets_[2 * j];
+        if (a[0] == b[0] && std::strcmp(a, b) == 0) malformed("a tag names an attribute twice");
+      }
+    }
   } else if (count > 8) {
     sortedNames_.clear();
     for (std::size_t i = 0; i < count; ++i)
@@ -445,9 +450,7 @@ XmlReader::Got XmlReader::start_tag() {
     raise_here("the XML is nested more than " + std::to_string(limits_.maxDepth) +
                " elements deep");
   ++depth_;
-  if (open_.size() < static_cast<std::size_t>(depth_)) open_.emplace_back();
-  std::string& open = open_[static_cast<std::size_t>(depth_ - 1)];
-  open = name_;
+  const std::string& open = open_[static_cast<std::size_t>(depth_ - 1)];
   atts_.clear();
   for (std::size_t off : attOffsets_) atts_.push_back(arena_.data() + off);
   atts_.push_back(nullptr);

@@ -95,7 +95,7 @@ class XmlReader {
   std::vector<std::string> open_;  // names of the open elements
   int depth_ = 0;
   bool lastWasCR_ = false;  // a CR ended the last text run: a LF right after it is its pair
-  std::string arena_, name_, chars_;
+  std::string arena_, chars_;
   std::vector<std::size_t> attOffsets_;
   std::vector<const char*> atts_;
   std::vector<std::string_view> sortedNames_;  // of a tag with many attributes

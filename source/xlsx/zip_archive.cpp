@@ -78,12 +78,86 @@ constexpr std::size_t kAheadChunks = 4;  // inflated and not yet taken: at most 
 
 }  // namespace
 
+// One entry's bytes as they come out, read as zip_fread reads: bytes, 0 at the end, -1 for
+// damage (error() says which). A deflated entry's packed bytes are taken from libzip and
+// inflated here, and what comes out must match the directory's CRC-32 and size; any other
+// entry (stored, or packed some rarer way) is read through libzip's own layers.
+class EntryReader {
+ public:
+  EntryReader(zip_file* file, std::unique_ptr<Inflater> inflater, std::uint32_t crc,
+              std::uint64_t size)
+      : file_(file), inflater_(std::move(inflater)), crc_(crc), size_(size) {
+    if (inflater_) in_.resize(kPackedChunk);
+  }
+  ~EntryReader() { zip_fclose(file_); }
+  EntryReader(const EntryReader&) = delete;
+  EntryReader& operator=(const EntryReader&) = delete;
+
+  zip_int64_t read(char* buffer, std::size_t size) {
+    if (!inflater_) {
+      zip_int64_t n = zip_fread(file_, buffer, size);
+      if (n < 0) error_ = zip_file_strerror(file_);
+      return n;
+    }
+    if (failed_) return -1;
+    if (ended_ || size == 0) return 0;
+    std::size_t made = 0;
+    while (made < size) {
+      if (at_ == end_ && !packedEnded_) {
+        zip_int64_t n = zip_fread(file_, in_.data(), in_.size());
+        if (n < 0) return fail(zip_file_strerror(file_));
+        at_ = 0;
+        end_ = static_cast<std::size_t>(n);
+        packedEnded_ = n == 0;
+      }
+      std::size_t used = 0, out = 0;
+      Inflater::Status st =
+          inflater_->inflate(in_.data() + at_, end_ - at_, used, buffer + made, size - made, out);
+      at_ += used;
+      made += out;
+      inflated_ += out;
+      if (st == Inflater::Status::Damaged) return fail(inflater_->error());
+      if (inflated_ > size_) return fail("the entry is longer than the package's directory says");
+      if (st == Inflater::Status::End) {
+        if (inflated_ != size_)
+          return fail("the entry is shorter than the package's directory says");
+        if (inflater_->crc() != crc_) return fail("CRC error");
+        ended_ = true;
+        break;
+      }
+      // No progress with the packed bytes all taken: the stream stops before its last block.
+      if (used == 0 && out == 0 && (packedEnded_ || at_ < end_))
+        return fail("the packed data ends early");
+    }
+    return static_cast<zip_int64_t>(made);
+  }
+  const std::string& error() const { return error_; }
+
+ private:
+  static constexpr std::size_t kPackedChunk = 64 * 1024;
+  zip_int64_t fail(std::string why) {
+    failed_ = true;
+    error_ = std::move(why);
+    return -1;
+  }
+
+  zip_file* file_;
+  std::unique_ptr<Inflater> inflater_;  // null: libzip inflates
+  std::uint32_t crc_;
+  std::uint64_t size_, inflated_ = 0;
+  std::vector<char> in_;
+  std::size_t at_ = 0, end_ = 0;
+  bool packedEnded_ = false, ended_ = false, failed_ = false;
+  std::string error_;
+};
+
 // Inflates one part on a thread of its own, into a few buffers that the reader takes in turn;
 // the thread waits while they are all full, so memory stays bounded. It owns its own handle of
 // the package. Damage is reported at the point of the part where it was met.
 class ReadAhead {
  public:
-  ReadAhead(zip* archive, zip_file* file) : zip_(archive), file_(file) {
+  ReadAhead(zip* archive, std::unique_ptr<EntryReader> entry)
+      : zip_(archive), entry_(std::move(entry)) {
     worker_ = std::thread([this] { work(); });
   }
   ~ReadAhead() {
@@ -93,13 +167,13 @@ class ReadAhead {
     }
     cv_.notify_all();
     worker_.join();
-    zip_fclose(file_);
+    entry_.reset();
     zip_discard(zip_);
   }
   ReadAhead(const ReadAhead&) = delete;
   ReadAhead& operator=(const ReadAhead&) = delete;
 
-  // As zip_fread: bytes, 0 at the end of the part, -1 for damage (error() says which).
+  // As EntryReader::read.
   zip_int64_t read(char* buffer, std::size_t size) {
     if (at_ == current_.size()) {
       std::unique_lock<std::mutex> lock(m_);
@@ -135,12 +209,12 @@ class ReadAhead {
           }
         }
         chunk.resize(kAheadChunk);
-        zip_int64_t n = zip_fread(file_, chunk.data(), chunk.size());
+        zip_int64_t n = entry_->read(chunk.data(), chunk.size());
         std::lock_guard<std::mutex> lock(m_);
         if (n <= 0) {
           if (n < 0) {
             failed_ = true;
-            error_ = zip_file_strerror(file_);
+            error_ = entry_->error();
           }
           finished_ = true;
           cv_.notify_all();
@@ -159,7 +233,7 @@ class ReadAhead {
   }
 
   zip* zip_;
-  zip_file* file_;
+  std::unique_ptr<EntryReader> entry_;
   std::mutex m_;
   std::condition_variable cv_;
   std::deque<std::vector<char>> full_;  // inflated, in order
@@ -186,8 +260,9 @@ zip* ZipArchive::reopen() const {
   return z;
 }
 
-std::shared_ptr<ZipArchive> ZipArchive::open_file(const std::string& path, const Limits& limits) {
-  std::shared_ptr<ZipArchive> a(new ZipArchive(path, limits));
+std::shared_ptr<ZipArchive> ZipArchive::open_file(const std::string& path, const Limits& limits,
+                                                  InflaterKind inflater) {
+  std::shared_ptr<ZipArchive> a(new ZipArchive(path, limits, inflater));
   std::string head(8, '\0');
   {
     std::ifstream in(to_fs_path(path), std::ios::binary);
@@ -205,8 +280,8 @@ std::shared_ptr<ZipArchive> ZipArchive::open_file(const std::string& path, const
 }
 
 std::shared_ptr<ZipArchive> ZipArchive::open_bytes(const std::string& name, std::string bytes,
-                                                   const Limits& limits) {
-  std::shared_ptr<ZipArchive> a(new ZipArchive(name, limits));
+                                                   const Limits& limits, InflaterKind inflater) {
+  std::shared_ptr<ZipArchive> a(new ZipArchive(name, limits, inflater));
   a->bytes_ = std::move(bytes);
   a->fromBytes_ = true;
   a->fileSize_ = a->bytes_.size();
@@ -247,6 +322,20 @@ std::optional<std::uint64_t> ZipArchive::find(const std::string& name) const {
   return std::nullopt;
 }
 
+std::unique_ptr<EntryReader> ZipArchive::open_entry(zip* z, std::uint64_t index) const {
+  zip_stat_t st;
+  zip_stat_init(&st);
+  if (zip_stat_index(z, index, 0, &st) != 0) return nullptr;
+  const zip_uint64_t needed =
+      ZIP_STAT_SIZE | ZIP_STAT_CRC | ZIP_STAT_COMP_METHOD | ZIP_STAT_ENCRYPTION_METHOD;
+  bool deflated = (st.valid & needed) == needed && st.comp_method == ZIP_CM_DEFLATE &&
+                  st.encryption_method == ZIP_EM_NONE;
+  zip_file* f = zip_fopen_index(z, index, deflated ? ZIP_FL_COMPRESSED : 0);
+  if (!f) return nullptr;
+  return std::make_unique<EntryReader>(f, deflated ? Inflater::make(inflater_) : nullptr, st.crc,
+                                       st.size);
+}
+
 std::unique_ptr<PartStream> ZipArchive::open(std::uint64_t index, std::string where) const {
   std::unique_ptr<PartStream> s(new PartStream);
   s->archive_ = this;
@@ -267,15 +356,15 @@ std::unique_ptr<PartStream> ZipArchive::open(std::uint64_t index, std::string wh
   if ((st.valid & ZIP_STAT_SIZE) && st.size >= kReadAheadFrom) {
     // What the directory says only chooses the way of reading; the limits count real bytes.
     if (zip* other = reopen()) {
-      if (zip_file* f = zip_fopen_index(other, index, 0)) {
-        s->ahead_ = std::make_unique<ReadAhead>(other, f);
+      if (auto entry = open_entry(other, index)) {
+        s->ahead_ = std::make_unique<ReadAhead>(other, std::move(entry));
         return s;
       }
       zip_discard(other);
     }
   }
-  s->file_ = zip_fopen_index(zip_, index, 0);
-  if (!s->file_) {
+  s->entry_ = open_entry(zip_, index);
+  if (!s->entry_) {
     raise(file_, s->where_,
           "the package entry " + s->name_ + " cannot be opened (" +
               std::string(zip_strerror(zip_)) + ")");
@@ -283,16 +372,14 @@ std::unique_ptr<PartStream> ZipArchive::open(std::uint64_t index, std::string wh
   return s;
 }
 
-PartStream::~PartStream() {
-  if (file_) zip_fclose(file_);
-}
+PartStream::~PartStream() = default;
 
 std::size_t PartStream::read(char* buffer, std::size_t size) {
-  zip_int64_t n = ahead_ ? ahead_->read(buffer, size) : zip_fread(file_, buffer, size);
+  zip_int64_t n = ahead_ ? ahead_->read(buffer, size) : entry_->read(buffer, size);
   if (n < 0) {
     raise(file(), where_,
           "the package entry " + name_ + " is damaged (" +
-              (ahead_ ? ahead_->error() : std::string(zip_file_strerror(file_))) + ")");
+              (ahead_ ? ahead_->error() : entry_->error()) + ")");
   }
   inflated_ += static_cast<std::uint64_t>(n);
   const Limits& lim = archive_->limits();

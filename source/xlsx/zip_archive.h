@@ -1,6 +1,8 @@
 // The zip package of a workbook, read through libzip. Parts are found by name without regard
 // to case (package part names are case-insensitive) and read as bounded streams: the inflated
-// bytes are counted as they arrive and a part that inflates beyond the limits is refused.
+// bytes are counted as they arrive and a part that inflates beyond the limits is refused. A
+// deflated part's packed bytes are inflated here (with ISA-L where the build has it) and its
+// CRC-32 and size checked against the directory; other parts are left to libzip.
 #pragma once
 
 #include <cstdint>
@@ -8,20 +10,23 @@
 #include <optional>
 #include <string>
 
+#include "source/xlsx/inflate.h"
 #include "source/xlsx/xlsx_reader.h"
 
 struct zip;
-struct zip_file;
 
 namespace qm::source::xlsx {
 
 class PartStream;
+class EntryReader;
 
 class ZipArchive {
  public:
-  static std::shared_ptr<ZipArchive> open_file(const std::string& path, const Limits& limits);
+  static std::shared_ptr<ZipArchive> open_file(const std::string& path, const Limits& limits,
+                                               InflaterKind inflater = fastest_inflater());
   static std::shared_ptr<ZipArchive> open_bytes(const std::string& name, std::string bytes,
-                                                const Limits& limits);
+                                                const Limits& limits,
+                                                InflaterKind inflater = fastest_inflater());
   ~ZipArchive();
   ZipArchive(const ZipArchive&) = delete;
   ZipArchive& operator=(const ZipArchive&) = delete;
@@ -38,12 +43,17 @@ class ZipArchive {
   const Limits& limits() const { return limits_; }
 
  private:
-  ZipArchive(std::string file, const Limits& limits) : file_(std::move(file)), limits_(limits) {}
+  ZipArchive(std::string file, const Limits& limits, InflaterKind inflater)
+      : file_(std::move(file)), limits_(limits), inflater_(inflater) {}
+  // The entry's bytes through handle z, inflated here when they are deflated; null when libzip
+  // cannot open it.
+  std::unique_ptr<EntryReader> open_entry(zip* z, std::uint64_t index) const;
   // Another handle of the same package, for a thread of its own (libzip handles are not shared
   // between threads); null when it cannot be opened.
   zip* reopen() const;
   std::string file_;
   Limits limits_;
+  InflaterKind inflater_;
   std::string bytes_;  // the package when read from memory
   bool fromBytes_ = false;
   zip* zip_ = nullptr;
@@ -71,8 +81,8 @@ class PartStream {
   friend class ZipArchive;
   PartStream() = default;
   const ZipArchive* archive_ = nullptr;
-  zip_file* file_ = nullptr;
-  std::unique_ptr<ReadAhead> ahead_;  // instead of file_, for a large part
+  std::unique_ptr<EntryReader> entry_;
+  std::unique_ptr<ReadAhead> ahead_;  // instead of entry_, for a large part
   std::string name_, where_;
   std::uint64_t packed_ = 0, inflated_ = 0;
 };
