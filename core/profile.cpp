@@ -352,8 +352,11 @@ std::string IniDocument::serialize() const {
       return "\xFF\xFE" + to_utf16le(text);
     case IniEncoding::Cp1252:
       // A folder name the code page cannot hold goes over in UTF-8 rather than as "?"; so
-      // does a text whose bytes would read back as UTF-8 and so as other letters.
-      if (auto ansi = to_cp1252(text); ansi && !valid_utf8(*ansi)) return *ansi;
+      // does a text whose bytes would read back as UTF-8 or begin with what reads as a byte
+      // order mark, and so as other letters.
+      if (auto ansi = to_cp1252(text);
+          ansi && !valid_utf8(*ansi) && ansi->rfind("\xFF\xFE", 0) != 0 && ansi->rfind(bom, 0) != 0)
+        return *ansi;
       return bom + text;
     case IniEncoding::Utf8Bom:
       return bom + text;
