@@ -49,9 +49,10 @@ std::string make_zip(const std::map<std::string, std::string>& parts) {
   zip_source_keep(src);
   zip_t* za = zip_open_from_source(src, ZIP_TRUNCATE, &err);
   for (const auto& [name, data] : parts) {
-    void* copy = std::malloc(data.size() + 1);
-    std::memcpy(copy, data.data(), data.size());
-    zip_source_t* s = zip_source_buffer(za, copy, data.size(), 1);
+    // libzip does not free the buffer of an empty part: an empty part gets none.
+    void* copy = data.empty() ? nullptr : std::malloc(data.size());
+    if (copy) std::memcpy(copy, data.data(), data.size());
+    zip_source_t* s = zip_source_buffer(za, copy, data.size(), copy ? 1 : 0);
     zip_file_add(za, name.c_str(), s, ZIP_FL_ENC_UTF_8);
   }
   zip_close(za);
