@@ -12,16 +12,13 @@
 #include "app/tests/window_fixture.h"
 #include "config/tests/test_folder.h"
 #include "core/datetime.h"
+#include "core/paths.h"
 
 namespace qm::test {
 namespace {
 
-// The separator messages name: Windows' own, or "/" where "/" is what the checks want.
-#ifdef _WIN32
-const std::string kSep = "\\";
-#else
-const std::string kSep = "/";
-#endif
+// The separator the messages name: the platform's own.
+const std::string kSep = separator_string();
 
 const QStringList kMapping = {"PARTNUMBER=0", "DESCRIPTN=1", "LISTPRICE=2", "COST_OF_1=3"};
 

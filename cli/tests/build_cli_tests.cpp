@@ -23,12 +23,8 @@ using qm::tables::DbfTable;
 
 namespace {
 
-// The separator messages name: Windows' own, or "/" where "/" is what the checks want.
-#ifdef _WIN32
-const std::string kSep = "\\";
-#else
-const std::string kSep = "/";
-#endif
+// The separator the messages name: the platform's own.
+const std::string kSep = separator_string();
 
 using testkit::Outcome;
 

@@ -12,6 +12,7 @@
 #include "core/datetime.h"
 #include "core/error.h"
 #include "core/messages.h"
+#include "core/paths.h"
 #include "pricefile/build_file.h"
 #include "pricefile/staged_table.h"
 #include "pricefile/tests/memory_dataset.h"
@@ -25,12 +26,8 @@ using qm::test::Rows;
 
 namespace {
 
-// The separator messages name: Windows' own, or "/" where "/" is what the checks want.
-#ifdef _WIN32
-const std::string kSep = "\\";
-#else
-const std::string kSep = "/";
-#endif
+// The separator the messages name: the platform's own.
+const std::string kSep = separator_string();
 
 const Rows kRows = {
     {"ab-1", "Bolt", "$1.50", "0.70"}, {"", "no part here", "9", "9"}, {"X-2", "Nut", "2", "1"}};

@@ -9,6 +9,7 @@
 #include "core/datetime.h"
 #include "core/error.h"
 #include "core/messages.h"
+#include "core/paths.h"
 #include "core/text.h"
 #include "pricefile/registration.h"
 
@@ -19,12 +20,8 @@ using qm::tables::FieldDef;
 
 namespace {
 
-// The separator messages name: Windows' own, or "/" where "/" is what the checks want.
-#ifdef _WIN32
-const std::string kSep = "\\";
-#else
-const std::string kSep = "/";
-#endif
+// The separator the messages name: the platform's own.
+const std::string kSep = separator_string();
 
 class FixedSettings : public pricefile::SettingsSource {
  public:
