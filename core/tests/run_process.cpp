@@ -49,6 +49,14 @@ struct StreamFiles {
   }
 };
 
+constexpr int kPollMilliseconds = 2;
+
+std::chrono::steady_clock::time_point deadline_of(const Command& c) {
+  if (c.timeout_seconds <= 0) return std::chrono::steady_clock::time_point::max();
+  return std::chrono::steady_clock::now() +
+         std::chrono::milliseconds(static_cast<long long>(c.timeout_seconds * 1000));
+}
+
 #ifdef _WIN32
 std::wstring wide(std::string_view s) {
   if (s.empty()) return {};
@@ -120,21 +128,36 @@ Outcome start_and_wait(const Command& c, const StreamFiles& files) {
   si.hStdOutput = inheritable(files.out, true);
   si.hStdError = inheritable(files.err, true);
   PROCESS_INFORMATION pi{};
-  BOOL ok = CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, CREATE_UNICODE_ENVIRONMENT,
+  // A group of its own, so that a Ctrl+Break sent to it reaches the child and not us.
+  const bool breakable = c.stop_when && c.stop != Command::Stop::Kill;
+  BOOL ok = CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE,
+                           CREATE_UNICODE_ENVIRONMENT | (breakable ? CREATE_NEW_PROCESS_GROUP : 0),
                            env.data(), nullptr, &si, &pi);
   for (HANDLE h : {si.hStdInput, si.hStdOutput, si.hStdError})
     if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
   if (!ok) return r;
   r.started = true;
-  DWORD wait = c.timeout_seconds > 0 ? static_cast<DWORD>(c.timeout_seconds * 1000) : INFINITE;
-  if (WaitForSingleObject(pi.hProcess, wait) == WAIT_TIMEOUT) {
-    TerminateProcess(pi.hProcess, 1);
-    WaitForSingleObject(pi.hProcess, INFINITE);
-  } else {
-    DWORD code = 0;
-    GetExitCodeProcess(pi.hProcess, &code);
-    r.code = static_cast<int>(code);
+  const auto deadline = deadline_of(c);
+  bool killed = false;
+  while (WaitForSingleObject(pi.hProcess, kPollMilliseconds) == WAIT_TIMEOUT) {
+    if (std::chrono::steady_clock::now() >= deadline) {
+      TerminateProcess(pi.hProcess, 1);
+      killed = r.stopped = true;
+      break;
+    }
+    if (!r.stopped && c.stop_when && c.stop_when(slurp(files.out))) {
+      r.stopped = true;
+      // Windows has no signals: Ctrl+Break is how a console program is asked to stop.
+      if (!breakable || !GenerateConsoleCtrlEvent(CTRL_BREAK_EVENT, pi.dwProcessId)) {
+        TerminateProcess(pi.hProcess, 1);
+        killed = true;
+        break;
+      }
+    }
   }
+  WaitForSingleObject(pi.hProcess, INFINITE);
+  DWORD code = 0;
+  if (!killed && GetExitCodeProcess(pi.hProcess, &code)) r.code = static_cast<int>(code);
   CloseHandle(pi.hThread);
   CloseHandle(pi.hProcess);
   return r;
@@ -165,22 +188,24 @@ Outcome start_and_wait(const Command& c, const StreamFiles& files) {
   int rc = posix_spawnp(&pid, argv[0], &fa, nullptr, argv.data(), envp.data());
   posix_spawn_file_actions_destroy(&fa);
   if (rc != 0) return r;
-  int status = 0;
-  if (c.timeout_seconds > 0) {
-    auto deadline = std::chrono::steady_clock::now() +
-                    std::chrono::milliseconds(static_cast<long long>(c.timeout_seconds * 1000));
-    while (waitpid(pid, &status, WNOHANG) == 0) {
-      if (std::chrono::steady_clock::now() >= deadline) {
-        kill(pid, SIGKILL);
-        waitpid(pid, &status, 0);
-        break;
-      }
-      std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-  } else {
-    waitpid(pid, &status, 0);
-  }
   r.started = true;
+  const auto deadline = deadline_of(c);
+  int status = 0;
+  while (waitpid(pid, &status, WNOHANG) == 0) {
+    if (std::chrono::steady_clock::now() >= deadline) {
+      kill(pid, SIGKILL);
+      r.stopped = true;
+      waitpid(pid, &status, 0);
+      break;
+    }
+    if (!r.stopped && c.stop_when && c.stop_when(slurp(files.out))) {
+      r.stopped = true;
+      kill(pid, c.stop == Command::Stop::Interrupt   ? SIGINT
+                : c.stop == Command::Stop::Terminate ? SIGTERM
+                                                     : SIGKILL);
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(kPollMilliseconds));
+  }
   if (WIFEXITED(status)) r.code = WEXITSTATUS(status);
   return r;
 }

@@ -3,6 +3,7 @@
 // and its output is caught in files.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -17,11 +18,16 @@ struct Command {
   std::vector<std::pair<std::string, std::string>> env = {};
   std::string input = {};      // the child's standard input
   double timeout_seconds = 0;  // killed after this long; 0: waits for it
+  // Asked every few milliseconds with what the child has written so far: once it says yes,
+  // the child is stopped with `stop`, as a user or the system would stop a running program.
+  std::function<bool(std::string_view out)> stop_when = {};
+  enum class Stop { Interrupt, Terminate, Kill } stop = Stop::Kill;
 };
 
 struct Outcome {
   int code = -1;  // the exit code; -1 when it could not start or was killed
   bool started = false;
+  bool stopped = false;            // stop_when said yes (or the timeout passed) while it ran
   std::string out = {}, err = {};  // what it wrote, byte for byte
 };
 

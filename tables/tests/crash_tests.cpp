@@ -2,8 +2,6 @@
 // record its header counts reads back whole; what the killed process posted is kept.
 #include <gtest/gtest.h>
 
-#include <cstdio>
-#include <cstdlib>
 #include <random>
 
 #include "core/tests/run_process.h"
@@ -18,31 +16,15 @@ using namespace test;
 // Starts the helper, waits for its line saying that `after` records are posted, and kills it
 // then: as late or early as the machine's speed makes it, never before that point.
 void run_and_kill_helper(const ScratchDir& dir, bool writeBehind, long long after) {
-  const std::string cmd = "\"" QM_APPEND_HELPER "\" \"" + dir.str() + "\" " +
-                          (writeBehind ? "1 " : "0 ") + std::to_string(after) +
-                          " & echo pid $!; wait";
-  FILE* p = popen(cmd.c_str(), "r");
-  ASSERT_NE(p, nullptr);
-  char line[128];
-  std::string pid, posted;
-  while (std::fgets(line, sizeof line, p)) {
-    std::string l = line;
-    if (l.rfind("pid ", 0) == 0) pid = l.substr(4, l.find('\n') - 4);
-    if (l.rfind("posted ", 0) == 0) {
-      posted = l;
-      break;
-    }
-  }
-  ASSERT_FALSE(pid.empty());
-  ASSERT_EQ(std::system(("kill -9 " + pid).c_str()), 0);
-  pclose(p);
-  ASSERT_FALSE(posted.empty()) << "the helper ended before it said it had posted " << after;
+  testkit::Command c{{QM_APPEND_HELPER, dir.str(), writeBehind ? "1" : "0", std::to_string(after)}};
+  c.stop_when = [](std::string_view out) { return out.find("posted ") != std::string_view::npos; };
+  const testkit::Outcome r = testkit::run_process(c);
+  ASSERT_TRUE(r.started);
+  ASSERT_TRUE(r.stopped) << "the helper ended before it said it had posted " << after << ": "
+                         << r.err;
 }
 
 void kill_appender_repeatedly(bool writeBehind) {
-#ifdef _WIN32
-  GTEST_SKIP() << "kills its helper with POSIX signals through a shell";
-#endif
   ScratchDir dir;
   // Wide records, so that a write-behind batch of about 1 MB is some 3,600 of them.
   make_table(
