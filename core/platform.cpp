@@ -223,6 +223,17 @@ std::string why_file_cannot_be_replaced(const std::string& path) {
   DWORD a = GetFileAttributesW(to_fs_path(path).c_str());
   if (a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_READONLY))
     return file_name_of(path) + " is read-only";
+  // A file open without leave to delete it (the project system reading it) cannot be renamed
+  // over; found now, before the build, rather than half way through putting the set in place.
+  HANDLE h = CreateFileW(to_fs_path(path).c_str(), DELETE,
+                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                         OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE) {
+    if (GetLastError() == ERROR_SHARING_VIOLATION)
+      return file_name_of(path) + " is open in another program";
+  } else {
+    CloseHandle(h);
+  }
   return {};
 }
 
@@ -239,10 +250,17 @@ bool folder_writable(const std::string& folder) {
 }
 
 bool replace_file(const std::string& from, const std::string& to, std::string& error) {
-  if (MoveFileExW(to_fs_path(from).c_str(), to_fs_path(to).c_str(),
-                  MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
-    return true;
-  error = std::system_category().message(static_cast<int>(GetLastError()));
+  // A virus scanner or indexer opens a new file for a moment; it is given a second to let go.
+  DWORD e = 0;
+  for (int attempt = 0; attempt < 20; ++attempt) {
+    if (MoveFileExW(to_fs_path(from).c_str(), to_fs_path(to).c_str(),
+                    MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+      return true;
+    e = GetLastError();
+    if (e != ERROR_SHARING_VIOLATION && e != ERROR_LOCK_VIOLATION) break;
+    Sleep(50);
+  }
+  error = std::system_category().message(static_cast<int>(e));
   return false;
 }
 

@@ -375,15 +375,12 @@ TEST_F(BuildTest, ACancelStopsBetweenRecordsAndRegistersNothing) {
 struct Crash {};
 
 TEST_F(BuildTest, AFailedRefusedOrCancelledBuildLeavesTheOldFileSetByteForByte) {
-#ifdef _WIN32
-  GTEST_SKIP() << "fails under Wine: the staged copy for adding and the folder and lock refusals "
-                  "are not yet right on Windows";
-#endif
   namespace fs = std::filesystem;
   buildThreeFileSet();
   const auto old = testkit::folder_bytes(dest);
   const std::string memo = dest + "ACMELIST.dbt";
   std::optional<StagedTable> otherImport;
+  [[maybe_unused]] tables::DbfTable reader;
   struct Case {
     const char* what;
     std::function<void()> arrange, undo;
@@ -409,6 +406,9 @@ TEST_F(BuildTest, AFailedRefusedOrCancelledBuildLeavesTheOldFileSetByteForByte) 
        },
        [&] { fs::permissions(memo, fs::perms::owner_write, fs::perm_options::add); },
        BuildOutcome::Refused, "ACMELIST.dbt is read-only"},
+#ifndef _WIN32
+      // A Windows folder is closed by its access list, which Wine has not; its read-only
+      // attribute does not stop files being made in it.
       {"a folder that cannot be written",
        [&] {
          fs::permissions(dest,
@@ -417,6 +417,16 @@ TEST_F(BuildTest, AFailedRefusedOrCancelledBuildLeavesTheOldFileSetByteForByte) 
        },
        [&] { fs::permissions(dest, fs::perms::owner_write, fs::perm_options::add); },
        BuildOutcome::Refused, "the folder " + dest + " cannot be written"},
+#else
+      // Open files cannot be replaced on Windows: the project system reading the price file.
+      {"a price file open in another program",
+       [&] {
+         reader.setFolder(dest);
+         reader.setTableName("ACMELIST.dbf");
+         reader.open();
+       },
+       [&] { reader.close(); }, BuildOutcome::Refused, "ACMELIST.dbt is open in another program"},
+#endif
       {"another import of the same file",
        [&] {
          otherImport.emplace(priceFile());
