@@ -19,7 +19,8 @@ struct Command {
   std::string input = {};      // the child's standard input
   double timeout_seconds = 0;  // killed after this long; 0: waits for it
   // Asked every few milliseconds with what the child has written so far: once it says yes,
-  // the child is stopped with `stop`, as a user or the system would stop a running program.
+  // the child is stopped with `stop`, as a user or the system would stop a running program
+  // (on Windows always killed: it has no signals).
   std::function<bool(std::string_view out)> stop_when = {};
   enum class Stop { Interrupt, Terminate, Kill } stop = Stop::Kill;
 };

@@ -195,10 +195,6 @@ TEST_F(RegistrationTest, FirstRegistrationCreatesBothListsWithOneRecordEach) {
 }
 
 TEST_F(RegistrationTest, TheSameIdentifierTwiceUpdatesTheSameThreeRecords) {
-#ifdef _WIN32
-  GTEST_SKIP() << "fails under Wine: the second registration's staged lists are not put in place "
-                  "on Windows yet";
-#endif
   ASSERT_TRUE(run());
   const std::int64_t manu = count_of(manulist, "manulist.dbf");
   v.company = "Second Company";
@@ -211,17 +207,20 @@ TEST_F(RegistrationTest, TheSameIdentifierTwiceUpdatesTheSameThreeRecords) {
   EXPECT_EQ(read_record(dest, "filelist.dbf", "QMT").fields["COMPANY"], "Second Company");
   EXPECT_EQ(read_record(manulist, "manulist.dbf", "QMT").fields["COMPANY"], "Second Company");
   EXPECT_EQ(read_record(dest, "datelist.dbf", "QMT").fields["PRICESHEET"], "Jan 2027");
-  DbfTable d;
-  d.setFolder(dest);
-  d.setTableName("datelist.dbf");
-  d.open();
-  d.first();
-  EXPECT_EQ(d.fieldByName("UPDATE").asDateTime(), (DateTime{today().day, 0}))
-      << "a text that is no date gives today";
+  {
+    // Closed before the next run: on Windows an open file cannot be replaced.
+    DbfTable d;
+    d.setFolder(dest);
+    d.setTableName("datelist.dbf");
+    d.open();
+    d.first();
+    EXPECT_EQ(d.fieldByName("UPDATE").asDateTime(), (DateTime{today().day, 0}))
+        << "a text that is no date gives today";
+  }
 
   // Another identifier adds its own records.
   v.identifier = "QMU";
-  ASSERT_TRUE(run());
+  ASSERT_TRUE(run()) << ::testing::PrintToString(msgs.texts());
   EXPECT_EQ(count_of(dest, "filelist.dbf"), 2);
   EXPECT_EQ(count_of(manulist, "manulist.dbf"), manu + 1);
 }
