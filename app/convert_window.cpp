@@ -3,6 +3,7 @@
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QDir>
 #include <QFileDialog>
 #include <QHeaderView>
 #include <QScreen>
@@ -51,7 +52,8 @@ std::optional<std::string> platform_open_dialog(QWidget* parent, const OpenDialo
   QString chosen = QFileDialog::getOpenFileName(parent, QString::fromStdString(d.title), start,
                                                 filters.join(";;"));
   if (chosen.isEmpty()) return std::nullopt;
-  return chosen.toStdString();
+  // Qt names files with "/" on every platform; our messages use the platform's separator.
+  return QDir::toNativeSeparators(chosen).toStdString();
 }
 
 }  // namespace

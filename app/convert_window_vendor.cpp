@@ -1,4 +1,5 @@
 // Page 4's vendor group and the vendor panel.
+#include <QDir>
 #include <QFileDialog>
 #include <QHeaderView>
 #include <QSignalBlocker>
@@ -37,7 +38,8 @@ std::optional<std::string> platform_open(QWidget* parent, const OpenDialog& d) {
   QString chosen = QFileDialog::getOpenFileName(
       parent, qs(d.title), start_path(d.initialDir, d.fileName), qt_filters(d.filter));
   if (chosen.isEmpty()) return std::nullopt;
-  return chosen.toStdString();
+  // Qt names files with "/" on every platform; our messages use the platform's separator.
+  return QDir::toNativeSeparators(chosen).toStdString();
 }
 
 std::optional<std::string> platform_save(QWidget* parent, const SaveDialog& d) {
@@ -46,7 +48,7 @@ std::optional<std::string> platform_save(QWidget* parent, const SaveDialog& d) {
       parent, qs(d.title), start_path(d.initialDir, d.fileName), qt_filters(d.filter), nullptr,
       QFileDialog::DontConfirmOverwrite);
   if (chosen.isEmpty()) return std::nullopt;
-  return chosen.toStdString();
+  return QDir::toNativeSeparators(chosen).toStdString();
 }
 
 }  // namespace

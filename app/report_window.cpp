@@ -1,5 +1,6 @@
 #include "app/report_window.h"
 
+#include <QDir>
 #include <QFileDialog>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -61,7 +62,8 @@ std::optional<std::string> platform_save(QWidget* parent, const SaveDialog& d) {
                                    qs(d.filter.substr(0, d.filter.find('|'))) + " (" +
                                        qs(d.filter.substr(d.filter.find('|') + 1)) + ")");
   if (chosen.isEmpty()) return std::nullopt;
-  return chosen.toStdString();
+  // Qt names files with "/" on every platform; our messages use the platform's separator.
+  return QDir::toNativeSeparators(chosen).toStdString();
 }
 
 }  // namespace

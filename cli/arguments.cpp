@@ -1,5 +1,7 @@
 #include "cli/arguments.h"
 
+#include <algorithm>
+
 namespace qm::cli {
 
 std::vector<std::string> mend_swallowed_quotes(std::vector<std::string> args, char separator) {
@@ -22,6 +24,26 @@ std::vector<std::string> mend_swallowed_quotes(std::vector<std::string> args, ch
     if (!word.empty()) rest.push_back(word);
     args[i + 1] = value.substr(0, quote) + separator;
     args.insert(args.begin() + static_cast<long>(i) + 2, rest.begin(), rest.end());
+  }
+  return args;
+}
+
+std::vector<std::string> native_path_arguments(std::vector<std::string> args, char separator) {
+  auto native = [&](std::string& path) { std::replace(path.begin(), path.end(), '/', separator); };
+  bool verbSeen = false;
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    const std::string& a = args[i];
+    const bool hasValue = i + 1 < args.size();
+    if (a == "--program-folder" || a == "--dest" || a == "--manulist" || a == "--source" ||
+        a == "--report" || a == "--out") {
+      if (hasValue) native(args[++i]);
+      continue;
+    }
+    if (verbSeen || a.rfind("--", 0) == 0) continue;
+    verbSeen = true;
+    if (hasValue && (a == "sheets" || a == "dump" || a == "suggest")) native(args[i + 1]);
+    if (a == "config" && hasValue && args[i + 1] == "import" && i + 2 < args.size())
+      native(args[i + 2]);
   }
   return args;
 }

@@ -13,6 +13,11 @@ namespace qm::cli {
 // closing separator back, and what followed is split at blanks into the arguments it was.
 std::vector<std::string> mend_swallowed_quotes(std::vector<std::string> args, char separator);
 
+// Windows takes "/" for "\" in a path, and so do we; but a message naming the file would then
+// mix the two. Every path the user gave (the values of the folder and file options, the
+// SOURCE of sheets, dump and suggest, the FILE of config import) is written with separator.
+std::vector<std::string> native_path_arguments(std::vector<std::string> args, char separator);
+
 // Writes every line break ("\n" or "\r\n") to the wrapped buffer as the platform's line
 // ending, so that text-mode translation never doubles a "\r" and no output mixes the two.
 class LineEndingBuf : public std::streambuf {

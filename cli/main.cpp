@@ -31,7 +31,8 @@ int run(std::vector<std::string> args);
 int main(int argc, char** argv) {
   qm::platform::set_up_console();
   std::vector<std::string> args = qm::platform::arguments(argc, argv);
-  if (qm::path_separator() == '\\') args = qm::cli::mend_swallowed_quotes(args, '\\');
+  if (qm::path_separator() == '\\')
+    args = qm::cli::native_path_arguments(qm::cli::mend_swallowed_quotes(args, '\\'), '\\');
   // Messages (stderr) break lines as the platform does, whatever the text carries. Listings
   // and dumps (stdout) get the platform's line ending too, but on Linux a cell's own "\r\n"
   // stays as it was.

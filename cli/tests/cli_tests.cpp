@@ -105,6 +105,25 @@ TEST(Cli, FolderOptionsGetBackTheQuoteWindowsSwallowed) {
     EXPECT_EQ(qm::cli::mend_swallowed_quotes(c.given, '\\'), c.mended) << c.given.back();
 }
 
+TEST(Cli, PathsTypedWithSlashesGetThePlatformSeparator) {
+  using Args = std::vector<std::string>;
+  struct Case {
+    Args given, native;
+  } cases[] = {
+      {{"--program-folder", "C:/P/", "build", "--config", "A/B", "--source", "C:/x/y.xlsx",
+        "--dest", "D:/o/", "--manulist", "E:/T/Data", "--report", "r/j.json"},
+       {"--program-folder", "C:\\P\\", "build", "--config", "A/B", "--source", "C:\\x\\y.xlsx",
+        "--dest", "D:\\o\\", "--manulist", "E:\\T\\Data", "--report", "r\\j.json"}},
+      {{"dump", "C:/a/b.csv", "--sheet", "S/1"}, {"dump", "C:\\a\\b.csv", "--sheet", "S/1"}},
+      {{"config", "import", "C:/c/x.config"}, {"config", "import", "C:\\c\\x.config"}},
+      {{"config", "export", "A/B", "--out", "C:/o.config"},
+       {"config", "export", "A/B", "--out", "C:\\o.config"}},
+      {{"build", "--source"}, {"build", "--source"}},
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(qm::cli::native_path_arguments(c.given, '\\'), c.native) << c.given[0];
+}
+
 TEST(Cli, LineBreaksComeOutAsOneLineEnding) {
   struct Case {
     std::vector<std::string> writes;  // each flushed

@@ -224,10 +224,11 @@ int list_all(const fs::path& dir) {
 int main(int argc, char** argv) {
   qm::platform::set_up_console();
   std::vector<std::string> args = qm::platform::arguments(argc, argv);
+  // A folder given with "/" on Windows is printed with the Windows separator.
+  auto folder = [&](std::size_t i) { return qm::to_fs_path(args[i]).make_preferred(); };
   try {
-    if (args.size() == 3 && args[0] == "--build")
-      return build_all(qm::to_fs_path(args[1]), qm::to_fs_path(args[2]));
-    if (args.size() == 2 && args[0] == "--list") return list_all(qm::to_fs_path(args[1]));
+    if (args.size() == 3 && args[0] == "--build") return build_all(folder(1), folder(2));
+    if (args.size() == 2 && args[0] == "--list") return list_all(folder(1));
   } catch (const std::exception& e) {
     std::cerr << "qm-datafiles: " << e.what() << "\n";
     return 1;
