@@ -336,6 +336,7 @@ TEST(XlsxCells, CellReferences) {
   for (const auto& c : cases) {
     CellRef r;
     ASSERT_EQ(parse_cell_ref(c.text, r), c.ok) << c.text;
+    ASSERT_EQ(parse_cell_ref(std::string_view(c.text), r), c.ok) << c.text;
     if (c.ok) {
       EXPECT_EQ(r.column, c.column) << c.text;
       EXPECT_EQ(r.row, c.row) << c.text;

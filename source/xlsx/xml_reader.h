@@ -72,6 +72,7 @@ class XmlReader {
   // it; raises for an invalid one.
   std::size_t utf8_char(std::size_t p);
   std::size_t name_end(std::size_t p);
+  std::size_t name_rest(std::size_t p);  // past a byte of 0x80 or more, or at the buffer's end
   void deliver(const char* data, std::size_t len);
   void after_callback();
   bool fill();
@@ -83,6 +84,8 @@ class XmlReader {
   XmlHandler& handler_;
   const Limits& limits_;
 
+  // The bytes read, with a NUL at end_: no scanning loop needs to test for the end of the
+  // buffer on every byte, as the NUL stops each of them and is then told apart by its place.
   std::vector<char> buf_;
   std::size_t pos_ = 0, end_ = 0;
   bool eof_ = false;
@@ -92,11 +95,18 @@ class XmlReader {
   std::uint64_t tokenAt_ = 0;  // offset in the part of the token being read
 
   enum class Where { Prolog, Root, Epilog } where_ = Where::Prolog;
-  std::vector<std::string> open_;  // names of the open elements
+  // The open elements' names side by side in names_, each ended by a NUL; a tag's name is
+  // checked against its slot there and handed out from it without a string of its own.
+  struct Open {
+    std::uint32_t at, length, local;  // offsets in names_ of the name and of its local part
+  };
+  std::string names_;
+  std::vector<Open> open_;  // as many as depth_
   int depth_ = 0;
   bool lastWasCR_ = false;  // a CR ended the last text run: a LF right after it is its pair
+  // A tag's attributes as decoded, names and values each ended by a NUL. Decoding never
+  // lengthens what it reads, so room for the bytes left in the buffer is room enough.
   std::string arena_, chars_;
-  std::vector<std::size_t> attOffsets_;
   std::vector<const char*> atts_;
   std::vector<std::string_view> sortedNames_;  // of a tag with many attributes
 
