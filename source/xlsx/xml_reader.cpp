@@ -52,6 +52,15 @@ bool encoding_read_here(std::string_view e) {
 
 }  // namespace
 
+// Names are short and end at a plain byte: the loop is worth having in each caller.
+inline std::size_t XmlReader::name_end(std::size_t p) {
+  const auto* b = reinterpret_cast<const unsigned char*>(buf_.data());
+  if (kClass.name[b[p]] == 2) malformed("a name begins with a character no name begins with");
+  while (kClass.name[b[p]]) ++p;
+  if (b[p] < 0x80 && p < end_) return p;
+  return name_rest(p);
+}
+
 XmlReader::XmlReader(PartStream& in, XmlHandler& handler, const Limits& limits)
     : in_(in), handler_(handler), limits_(limits) {}
 
@@ -97,6 +106,14 @@ void XmlReader::raise_here(const std::string& what) const {
 
 void XmlReader::malformed(const std::string& why) {
   raise_here("the XML is malformed (" + why + ")");
+}
+
+void XmlReader::malformed(const char* why) {
+  malformed(std::string(why));
+}
+
+void XmlReader::too_deep() {
+  raise_here("the XML is nested more than " + std::to_string(limits_.maxDepth) + " elements deep");
 }
 
 void XmlReader::suspend() {
@@ -212,14 +229,6 @@ std::size_t XmlReader::utf8_char(std::size_t p) {
   if (c == 0xEF && b[p + 1] == 0xBF && b[p + 2] >= 0xBE)
     malformed("the text holds a character that XML does not allow");
   return need;
-}
-
-std::size_t XmlReader::name_end(std::size_t p) {
-  const auto* b = reinterpret_cast<const unsigned char*>(buf_.data());
-  if (kClass.name[b[p]] == 2) malformed("a name begins with a character no name begins with");
-  while (kClass.name[b[p]]) ++p;
-  if (b[p] < 0x80 && p < end_) return p;
-  return name_rest(p);
 }
 
 std::size_t XmlReader::name_rest(std::size_t p) {
@@ -440,21 +449,21 @@ XmlReader::Got XmlReader::start_tag() {
   }
   if (where_ == Where::Epilog) malformed("a second root element");
   where_ = Where::Root;
-  if (depth_ + 1 > limits_.maxDepth)
-    raise_here("the XML is nested more than " + std::to_string(limits_.maxDepth) +
-               " elements deep");
+  if (depth_ + 1 > limits_.maxDepth) too_deep();
   // The name goes on the stack of open names, with where its part after a prefix begins.
   const std::size_t nameLength = ne - nameAt;
-  Open open{static_cast<std::uint32_t>(names_.size()), static_cast<std::uint32_t>(nameLength),
-            static_cast<std::uint32_t>(names_.size())};
-  names_.append(buf_.data() + nameAt, nameLength);
-  names_.push_back('\0');
+  const std::size_t at = namesUsed_;
+  if (at + nameLength + 1 > names_.size()) names_.resize(2 * (at + nameLength + 1));
+  Open open{static_cast<std::uint32_t>(at), static_cast<std::uint32_t>(nameLength),
+            static_cast<std::uint32_t>(at)};
+  char* to = names_.data() + at;
   for (std::size_t i = 0; i < nameLength; ++i) {
-    if (b[nameAt + i] == ':') {
-      open.local = open.at + static_cast<std::uint32_t>(i) + 1;
-      break;
-    }
+    char c = static_cast<char>(b[nameAt + i]);
+    if (c == ':' && open.local == open.at) open.local = static_cast<std::uint32_t>(at + i + 1);
+    to[i] = c;
   }
+  to[nameLength] = '\0';
+  namesUsed_ = at + nameLength + 1;
   open_.push_back(open);
   ++depth_;
   if (atts_.size() < n + 1) atts_.resize(n + 1);
@@ -466,13 +475,31 @@ XmlReader::Got XmlReader::start_tag() {
     if (depth_ == 0) where_ = Where::Epilog;
     handler_.end(names_.data() + open.local);
     open_.pop_back();
-    names_.resize(open.at);
+    namesUsed_ = open.at;
   }
   return Got::Done;
 }
 
 XmlReader::Got XmlReader::end_tag() {
   std::size_t p = pos_ + 2;
+  // Mostly the name of the element open and '>' right after it: then nothing else to check.
+  if (depth_ > 0) {
+    const Open open = open_.back();
+    if (p + open.length < end_ && buf_[p + open.length] == '>') {
+      bool same = true;
+      for (std::size_t i = 0; same && i < open.length; ++i)
+        same = buf_[p + i] == names_[open.at + i];
+      if (same) {
+        pos_ = p + open.length + 1;
+        --depth_;
+        if (depth_ == 0) where_ = Where::Epilog;
+        handler_.end(names_.data() + open.local);
+        open_.pop_back();
+        namesUsed_ = open.at;
+        return Got::Done;
+      }
+    }
+  }
   std::size_t ne = name_end(p);
   if (ne == kMore) return Got::More;
   if (ne == p) malformed("an end tag has no name");
@@ -493,7 +520,7 @@ XmlReader::Got XmlReader::end_tag() {
   if (depth_ == 0) where_ = Where::Epilog;
   handler_.end(names_.data() + open.local);
   open_.pop_back();
-  names_.resize(open.at);
+  namesUsed_ = open.at;
   return Got::Done;
 }
 

@@ -71,13 +71,16 @@ class XmlReader {
   // Length of the valid UTF-8 character at p (lead byte >= 0x80), 0 when the buffer ends inside
   // it; raises for an invalid one.
   std::size_t utf8_char(std::size_t p);
-  std::size_t name_end(std::size_t p);
+  [[gnu::always_inline]] inline std::size_t name_end(std::size_t p);
   std::size_t name_rest(std::size_t p);  // past a byte of 0x80 or more, or at the buffer's end
   void deliver(const char* data, std::size_t len);
   void after_callback();
   bool fill();
   void count_lines(std::size_t upTo);
   [[noreturn]] void malformed(const std::string& why);
+  // Out of the scanning loops' way: building a message's string inline there slows them.
+  [[noreturn, gnu::cold, gnu::noinline]] void malformed(const char* why);
+  [[noreturn, gnu::cold, gnu::noinline]] void too_deep();
   [[noreturn]] void raise_here(const std::string& what) const;
 
   PartStream& in_;
@@ -100,7 +103,8 @@ class XmlReader {
   struct Open {
     std::uint32_t at, length, local;  // offsets in names_ of the name and of its local part
   };
-  std::string names_;
+  std::string names_;  // its first namesUsed_ bytes
+  std::size_t namesUsed_ = 0;
   std::vector<Open> open_;  // as many as depth_
   int depth_ = 0;
   bool lastWasCR_ = false;  // a CR ended the last text run: a LF right after it is its pair
