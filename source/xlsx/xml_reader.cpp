@@ -287,6 +287,21 @@ std::size_t XmlReader::reference(std::size_t p, std::string& out) {
 }
 
 XmlReader::Got XmlReader::text_run() {
+  // Mostly plain bytes up to the next tag: those without the rest's prologue.
+  if (where_ == Where::Root) {
+    const auto* b = reinterpret_cast<const unsigned char*>(buf_.data());
+    std::size_t p = pos_;
+    while (kClass.text[b[p]]) ++p;
+    if (b[p] == '<') {
+      deliver(buf_.data() + pos_, p - pos_);
+      pos_ = p;
+      return Got::Done;
+    }
+  }
+  return text_rest();
+}
+
+XmlReader::Got XmlReader::text_rest() {
   const auto* b = reinterpret_cast<const unsigned char*>(buf_.data());
   if (where_ != Where::Root) {
     std::size_t p = pos_;

@@ -60,7 +60,8 @@ class XmlReader {
   bool parse_step();
   // Takes tokens from the buffer until it runs dry, the handler suspends or the part ends.
   void parse_buffer();
-  Got text_run();
+  [[gnu::always_inline]] inline Got text_run();
+  Got text_rest();
   Got markup();
   Got start_tag();
   Got end_tag();
