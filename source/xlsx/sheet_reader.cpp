@@ -406,7 +406,12 @@ void SheetReader::start_cell(const char** atts) {
 Cell& SheetReader::place(std::uint32_t column) {
   if (column >= width_) {
     if (row_.size() <= column) row_.resize(column + 1);
-    for (std::uint32_t i = width_; i < column; ++i) row_[i].clear();
+    // Gaps come out as empty cells holding nothing from an earlier row.
+    for (std::uint32_t i = width_; i < column; ++i) {
+      row_[i].clear();
+      row_[i].number = 0;
+      row_[i].boolean = false;
+    }
     width_ = column + 1;
   }
   Cell& c = row_[column];
