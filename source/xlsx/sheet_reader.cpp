@@ -127,12 +127,13 @@ bool SheetReader::prepareForThread() {
   return true;
 }
 
-void SheetReader::workWhileAhead() {
-  if (!src_.strings) return;
+bool SheetReader::workWhileAhead() {
+  if (!src_.strings) return false;
   try {
-    src_.strings->load_all();
+    return src_.strings->load_step();
   } catch (const DatabaseError&) {
     // The cell that needs the damaged part of the table reports it, on the reading thread.
+    return false;
   }
 }
 
