@@ -361,8 +361,12 @@ XmlReader::Got XmlReader::start_tag() {
   if (ne == kMore) return Got::More;
   if (ne == p) malformed("a tag has no name");
   const std::size_t nameAt = p;
-  if (arena_.size() < end_ - pos_ + 1) arena_.resize(buf_.size());
-  char* const a = arena_.data();
+  if (arenaSize_ < end_ - pos_ + 1) {
+    // Left uninitialised: a part's pages are touched only as far as its tags reach.
+    arenaSize_ = buf_.size();
+    arena_.reset(new char[arenaSize_]);
+  }
+  char* const a = arena_.get();
   char* w = a;
   std::size_t n = 0;  // names and values in atts_
   p = ne;

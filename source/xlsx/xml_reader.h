@@ -14,6 +14,7 @@
 
 #include <cstdint>
 #include <exception>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -111,7 +112,9 @@ class XmlReader {
   bool lastWasCR_ = false;  // a CR ended the last text run: a LF right after it is its pair
   // A tag's attributes as decoded, names and values each ended by a NUL. Decoding never
   // lengthens what it reads, so room for the bytes left in the buffer is room enough.
-  std::string arena_, chars_;
+  std::unique_ptr<char[]> arena_;
+  std::size_t arenaSize_ = 0;
+  std::string chars_;
   std::vector<const char*> atts_;
   std::vector<std::string_view> sortedNames_;  // of a tag with many attributes
 
