@@ -49,9 +49,10 @@ class RowReader {
   // Called on the reading thread before the rest of the rows are read on another one: true
   // when the reader may be used from another thread from now on (while nothing else uses it).
   virtual bool prepareForThread() { return false; }
-  // Called on the reading thread right after the other thread has started: work the reader
-  // can do meanwhile without touching what that thread uses.
-  virtual void workWhileAhead() {}
+  // Called on the reading thread while the other thread reads, whenever the caller has no row
+  // to take yet: a bounded piece of work the reader can do meanwhile without touching what
+  // that thread uses. True while some of it is left.
+  virtual bool workWhileAhead() { return false; }
 };
 
 // An opened workbook file.

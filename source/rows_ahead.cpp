@@ -87,7 +87,7 @@ bool RowsAhead::nextRow(std::vector<Cell>& cells) {
     declaredRows_ = reader_->declaredRowCount();
     declaredColumns_ = reader_->declaredColumnCount();
     worker_ = std::thread([this] { work(); });
-    reader_->workWhileAhead();
+    readerWork_ = true;
   }
   while (taken_ == current_.used) {
     if (current_.last) {
@@ -102,6 +102,13 @@ bool RowsAhead::nextRow(std::vector<Cell>& cells) {
     if (!current_.rows.empty()) free_.push_back(std::move(current_));
     current_ = Batch{};
     changed_.notify_all();
+    // Nothing to take yet: the reader's own work meanwhile (the rest of a workbook's strings),
+    // rather than holding the thread back while it is done first.
+    while (readerWork_ && full_.empty()) {
+      lock.unlock();
+      readerWork_ = reader_->workWhileAhead();
+      lock.lock();
+    }
     changed_.wait(lock, [this] { return !full_.empty(); });
     current_ = std::move(full_.front());
     full_.pop_front();
@@ -119,6 +126,7 @@ void RowsAhead::rewind() {
   taken_ = 0;
   direct_ = 0;
   ended_ = false;
+  readerWork_ = false;
   reader_->rewind();
 }
 

@@ -77,7 +77,8 @@ class RowsAhead : public RowReader {
   bool direct_only_ = false;  // prepare() said no: never start the thread
   Batch current_;             // the batch the caller is taking rows from
   std::size_t taken_ = 0;
-  bool ended_ = false;  // the caller has met the end or an error
+  bool ended_ = false;       // the caller has met the end or an error
+  bool readerWork_ = false;  // workWhileAhead() has more to do
 };
 
 }  // namespace qm::source

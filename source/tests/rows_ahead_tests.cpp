@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <string>
 #include <thread>
 
@@ -18,7 +19,11 @@ class CountingReader : public RowReader {
  public:
   CountingReader(int rows, int failAt = -1) : rows_(rows), failAt_(failAt) {}
   bool nextRow(std::vector<Cell>& cells) override {
-    if (std::this_thread::get_id() != owner_) ++foreignReads;
+    if (std::this_thread::get_id() != owner_ && ++foreignReads == 1) {
+      // The thread's first row waits for the reader's work on the caller's side to be done.
+      for (int i = 0; i < 5000 && worked < workSteps; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
     if (failAt_ >= 0 && next_ >= failAt_)
       throw DatabaseError("row " + std::to_string(failAt_) + " is damaged");
     if (next_ >= rows_) return false;
@@ -39,8 +44,11 @@ class CountingReader : public RowReader {
     ++prepared;
     return allowThread;
   }
+  bool workWhileAhead() override { return ++worked < workSteps; }
 
   std::atomic<int> foreignReads{0};
+  std::atomic<int> worked{0};
+  int workSteps = 0;  // calls of workWhileAhead until it has nothing left
   int rewinds = 0, prepared = 0;
   bool allowThread = true;
 
@@ -136,6 +144,17 @@ TEST(RowsAhead, RewindStartsOverFromAnyPoint) {
   EXPECT_EQ(reader.rewinds, 3);
   EXPECT_EQ(read_rows(r, 0, 3000), 3000);
   // Destroyed while the thread reads ahead: it is stopped and joined.
+}
+
+// While no row is ready, the caller's thread does the reader's own work, and stops asking once
+// the reader has none left.
+TEST(RowsAhead, DoesTheReadersWorkWhileNoRowIsReady) {
+  auto owned = std::make_unique<CountingReader>(3000);
+  CountingReader& reader = *owned;
+  reader.workSteps = 3;
+  RowsAhead r(std::move(owned), [&] { return reader.prepareForThread(); }, {10, 64, 2});
+  EXPECT_EQ(read_rows(r), 3000);
+  EXPECT_EQ(reader.worked, 3);
 }
 
 }  // namespace

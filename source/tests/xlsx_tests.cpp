@@ -336,6 +336,7 @@ TEST(XlsxCells, CellReferences) {
   for (const auto& c : cases) {
     CellRef r;
     ASSERT_EQ(parse_cell_ref(c.text, r), c.ok) << c.text;
+    ASSERT_EQ(parse_cell_ref(std::string_view(c.text), r), c.ok) << c.text;
     if (c.ok) {
       EXPECT_EQ(r.column, c.column) << c.text;
       EXPECT_EQ(r.row, c.row) << c.text;
@@ -919,7 +920,8 @@ TEST(XlsxLargeParts, APreparedSheetReadsTheSameOnAnotherThread) {
   ASSERT_TRUE(r2->prepareForThread());
   std::string got2;
   std::thread reader([&] { got2 = read_rows(*r2); });
-  r2->workWhileAhead();
+  while (r2->workWhileAhead()) {
+  }
   reader.join();
   EXPECT_EQ("name 7919 padded|n:1.25\n" + got2, expect2);
 

@@ -14,25 +14,52 @@ bool parse_row_number(std::string_view text, std::uint32_t& out) {
   return true;
 }
 
-bool parse_cell_ref(std::string_view text, CellRef& out) {
-  std::size_t i = 0;
-  if (i < text.size() && text[i] == '$') ++i;
+namespace {
+
+// The text ends at end, or with Terminated at its NUL: a cell's reference comes as an
+// attribute's value, whose length nobody has counted.
+template <bool Terminated>
+bool parse_ref(const char* p, const char* end, CellRef& out) {
+  auto more = [end](const char* q) {
+    if constexpr (Terminated)
+      return *q != 0;
+    else
+      return q < end;
+  };
+  if (more(p) && *p == '$') ++p;
   std::uint32_t col = 0;
-  std::size_t letters = 0;
-  for (; i < text.size(); ++i) {
-    char c = text[i];
+  int letters = 0;
+  for (; more(p); ++p) {
+    char c = *p;
     if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
     if (c < 'A' || c > 'Z') break;
     if (++letters > 3) return false;
     col = col * 26 + static_cast<std::uint32_t>(c - 'A' + 1);
   }
   if (letters == 0 || col > kMaxColumns) return false;
-  if (i < text.size() && text[i] == '$') ++i;
+  if (more(p) && *p == '$') ++p;
   std::uint32_t row = 0;
-  if (i < text.size() && !parse_row_number(text.substr(i), row)) return false;
+  if (more(p)) {
+    int digits = 0;
+    for (; more(p); ++p) {
+      if (*p < '0' || *p > '9' || ++digits > 7) return false;
+      row = row * 10 + static_cast<std::uint32_t>(*p - '0');
+    }
+    if (row == 0 || row > kMaxRows) return false;
+  }
   out.column = col - 1;
   out.row = row;
   return true;
+}
+
+}  // namespace
+
+bool parse_cell_ref(std::string_view text, CellRef& out) {
+  return parse_ref<false>(text.data(), text.data() + text.size(), out);
+}
+
+bool parse_cell_ref(const char* text, CellRef& out) {
+  return parse_ref<true>(text, nullptr, out);
 }
 
 std::string column_name(std::uint32_t column) {

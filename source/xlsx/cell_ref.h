@@ -18,6 +18,7 @@ struct CellRef {
 // Reads letters then digits ("$" allowed before either). False for anything else, for a
 // column beyond XFD and a row beyond 1048576.
 bool parse_cell_ref(std::string_view text, CellRef& out);
+bool parse_cell_ref(const char* text, CellRef& out);  // a text ended by a NUL
 // Reads a row number 1..1048576.
 bool parse_row_number(std::string_view text, std::uint32_t& out);
 // "A", "Z", "AA" for 0, 25, 26.

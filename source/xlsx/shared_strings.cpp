@@ -169,16 +169,22 @@ std::uint64_t SharedStrings::loaded() const {
 void SharedStrings::load_all() {
   // A step at a time, so that a reader on another thread asking for a string waits for one
   // step only, not for the whole table.
-  while (!complete_.load(std::memory_order_acquire)) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (ended_) break;
-    if (!xml_->step()) {
-      ended_ = true;
-      xml_.reset();
-      in_.reset();
-      complete_.store(true, std::memory_order_release);
-    }
+  while (load_step()) {
   }
+}
+
+bool SharedStrings::load_step() {
+  if (complete_.load(std::memory_order_acquire)) return false;
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (ended_) return false;
+  if (!xml_->step()) {
+    ended_ = true;
+    xml_.reset();
+    in_.reset();
+    complete_.store(true, std::memory_order_release);
+    return false;
+  }
+  return true;
 }
 
 bool SharedStrings::readableFromAnyThread() const {

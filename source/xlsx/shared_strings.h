@@ -39,6 +39,8 @@ class SharedStrings : private XmlHandler {
   std::uint64_t loaded() const;
   // Reads the rest of the table; after that every get is a plain read and the part is closed.
   void load_all();
+  // Reads one more buffer of the table; false once it is read in full.
+  bool load_step();
   bool complete() const { return complete_.load(std::memory_order_acquire); }
   // True when the rest of the table may be read on any thread: it is read in full, or its
   // part has a package handle of its own.

@@ -127,12 +127,13 @@ bool SheetReader::prepareForThread() {
   return true;
 }
 
-void SheetReader::workWhileAhead() {
-  if (!src_.strings) return;
+bool SheetReader::workWhileAhead() {
+  if (!src_.strings) return false;
   try {
-    src_.strings->load_all();
+    return src_.strings->load_step();
   } catch (const DatabaseError&) {
     // The cell that needs the damaged part of the table reports it, on the reading thread.
+    return false;
   }
 }
 
@@ -183,7 +184,15 @@ bool SheetReader::nextRow(std::vector<Cell>& cells) {
   // A row read before the limit was set is cut to it here.
   const std::uint32_t width = std::min(width_, columnLimit_);
   cells.resize(width);
-  for (std::uint32_t i = 0; i < width; ++i) std::swap(cells[i], row_[i]);
+  for (std::uint32_t i = 0; i < width; ++i) {
+    Cell& to = cells[i];
+    Cell& from = row_[i];
+    to.kind = from.kind;
+    to.number = from.number;
+    to.boolean = from.boolean;
+    // Most cells hold no text: nothing to trade then.
+    if (!from.text.empty() || !to.text.empty()) to.text.swap(from.text);
+  }
   pending_ = false;
   ++nextDelivered_;
   return true;
@@ -381,10 +390,13 @@ void SheetReader::start_cell(const char** atts) {
       cell_error(std::string("the cell type \"") + type + "\" is unknown");
   }
   style_ = 0;
-  if (style) {
-    const char* e = style + std::strlen(style);
-    auto r = std::from_chars(style, e, style_);
-    if (r.ec != std::errc() || r.ptr != e) style_ = 0;
+  if (style && *style) {
+    // Digits only, as from_chars reads them; anything else, or too large a number, is style 0.
+    std::uint64_t v = 0;
+    const char* q = style;
+    for (; *q >= '0' && *q <= '9' && v <= 0xFFFFFFFFu; ++q)
+      v = v * 10 + static_cast<unsigned>(*q - '0');
+    if (*q == 0 && v <= 0xFFFFFFFFu) style_ = static_cast<std::uint32_t>(v);
   }
   inCell_ = true;
   inValue_ = inInline_ = inInlineText_ = false;
@@ -395,7 +407,12 @@ void SheetReader::start_cell(const char** atts) {
 Cell& SheetReader::place(std::uint32_t column) {
   if (column >= width_) {
     if (row_.size() <= column) row_.resize(column + 1);
-    for (std::uint32_t i = width_; i < column; ++i) row_[i].clear();
+    // Gaps come out as empty cells holding nothing from an earlier row.
+    for (std::uint32_t i = width_; i < column; ++i) {
+      row_[i].clear();
+      row_[i].number = 0;
+      row_[i].boolean = false;
+    }
     width_ = column + 1;
   }
   Cell& c = row_[column];

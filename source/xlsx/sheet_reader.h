@@ -34,8 +34,8 @@ class SheetReader : public RowReader, private XmlHandler {
   // Whether the sheet may be read on another thread than the rest of the workbook: its part
   // has a package handle of its own and the shared strings are read in full (which this does).
   bool prepareForThread() override;
-  // Reads the shared strings on, while the other thread scans the sheet.
-  void workWhileAhead() override;
+  // Reads the shared strings on a step at a time, while the other thread scans the sheet.
+  bool workWhileAhead() override;
   bool nextRow(std::vector<Cell>& cells) override;
   void rewind() override;
   std::int64_t declaredRowCount() const override;

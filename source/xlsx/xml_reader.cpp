@@ -19,29 +19,23 @@ constexpr std::size_t kMore = static_cast<std::size_t>(-1);
 struct Classes {
   bool text[256] = {};
   bool attr[256] = {};
-  bool name[256] = {};
+  // 1 for a name byte, 2 for one that may not begin a name, 0 for the rest.
+  std::uint8_t name[256] = {};
   Classes() {
     for (int c = 0x20; c < 0x80; ++c) text[c] = attr[c] = true;
     for (unsigned char c : {'<', '&'}) text[c] = attr[c] = false;
     for (unsigned char c : {'"', '\''}) attr[c] = false;
     for (unsigned char c : {'\t', '\n'}) text[c] = true;
-    for (int c = 'a'; c <= 'z'; ++c) name[c] = name[c - 32] = true;
-    for (int c = '0'; c <= '9'; ++c) name[c] = true;
-    for (unsigned char c : {'.', '-', '_', ':'}) name[c] = true;
+    for (int c = 'a'; c <= 'z'; ++c) name[c] = name[c - 32] = 1;
+    for (int c = '0'; c <= '9'; ++c) name[c] = 2;
+    for (unsigned char c : {'.', '-'}) name[c] = 2;
+    for (unsigned char c : {'_', ':'}) name[c] = 1;
   }
 };
 const Classes kClass;
 
 bool blank(char c) {
   return c == ' ' || c == '\t' || c == '\n' || c == '\r';
-}
-
-// Names are short; a plain loop beats a library call on every element.
-const char* local_name(const std::string& name) {
-  const char* p = name.data();
-  for (std::size_t i = 0; i < name.size(); ++i)
-    if (p[i] == ':') return p + i + 1;
-  return p;
 }
 
 bool xml_char(std::uint32_t c) {
@@ -58,6 +52,15 @@ bool encoding_read_here(std::string_view e) {
 
 }  // namespace
 
+// Names are short and end at a plain byte: the loop is worth having in each caller.
+inline std::size_t XmlReader::name_end(std::size_t p) {
+  const auto* b = reinterpret_cast<const unsigned char*>(buf_.data());
+  if (kClass.name[b[p]] == 2) malformed("a name begins with a character no name begins with");
+  while (kClass.name[b[p]]) ++p;
+  if (b[p] < 0x80 && p < end_) return p;
+  return name_rest(p);
+}
+
 XmlReader::XmlReader(PartStream& in, XmlHandler& handler, const Limits& limits)
     : in_(in), handler_(handler), limits_(limits) {}
 
@@ -66,13 +69,17 @@ XmlReader::~XmlReader() = default;
 void XmlReader::count_lines(std::size_t upTo) {
   std::size_t from = static_cast<std::size_t>(countedTo_ - base_);
   const char* b = buf_.data();
-  auto n = std::count(b + from, b + upTo, '\n');
-  if (n > 0) {
-    line_ += static_cast<std::uint64_t>(n);
-    std::size_t last = upTo;
-    while (b[last - 1] != '\n') --last;
-    lineStart_ = base_ + last;
+  // Sheets hold few line ends if any: looking for each is quicker than looking at every byte.
+  const char* last = nullptr;
+  for (const char* p = b + from;;) {
+    auto* nl =
+        static_cast<const char*>(std::memchr(p, '\n', static_cast<std::size_t>(b + upTo - p)));
+    if (!nl) break;
+    ++line_;
+    last = nl;
+    p = nl + 1;
   }
+  if (last) lineStart_ = base_ + static_cast<std::size_t>(last - b) + 1;
   countedTo_ = base_ + upTo;
 }
 
@@ -101,6 +108,14 @@ void XmlReader::malformed(const std::string& why) {
   raise_here("the XML is malformed (" + why + ")");
 }
 
+void XmlReader::malformed(const char* why) {
+  malformed(std::string(why));
+}
+
+void XmlReader::too_deep() {
+  raise_here("the XML is nested more than " + std::to_string(limits_.maxDepth) + " elements deep");
+}
+
 void XmlReader::suspend() {
   if (!error_) suspended_ = true;
 }
@@ -118,13 +133,14 @@ bool XmlReader::fill() {
     end_ -= pos_;
     pos_ = 0;
   }
-  if (buf_.size() < end_ + kChunk) buf_.resize(end_ + kChunk);
+  if (buf_.size() < end_ + kChunk + 1) buf_.resize(end_ + kChunk + 1);
   std::size_t n = in_.read(buf_.data() + end_, kChunk);
+  end_ += n;
+  buf_[end_] = '\0';
   if (n == 0) {
     eof_ = true;
     return false;
   }
-  end_ += n;
   return true;
 }
 
@@ -215,24 +231,16 @@ std::size_t XmlReader::utf8_char(std::size_t p) {
   return need;
 }
 
-std::size_t XmlReader::name_end(std::size_t p) {
+std::size_t XmlReader::name_rest(std::size_t p) {
   const auto* b = reinterpret_cast<const unsigned char*>(buf_.data());
-  std::size_t start = p;
-  while (p < end_) {
-    unsigned char c = b[p];
-    if (kClass.name[c]) {
-      if (p == start && ((c >= '0' && c <= '9') || c == '.' || c == '-'))
-        malformed("a name begins with a character no name begins with");
-      ++p;
-    } else if (c >= 0x80) {
-      std::size_t n = utf8_char(p);
-      if (n == 0) return kMore;
-      p += n;
-    } else {
-      return p;
-    }
+  for (;;) {
+    if (p >= end_) return eof_ ? p : kMore;
+    if (b[p] < 0x80) return p;
+    std::size_t n = utf8_char(p);
+    if (n == 0) return kMore;
+    p += n;
+    while (kClass.name[b[p]]) ++p;
   }
-  return eof_ ? p : kMore;
 }
 
 std::size_t XmlReader::reference(std::size_t p, std::string& out) {
@@ -279,10 +287,25 @@ std::size_t XmlReader::reference(std::size_t p, std::string& out) {
 }
 
 XmlReader::Got XmlReader::text_run() {
+  // Mostly plain bytes up to the next tag: those without the rest's prologue.
+  if (where_ == Where::Root) {
+    const auto* b = reinterpret_cast<const unsigned char*>(buf_.data());
+    std::size_t p = pos_;
+    while (kClass.text[b[p]]) ++p;
+    if (b[p] == '<') {
+      deliver(buf_.data() + pos_, p - pos_);
+      pos_ = p;
+      return Got::Done;
+    }
+  }
+  return text_rest();
+}
+
+XmlReader::Got XmlReader::text_rest() {
   const auto* b = reinterpret_cast<const unsigned char*>(buf_.data());
   if (where_ != Where::Root) {
     std::size_t p = pos_;
-    while (p < end_ && blank(buf_[p])) ++p;
+    while (blank(buf_[p])) ++p;
     pos_ = p;
     if (p < end_ && buf_[p] != '<')
       malformed(where_ == Where::Prolog ? "text before the first element"
@@ -292,17 +315,12 @@ XmlReader::Got XmlReader::text_run() {
   std::size_t p = pos_;
   for (;;) {
     std::size_t s = p;
-    while (p < end_) {
-      unsigned char c = b[p];
-      if (kClass.text[c]) {
-        ++p;
-      } else if (c >= 0x80) {
-        std::size_t n = utf8_char(p);
-        if (n == 0) break;
-        p += n;
-      } else {
-        break;
-      }
+    for (;;) {
+      while (kClass.text[b[p]]) ++p;
+      if (b[p] < 0x80) break;  // the NUL at the end of the buffer among them
+      std::size_t n = utf8_char(p);
+      if (n == 0) break;
+      p += n;
     }
     if (p > s) deliver(buf_.data() + s, p - s);
     pos_ = p;
@@ -342,26 +360,29 @@ XmlReader::Got XmlReader::start_tag() {
   std::size_t ne = name_end(p);
   if (ne == kMore) return Got::More;
   if (ne == p) malformed("a tag has no name");
-  // The name goes straight into the slot it takes once open; below the depth limit the
-  // slots number at most one more than the limit.
-  if (open_.size() <= static_cast<std::size_t>(depth_)) open_.resize(depth_ + 1);
-  open_[static_cast<std::size_t>(depth_)].assign(buf_.data() + p, ne - p);
-  arena_.clear();
-  attOffsets_.clear();
+  const std::size_t nameAt = p;
+  if (arenaSize_ < end_ - pos_ + 1) {
+    // Left uninitialised: a part's pages are touched only as far as its tags reach.
+    arenaSize_ = buf_.size();
+    arena_.reset(new char[arenaSize_]);
+  }
+  char* const a = arena_.get();
+  char* w = a;
+  std::size_t n = 0;  // names and values in atts_
   p = ne;
   bool empty = false;
   for (;;) {
     std::size_t s = p;
-    while (p < end_ && blank(buf_[p])) ++p;
+    while (blank(static_cast<char>(b[p]))) ++p;
     if (p >= end_) return Got::More;
-    char c = buf_[p];
+    unsigned char c = b[p];
     if (c == '>') {
       ++p;
       break;
     }
     if (c == '/') {
       if (p + 1 >= end_) return Got::More;
-      if (buf_[p + 1] != '>') malformed("a tag holds a '/' that does not end it");
+      if (b[p + 1] != '>') malformed("a tag holds a '/' that does not end it");
       p += 2;
       empty = true;
       break;
@@ -370,119 +391,155 @@ XmlReader::Got XmlReader::start_tag() {
     std::size_t an = name_end(p);
     if (an == kMore) return Got::More;
     if (an == p) malformed("a tag holds something that is no attribute");
-    std::size_t nameAt = arena_.size();
-    arena_.append(buf_.data() + p, an - p);
-    arena_.push_back('\0');
-    p = an;
-    while (p < end_ && blank(buf_[p])) ++p;
+    const std::size_t attAt = static_cast<std::size_t>(w - a);
+    for (; p < an; ++p) *w++ = static_cast<char>(b[p]);
+    *w++ = '\0';
+    while (blank(static_cast<char>(b[p]))) ++p;
     if (p >= end_) return Got::More;
-    if (buf_[p] != '=') malformed("an attribute has no value");
+    if (b[p] != '=') malformed("an attribute has no value");
     ++p;
-    while (p < end_ && blank(buf_[p])) ++p;
+    while (blank(static_cast<char>(b[p]))) ++p;
     if (p >= end_) return Got::More;
-    char quote = buf_[p];
+    unsigned char quote = b[p];
     if (quote != '"' && quote != '\'') malformed("an attribute's value is not in quotes");
     ++p;
-    std::size_t valueAt = arena_.size();
+    const std::size_t valueAt = static_cast<std::size_t>(w - a);
     for (;;) {
-      std::size_t r = p;
-      while (p < end_ && kClass.attr[b[p]]) ++p;
-      arena_.append(buf_.data() + r, p - r);
+      unsigned char v;
+      while (kClass.attr[v = b[p]]) {
+        *w++ = static_cast<char>(v);
+        ++p;
+      }
       if (p >= end_) return Got::More;
-      unsigned char v = b[p];
-      if (v == static_cast<unsigned char>(quote)) {
+      if (v == quote) {
         ++p;
         break;
       }
       if (v == '"' || v == '\'') {
-        arena_.push_back(static_cast<char>(v));
+        *w++ = static_cast<char>(v);
         ++p;
       } else if (v == '&') {
         std::size_t after = reference(p + 1, chars_);
         if (after == 0) return Got::More;
-        arena_ += chars_;
+        std::memcpy(w, chars_.data(), chars_.size());
+        w += chars_.size();
         p = after;
       } else if (v == '\t' || v == '\n') {
-        arena_.push_back(' ');
+        *w++ = ' ';
         ++p;
       } else if (v == '\r') {
         if (p + 1 >= end_) return Got::More;
-        arena_.push_back(' ');
-        p += buf_[p + 1] == '\n' ? 2 : 1;
+        *w++ = ' ';
+        p += b[p + 1] == '\n' ? 2 : 1;
       } else if (v >= 0x80) {
-        std::size_t n = utf8_char(p);
-        if (n == 0) return Got::More;
-        arena_.append(buf_.data() + p, n);
-        p += n;
+        std::size_t len = utf8_char(p);
+        if (len == 0) return Got::More;
+        for (std::size_t k = 0; k < len; ++k) *w++ = static_cast<char>(b[p + k]);
+        p += len;
       } else if (v == '<') {
         malformed("an attribute's value holds '<'");
       } else {
         malformed("an attribute's value holds a character that XML does not allow");
       }
     }
-    arena_.push_back('\0');
-    attOffsets_.push_back(nameAt);
-    attOffsets_.push_back(valueAt);
+    *w++ = '\0';
+    if (atts_.size() < n + 3) atts_.resize(2 * n + 8);
+    atts_[n++] = a + attAt;
+    atts_[n++] = a + valueAt;
   }
 
   // The whole tag is here: check it as a whole, then hand it out.
-  const std::size_t count = attOffsets_.size() / 2;
+  const std::size_t count = n / 2;
   if (count > 1 && count <= 8) {
     // A cell has two or three attributes: comparing each pair is quickest.
     for (std::size_t i = 1; i < count; ++i) {
-      const char* a = arena_.data() + attOffsets_[2 * i];
+      const char* x = atts_[2 * i];
       for (std::size_t j = 0; j < i; ++j) {
-        const char* b = arena_.data() + attOffsets_[2 * j];
-        if (a[0] == b[0] && std::strcmp(a, b) == 0) malformed("a tag names an attribute twice");
+        const char* y = atts_[2 * j];
+        if (x[0] == y[0] && std::strcmp(x, y) == 0) malformed("a tag names an attribute twice");
       }
     }
   } else if (count > 8) {
     sortedNames_.clear();
-    for (std::size_t i = 0; i < count; ++i)
-      sortedNames_.emplace_back(arena_.data() + attOffsets_[2 * i]);
+    for (std::size_t i = 0; i < count; ++i) sortedNames_.emplace_back(atts_[2 * i]);
     std::sort(sortedNames_.begin(), sortedNames_.end());
     if (std::adjacent_find(sortedNames_.begin(), sortedNames_.end()) != sortedNames_.end())
       malformed("a tag names an attribute twice");
   }
   if (where_ == Where::Epilog) malformed("a second root element");
   where_ = Where::Root;
-  if (depth_ + 1 > limits_.maxDepth)
-    raise_here("the XML is nested more than " + std::to_string(limits_.maxDepth) +
-               " elements deep");
+  if (depth_ + 1 > limits_.maxDepth) too_deep();
+  // The name goes on the stack of open names, with where its part after a prefix begins.
+  const std::size_t nameLength = ne - nameAt;
+  const std::size_t at = namesUsed_;
+  if (at + nameLength + 1 > names_.size()) names_.resize(2 * (at + nameLength + 1));
+  Open open{static_cast<std::uint32_t>(at), static_cast<std::uint32_t>(nameLength),
+            static_cast<std::uint32_t>(at)};
+  char* to = names_.data() + at;
+  for (std::size_t i = 0; i < nameLength; ++i) {
+    char c = static_cast<char>(b[nameAt + i]);
+    if (c == ':' && open.local == open.at) open.local = static_cast<std::uint32_t>(at + i + 1);
+    to[i] = c;
+  }
+  to[nameLength] = '\0';
+  namesUsed_ = at + nameLength + 1;
+  open_.push_back(open);
   ++depth_;
-  const std::string& open = open_[static_cast<std::size_t>(depth_ - 1)];
-  atts_.clear();
-  for (std::size_t off : attOffsets_) atts_.push_back(arena_.data() + off);
-  atts_.push_back(nullptr);
+  if (atts_.size() < n + 1) atts_.resize(n + 1);
+  atts_[n] = nullptr;
   pos_ = p;
-  handler_.start(local_name(open), atts_.data());
+  handler_.start(names_.data() + open.local, atts_.data());
   if (empty) {
     --depth_;
     if (depth_ == 0) where_ = Where::Epilog;
-    handler_.end(local_name(open));
+    handler_.end(names_.data() + open.local);
+    open_.pop_back();
+    namesUsed_ = open.at;
   }
   return Got::Done;
 }
 
 XmlReader::Got XmlReader::end_tag() {
   std::size_t p = pos_ + 2;
+  // Mostly the name of the element open and '>' right after it: then nothing else to check.
+  if (depth_ > 0) {
+    const Open open = open_.back();
+    if (p + open.length < end_ && buf_[p + open.length] == '>') {
+      bool same = true;
+      for (std::size_t i = 0; same && i < open.length; ++i)
+        same = buf_[p + i] == names_[open.at + i];
+      if (same) {
+        pos_ = p + open.length + 1;
+        --depth_;
+        if (depth_ == 0) where_ = Where::Epilog;
+        handler_.end(names_.data() + open.local);
+        open_.pop_back();
+        namesUsed_ = open.at;
+        return Got::Done;
+      }
+    }
+  }
   std::size_t ne = name_end(p);
   if (ne == kMore) return Got::More;
   if (ne == p) malformed("an end tag has no name");
   std::size_t q = ne;
-  while (q < end_ && blank(buf_[q])) ++q;
+  while (blank(buf_[q])) ++q;
   if (q >= end_) return Got::More;
   if (buf_[q] != '>') malformed("an end tag holds more than its name");
   std::string_view name(buf_.data() + p, ne - p);
   if (depth_ == 0) malformed("an end tag without its start tag");
-  const std::string& open = open_[static_cast<std::size_t>(depth_ - 1)];
-  bool same = name.size() == open.size();
-  for (std::size_t i = 0; same && i < name.size(); ++i) same = name[i] == open[i];
-  if (!same) malformed("the end tag </" + std::string(name) + "> closes <" + open + ">");
+  const Open open = open_.back();
+  bool same = name.size() == open.length;
+  for (std::size_t i = 0; same && i < name.size(); ++i) same = name[i] == names_[open.at + i];
+  if (!same)
+    malformed("the end tag </" + std::string(name) + "> closes <" +
+              names_.substr(open.at, open.length) + ">");
   pos_ = q + 1;
   --depth_;
   if (depth_ == 0) where_ = Where::Epilog;
-  handler_.end(local_name(open));
+  handler_.end(names_.data() + open.local);
+  open_.pop_back();
+  namesUsed_ = open.at;
   return Got::Done;
 }
 

@@ -14,6 +14,7 @@
 
 #include <cstdint>
 #include <exception>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -60,7 +61,8 @@ class XmlReader {
   bool parse_step();
   // Takes tokens from the buffer until it runs dry, the handler suspends or the part ends.
   void parse_buffer();
-  Got text_run();
+  [[gnu::always_inline]] inline Got text_run();
+  Got text_rest();
   Got markup();
   Got start_tag();
   Got end_tag();
@@ -71,18 +73,24 @@ class XmlReader {
   // Length of the valid UTF-8 character at p (lead byte >= 0x80), 0 when the buffer ends inside
   // it; raises for an invalid one.
   std::size_t utf8_char(std::size_t p);
-  std::size_t name_end(std::size_t p);
+  [[gnu::always_inline]] inline std::size_t name_end(std::size_t p);
+  std::size_t name_rest(std::size_t p);  // past a byte of 0x80 or more, or at the buffer's end
   void deliver(const char* data, std::size_t len);
   void after_callback();
   bool fill();
   void count_lines(std::size_t upTo);
   [[noreturn]] void malformed(const std::string& why);
+  // Out of the scanning loops' way: building a message's string inline there slows them.
+  [[noreturn, gnu::cold, gnu::noinline]] void malformed(const char* why);
+  [[noreturn, gnu::cold, gnu::noinline]] void too_deep();
   [[noreturn]] void raise_here(const std::string& what) const;
 
   PartStream& in_;
   XmlHandler& handler_;
   const Limits& limits_;
 
+  // The bytes read, with a NUL at end_: no scanning loop needs to test for the end of the
+  // buffer on every byte, as the NUL stops each of them and is then told apart by its place.
   std::vector<char> buf_;
   std::size_t pos_ = 0, end_ = 0;
   bool eof_ = false;
@@ -92,11 +100,21 @@ class XmlReader {
   std::uint64_t tokenAt_ = 0;  // offset in the part of the token being read
 
   enum class Where { Prolog, Root, Epilog } where_ = Where::Prolog;
-  std::vector<std::string> open_;  // names of the open elements
+  // The open elements' names side by side in names_, each ended by a NUL; a tag's name is
+  // checked against its slot there and handed out from it without a string of its own.
+  struct Open {
+    std::uint32_t at, length, local;  // offsets in names_ of the name and of its local part
+  };
+  std::string names_;  // its first namesUsed_ bytes
+  std::size_t namesUsed_ = 0;
+  std::vector<Open> open_;  // as many as depth_
   int depth_ = 0;
   bool lastWasCR_ = false;  // a CR ended the last text run: a LF right after it is its pair
-  std::string arena_, chars_;
-  std::vector<std::size_t> attOffsets_;
+  // A tag's attributes as decoded, names and values each ended by a NUL. Decoding never
+  // lengthens what it reads, so room for the bytes left in the buffer is room enough.
+  std::unique_ptr<char[]> arena_;
+  std::size_t arenaSize_ = 0;
+  std::string chars_;
   std::vector<const char*> atts_;
   std::vector<std::string_view> sortedNames_;  // of a tag with many attributes
 
