@@ -20,6 +20,9 @@ class Field {
   virtual bool isNull() const = 0;
   // The value as text; empty for a null value.
   virtual std::string asString() const = 0;
+  // The same into text, so that a walk over every row keeps one buffer per column instead of
+  // a new string per cell.
+  virtual void readString(std::string& text) const { text = asString(); }
   // Raises TableError (or DatabaseError for a read-only dataset) when the value is refused.
   virtual void setAsString(std::string_view text) = 0;
 };

@@ -240,7 +240,7 @@ class Walk {
     auto c = static_cast<std::size_t>(column);
     if (stamps_[c] != row_) {
       if (!fields_[c]) fields_[c] = &source_.field(column);
-      cells_[c] = fields_[c]->asString();
+      fields_[c]->readString(cells_[c]);
       stamps_[c] = row_;
     }
     return cells_[c];
@@ -298,7 +298,8 @@ class Walk {
     if (given.size() <= static_cast<std::size_t>(l.shape.width) && is_ascii(given)) return;
     while (!given.empty() && static_cast<unsigned char>(given.back()) <= ' ')
       given.remove_suffix(1);
-    std::string stored = out_.fieldText(l.field);
+    std::string& stored = stored_;
+    out_.readFieldText(l.field, stored);
     if (stored == given) return;
     note(given.substr(0, stored.size()) == stored ? NoteReason::Truncated
                                                   : NoteReason::NotRepresentable,
@@ -450,7 +451,7 @@ class Walk {
         const int col = column(l);
         const std::string& c = cell(col);
         if (l.field < 0) out_.raiseMissingField(l.name);
-        scratch_ = out_.fieldText(l.field);
+        out_.readFieldText(l.field, scratch_);
         for (char ch : c) scratch_.push_back(ch >= 'a' && ch <= 'z' ? char(ch - 'a' + 'A') : ch);
         out_.setFieldText(l.field, scratch_);
         checkText(l, col, c, scratch_);
@@ -612,6 +613,7 @@ class Walk {
   std::vector<std::string> cells_;
   std::vector<std::uint64_t> stamps_;
   std::string scratch_;
+  std::string stored_;  // what a checked field holds
 };
 
 }  // namespace

@@ -320,6 +320,23 @@ std::string DbfField::asString() const {
   }
 }
 
+void DbfField::readString(std::string& text) const {
+  table_.impl_->requireActive();
+  QM_FIELD;
+  if (def_.type != 'C' || a.memo()) {
+    text = asString();
+    return;
+  }
+  const char* p = a.bytes();
+  size_t e = static_cast<size_t>(a.len());
+  while (e > 0 && (p[e - 1] == ' ' || p[e - 1] == 0)) --e;
+  std::string_view raw(p, e);
+  if (is_ascii(raw))
+    text.assign(raw);
+  else
+    text = to_utf8(raw, a.m.hdr.codepage);
+}
+
 bool DbfField::trySetAsString(std::string_view text) {
   if (def_.type == 'N' || def_.type == 'F') {
     table_.impl_->requireActive();
