@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cstdint>
 #include <cstring>
 #include <filesystem>
@@ -377,13 +378,22 @@ class TextRowReader : public RowReader {
       const char* q = p;
       // Eight bytes at a time while none of them is a delimiter or line end (a byte equal to
       // the pattern leaves a zero byte after the exclusive or, which the subtraction finds).
+      // The lowest flagged byte is always a true match (a false one only follows a true one),
+      // so the word that holds the stop also tells where it is.
+      bool found = false;
       while (e - q >= 8) {
         std::uint64_t w;
         std::memcpy(&w, q, 8);
-        if (has_byte(w ^ delimWord_) | has_byte(w ^ kCrWord) | has_byte(w ^ kLfWord)) break;
+        std::uint64_t m = has_byte(w ^ delimWord_) | has_byte(w ^ kCrWord) | has_byte(w ^ kLfWord);
+        if (m) {
+          q += std::countr_zero(m) >> 3;
+          found = true;
+          break;
+        }
         q += 8;
       }
-      while (q < e && !stop_[static_cast<unsigned char>(*q)]) ++q;
+      if (!found)
+        while (q < e && !stop_[static_cast<unsigned char>(*q)]) ++q;
       count(static_cast<std::size_t>(q - p), column);
       t.append(p, q);
       pos_ += static_cast<std::size_t>(q - p);
