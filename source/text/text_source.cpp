@@ -298,8 +298,11 @@ class TextRowReader : public RowReader {
         c = read_plain(*t, column);
       }
       if (t != &scratch_) {
-        decode_in_place(*t, format_.codepage);
-        drop_nuls(*t);
+        // Most values are ASCII without a NUL, which one pass over them tells.
+        unsigned kinds = byte_kinds(*t);
+        if (kinds & kHighBytes) decode_in_place(*t, format_.codepage);
+        // A code page maps no byte but NUL to U+0000, so the decoding adds none.
+        if (kinds & kNulBytes) drop_nuls(*t);
         if (!t->empty()) cells[n - 1].kind = Cell::Kind::Text;
       }
       if (c == delim) {
@@ -331,6 +334,24 @@ class TextRowReader : public RowReader {
   }
 
  private:
+  static constexpr unsigned kHighBytes = 1, kNulBytes = 2;
+  static unsigned byte_kinds(const std::string& t) {
+    const char* p = t.data();
+    std::size_t n = t.size(), i = 0;
+    std::uint64_t any = 0, nul = 0;
+    for (; i + 8 <= n; i += 8) {
+      std::uint64_t w;
+      std::memcpy(&w, p + i, 8);
+      any |= w;
+      nul |= has_byte(w);
+    }
+    for (; i < n; ++i) {
+      any |= static_cast<unsigned char>(p[i]);
+      nul |= p[i] == 0;
+    }
+    return ((any & (kOnes << 7)) ? kHighBytes : 0) | (nul ? kNulBytes : 0);
+  }
+
   void drop_nuls(std::string& t) {
     if (std::memchr(t.data(), 0, t.size()) == nullptr) return;
     std::size_t before = t.size();
