@@ -452,7 +452,9 @@ class Walk {
         const std::string& c = cell(col);
         if (l.field < 0) out_.raiseMissingField(l.name);
         out_.readFieldText(l.field, scratch_);
-        for (char ch : c) scratch_.push_back(ch >= 'a' && ch <= 'z' ? char(ch - 'a' + 'A') : ch);
+        std::size_t at = scratch_.size();
+        scratch_.resize(at + c.size());
+        for (char ch : c) scratch_[at++] = ch >= 'a' && ch <= 'z' ? char(ch - 'a' + 'A') : ch;
         out_.setFieldText(l.field, scratch_);
         checkText(l, col, c, scratch_);
         return;

@@ -88,22 +88,32 @@ std::string clean_price(std::string_view value, PriceKind kind) {
   if (kind == PriceKind::None) return {};
   std::string_view src = source_text(value, kind);
 
-  std::string number;
-  if (!src.empty() && src.front() == '(' && src.back() == ')' && src.size() > 1)
-    number.push_back('-');
+  // The digits and points kept, after a "-" for a price in parentheses; a price's text is
+  // short, so they are gathered on the stack.
+  char small[64];
+  std::string large;
+  char* out = small;
+  if (src.size() + 1 > sizeof small) {
+    large.resize(src.size() + 1);
+    out = large.data();
+  }
+  std::size_t n = 0;
+  if (!src.empty() && src.front() == '(' && src.back() == ')' && src.size() > 1) out[n++] = '-';
   bool point = false, digit = false;
   for (char c : src) {
     if (c >= '0' && c <= '9') {
-      number.push_back(c);
+      out[n++] = c;
       digit = true;
     } else if (c == '.') {
-      number.push_back(c);
+      out[n++] = c;
       point = true;
     }
   }
+  const std::string_view number(out, n);
   // No number at all reads as "0.00", which the rounding below turns into "0" (also "-0.00").
   if (!digit && !point) return "0";
-  if (!point) return number;  // whole numbers are stored as they stand: '007' stays '007'
+  // Whole numbers are stored as they stand: '007' stays '007'.
+  if (!point) return std::string(number);
 
   Amount four = 0;
   if (exact_four_places(number, four)) return amount_to_text(two_places(four));
