@@ -213,6 +213,7 @@ class Walk {
     fieldCount_ = n < 0 ? 0 : n;
     fields_.assign(static_cast<std::size_t>(fieldCount_), nullptr);
     cells_.resize(static_cast<std::size_t>(fieldCount_));
+    texts_.assign(static_cast<std::size_t>(fieldCount_), nullptr);
     stamps_.assign(static_cast<std::size_t>(fieldCount_), 0);
     ++row_;
   }
@@ -240,10 +241,15 @@ class Walk {
     auto c = static_cast<std::size_t>(column);
     if (stamps_[c] != row_) {
       if (!fields_[c]) fields_[c] = &source_.field(column);
-      fields_[c]->readString(cells_[c]);
+      const std::string* held = fields_[c]->heldText();
+      if (!held) {
+        fields_[c]->readString(cells_[c]);
+        held = &cells_[c];
+      }
+      texts_[c] = held;
       stamps_[c] = row_;
     }
-    return cells_[c];
+    return *texts_[c];
   }
 
   int column(const Line& l) {
@@ -612,7 +618,8 @@ class Walk {
   int fieldCount_ = 0;
   std::uint64_t row_ = 0;
   std::vector<Field*> fields_;
-  std::vector<std::string> cells_;
+  std::vector<std::string> cells_;         // texts the dataset had to make
+  std::vector<const std::string*> texts_;  // each column's text in this row
   std::vector<std::uint64_t> stamps_;
   std::string scratch_;
   std::string stored_;  // what a checked field holds

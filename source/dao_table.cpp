@@ -149,6 +149,15 @@ void TDaoField::readString(std::string& text) const {
     text = cell_text(c, kind_.type);
 }
 
+const std::string* TDaoField::heldText() const {
+  if (!table_.haveRow_ || static_cast<std::size_t>(index_) >= table_.row_.size()) return nullptr;
+  const Cell& c = table_.cell(static_cast<std::size_t>(index_));
+  static const std::string kEmpty;
+  if (c.kind == Cell::Kind::Text || c.kind == Cell::Kind::Error) return &c.text;
+  if (c.kind == Cell::Kind::Empty) return &kEmpty;  // whatever a reader left in its text
+  return nullptr;
+}
+
 const Cell& TDaoTable::cell(std::size_t index) {
   if (index < unread_.size() && unread_[index]) {
     recordset_->readDeferred(index, row_[index]);

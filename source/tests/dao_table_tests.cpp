@@ -172,6 +172,9 @@ TEST_F(TableOnText, WalksRowsAndGivesTexts) {
   for (table.first(); !table.eof(); table.next()) {
     table.field(1).readString(price);
     EXPECT_EQ(price, table.field(1).asString());
+    const std::string* held = table.field(1).heldText();  // a text file holds only texts
+    ASSERT_NE(held, nullptr);
+    EXPECT_EQ(*held, price);
     seen.push_back(table.field(0).asString() + "=" + price +
                    (table.field(1).isNull() ? "(null)" : ""));
   }
