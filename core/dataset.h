@@ -20,6 +20,12 @@ class Field {
   virtual bool isNull() const = 0;
   // The value as text; empty for a null value.
   virtual std::string asString() const = 0;
+  // The same into text, so that a walk over every row keeps one buffer per column instead of
+  // a new string per cell.
+  virtual void readString(std::string& text) const { text = asString(); }
+  // The value's text where the dataset holds it as text already, valid until the dataset
+  // moves or changes; nullptr where it would have to be made (then readString).
+  virtual const std::string* heldText() const { return nullptr; }
   // Raises TableError (or DatabaseError for a read-only dataset) when the value is refused.
   virtual void setAsString(std::string_view text) = 0;
 };

@@ -213,6 +213,7 @@ class Walk {
     fieldCount_ = n < 0 ? 0 : n;
     fields_.assign(static_cast<std::size_t>(fieldCount_), nullptr);
     cells_.resize(static_cast<std::size_t>(fieldCount_));
+    texts_.assign(static_cast<std::size_t>(fieldCount_), nullptr);
     stamps_.assign(static_cast<std::size_t>(fieldCount_), 0);
     ++row_;
   }
@@ -240,10 +241,15 @@ class Walk {
     auto c = static_cast<std::size_t>(column);
     if (stamps_[c] != row_) {
       if (!fields_[c]) fields_[c] = &source_.field(column);
-      cells_[c] = fields_[c]->asString();
+      const std::string* held = fields_[c]->heldText();
+      if (!held) {
+        fields_[c]->readString(cells_[c]);
+        held = &cells_[c];
+      }
+      texts_[c] = held;
       stamps_[c] = row_;
     }
-    return cells_[c];
+    return *texts_[c];
   }
 
   int column(const Line& l) {
@@ -298,7 +304,8 @@ class Walk {
     if (given.size() <= static_cast<std::size_t>(l.shape.width) && is_ascii(given)) return;
     while (!given.empty() && static_cast<unsigned char>(given.back()) <= ' ')
       given.remove_suffix(1);
-    std::string stored = out_.fieldText(l.field);
+    std::string& stored = stored_;
+    out_.readFieldText(l.field, stored);
     if (stored == given) return;
     note(given.substr(0, stored.size()) == stored ? NoteReason::Truncated
                                                   : NoteReason::NotRepresentable,
@@ -450,8 +457,10 @@ class Walk {
         const int col = column(l);
         const std::string& c = cell(col);
         if (l.field < 0) out_.raiseMissingField(l.name);
-        scratch_ = out_.fieldText(l.field);
-        for (char ch : c) scratch_.push_back(ch >= 'a' && ch <= 'z' ? char(ch - 'a' + 'A') : ch);
+        out_.readFieldText(l.field, scratch_);
+        std::size_t at = scratch_.size();
+        scratch_.resize(at + c.size());
+        for (char ch : c) scratch_[at++] = ch >= 'a' && ch <= 'z' ? char(ch - 'a' + 'A') : ch;
         out_.setFieldText(l.field, scratch_);
         checkText(l, col, c, scratch_);
         return;
@@ -609,9 +618,11 @@ class Walk {
   int fieldCount_ = 0;
   std::uint64_t row_ = 0;
   std::vector<Field*> fields_;
-  std::vector<std::string> cells_;
+  std::vector<std::string> cells_;         // texts the dataset had to make
+  std::vector<const std::string*> texts_;  // each column's text in this row
   std::vector<std::uint64_t> stamps_;
   std::string scratch_;
+  std::string stored_;  // what a checked field holds
 };
 
 }  // namespace

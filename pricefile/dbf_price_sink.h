@@ -18,6 +18,9 @@ class DbfPriceSink : public PriceSink {
   int findField(std::string_view name) override;
   [[noreturn]] void raiseMissingField(std::string_view name) override;
   std::string fieldText(int field) override { return table_.field(field).asString(); }
+  void readFieldText(int field, std::string& text) override {
+    table_.field(field).readString(text);
+  }
   void setFieldText(int field, std::string_view text) override {
     table_.field(field).setAsString(text);
   }

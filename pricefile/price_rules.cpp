@@ -23,6 +23,10 @@ Amount half_even(double scaled) {
   return static_cast<Amount>(whole);
 }
 
+// Ten-thousandths rounded to whole cents as the two-place rounding does.
+Amount two_places(Amount four);
+bool exact_four_places(std::string_view number, Amount& four);
+
 [[noreturn]] void invalid_value() {
   throw ConvertError("Invalid floating point operation");
 }
@@ -84,22 +88,35 @@ std::string clean_price(std::string_view value, PriceKind kind) {
   if (kind == PriceKind::None) return {};
   std::string_view src = source_text(value, kind);
 
-  std::string number;
-  if (!src.empty() && src.front() == '(' && src.back() == ')' && src.size() > 1)
-    number.push_back('-');
+  // The digits and points kept, after a "-" for a price in parentheses; a price's text is
+  // short, so they are gathered on the stack.
+  char small[64];
+  std::string large;
+  char* out = small;
+  if (src.size() + 1 > sizeof small) {
+    large.resize(src.size() + 1);
+    out = large.data();
+  }
+  std::size_t n = 0;
+  if (!src.empty() && src.front() == '(' && src.back() == ')' && src.size() > 1) out[n++] = '-';
   bool point = false, digit = false;
   for (char c : src) {
     if (c >= '0' && c <= '9') {
-      number.push_back(c);
+      out[n++] = c;
       digit = true;
     } else if (c == '.') {
-      number.push_back(c);
+      out[n++] = c;
       point = true;
     }
   }
+  const std::string_view number(out, n);
   // No number at all reads as "0.00", which the rounding below turns into "0" (also "-0.00").
   if (!digit && !point) return "0";
-  if (!point) return number;  // whole numbers are stored as they stand: '007' stays '007'
+  // Whole numbers are stored as they stand: '007' stays '007'.
+  if (!point) return std::string(number);
+
+  Amount four = 0;
+  if (exact_four_places(number, four)) return amount_to_text(two_places(four));
 
   double v = 0;
   auto res = std::from_chars(number.data(), number.data() + number.size(), v);
@@ -166,7 +183,13 @@ Amount roundnumber(int decimals, double value) {
     if (std::fabs(value) < 1e9) return four;
     return fixed_round_trip(value, 2);
   }
+  return two_places(four);
+}
 
+namespace {
+
+Amount two_places(Amount four) {
+  if (four % 100 == 0) return four;
   // Three or four places: keep the first decimal digit (H), decide the second (D) on the
   // third (E) alone. A carry out of D (9 and E >= 5) moves H on by 0.1 away from zero, which
   // is the same sum with 10 in place of D.
@@ -179,6 +202,36 @@ Amount roundnumber(int decimals, double value) {
   // Whole cents read back unchanged through the two-place format, so no round trip is needed.
   return four < 0 ? -result : result;
 }
+
+// A cleaned number ("-" first at most, digits, one point) with at most nine whole digits and
+// four places, read as ten-thousandths without going through a double: what roundnumber's
+// half_even makes of it, since the double's error times the scale stays far below half a
+// ten-thousandth there. Anything else is left to the conversion.
+bool exact_four_places(std::string_view number, Amount& four) {
+  std::size_t i = 0;
+  bool neg = !number.empty() && number[0] == '-';
+  if (neg) ++i;
+  while (i < number.size() && number[i] == '0') ++i;
+  std::uint64_t mag = 0;
+  int whole = 0, places = 0;
+  bool digit = i > (neg ? 1u : 0u);
+  for (; i < number.size() && number[i] != '.'; ++i, ++whole) {
+    mag = mag * 10 + static_cast<unsigned>(number[i] - '0');
+    digit = true;
+  }
+  if (i == number.size() || whole > 9) return false;
+  for (++i; i < number.size(); ++i, ++places) {
+    if (number[i] == '.' || places == 4) return false;
+    mag = mag * 10 + static_cast<unsigned>(number[i] - '0');
+    digit = true;
+  }
+  if (!digit) return false;
+  for (; places < 4; ++places) mag *= 10;
+  four = neg ? -static_cast<Amount>(mag) : static_cast<Amount>(mag);
+  return true;
+}
+
+}  // namespace
 
 long double roundup(long double value) {
   long double whole = std::trunc(value);

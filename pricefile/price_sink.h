@@ -24,6 +24,8 @@ class PriceSink {
   [[noreturn]] virtual void raiseMissingField(std::string_view name);
   // The field's present text in the record being written.
   virtual std::string fieldText(int field) = 0;
+  // The same into text, whose buffer the walk keeps from record to record.
+  virtual void readFieldText(int field, std::string& text) { text = fieldText(field); }
   // Raises the table's error when the field refuses the value.
   virtual void setFieldText(int field, std::string_view text) = 0;
   // The same, false instead of raising when the field refuses the value, which then leaves

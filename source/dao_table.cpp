@@ -135,6 +135,29 @@ std::string TDaoField::asString() const {
   return cell_text(table_.cell(static_cast<std::size_t>(index_)), kind_.type);
 }
 
+void TDaoField::readString(std::string& text) const {
+  if (!table_.haveRow_ || static_cast<std::size_t>(index_) >= table_.row_.size()) {
+    text.clear();
+    return;
+  }
+  const Cell& c = table_.cell(static_cast<std::size_t>(index_));
+  if (c.kind == Cell::Kind::Text || c.kind == Cell::Kind::Error)
+    text.assign(c.text);
+  else if (c.kind == Cell::Kind::Empty)
+    text.clear();
+  else
+    text = cell_text(c, kind_.type);
+}
+
+const std::string* TDaoField::heldText() const {
+  if (!table_.haveRow_ || static_cast<std::size_t>(index_) >= table_.row_.size()) return nullptr;
+  const Cell& c = table_.cell(static_cast<std::size_t>(index_));
+  static const std::string kEmpty;
+  if (c.kind == Cell::Kind::Text || c.kind == Cell::Kind::Error) return &c.text;
+  if (c.kind == Cell::Kind::Empty) return &kEmpty;  // whatever a reader left in its text
+  return nullptr;
+}
+
 const Cell& TDaoTable::cell(std::size_t index) {
   if (index < unread_.size() && unread_[index]) {
     recordset_->readDeferred(index, row_[index]);

@@ -75,6 +75,8 @@ class TDaoField : public Field {
 
   bool isNull() const override;
   std::string asString() const override;
+  void readString(std::string& text) const override;
+  const std::string* heldText() const override;
   // Source tables are read-only: raises DatabaseError.
   void setAsString(std::string_view text) override;
 

@@ -284,9 +284,12 @@ bool SheetRecordset::fetch(std::vector<Cell>& row) {
   const std::size_t width = columns_.size();
   if (nextScanned_ < scannedAt_.size()) {
     kept(nextScanned_++, row);
-  } else if (scannedAll_ || !reader_->nextRow(row)) {
-    atEnd_ = true;
-    return false;
+  } else {
+    if (!scannedAll_) readerAfterKept_ = false;
+    if (scannedAll_ || !reader_->nextRow(row)) {
+      atEnd_ = true;
+      return false;
+    }
   }
   // Cells beyond the described columns are not part of the table.
   if (row.size() > width) row.resize(width);
@@ -299,13 +302,14 @@ void SheetRecordset::rewind() {
   atEnd_ = false;
   position_ = 0;
   nextScanned_ = 0;
-  if (scannedAll_) return;
+  if (scannedAll_ || readerAfterKept_) return;
   // Past the rows kept from the scan, the reader must stand right behind them.
   reader_->rewind();
   std::vector<Cell> skip;
   std::size_t toSkip = scannedAt_.size() + (options_.firstRowHeader ? 1 : 0);
   for (std::size_t i = 0; i < toSkip; ++i)
     if (!reader_->nextRow(skip)) break;
+  readerAfterKept_ = true;
 }
 
 std::int64_t SheetRecordset::knownRecordCount() {

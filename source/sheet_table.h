@@ -81,6 +81,9 @@ class SheetRecordset : public Recordset {
   std::size_t nextScanned_ = 0;
   bool scannedAll_ = false;  // the scan reached the end of the sheet
   bool atEnd_ = false;
+  // The reader stands right behind the kept rows, as after the scan: a rewind need not read
+  // them again to get there (a table is rewound twice while it opens).
+  bool readerAfterKept_ = true;
   std::int64_t position_ = 0;  // rows handed out since the last rewind
   std::int64_t count_ = -1;
 };

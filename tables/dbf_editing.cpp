@@ -47,7 +47,10 @@ void DbfTable::post() {
   if (!m.active || !m.editing()) return;
   {
     // Given up before listeners are told: one may write the table through another object.
-    WriteScope lock(m);
+    // An append that joins a batch already begun touches no file (the batch's flush takes
+    // the lock), and a lock and its release cost two system calls per record.
+    std::optional<WriteScope> lock;
+    if (!m.joinsBatch()) lock.emplace(m);
     if (m.st == TableState::Insert) {
       std::int64_t number = m.prepareAppend();
       m.writeMemos();

@@ -125,6 +125,20 @@ DbfField::DbfField(DbfTable& table, int index, FieldDef def)
 
 namespace {
 
+// Where a character field's text ends: before its trailing blanks and NULs. Wide fields hold
+// mostly blanks, so those go eight at a time.
+size_t text_end(const char* p, size_t e) {
+  constexpr std::uint64_t kBlanks = 0x2020202020202020ull;
+  while (e >= 8) {
+    std::uint64_t w;
+    std::memcpy(&w, p + e - 8, 8);
+    if (w != kBlanks) break;
+    e -= 8;
+  }
+  while (e > 0 && (p[e - 1] == ' ' || p[e - 1] == 0)) --e;
+  return e;
+}
+
 struct FieldAccess {
   DbfTable::Impl& m;
   const FieldLayout& lay;
@@ -311,13 +325,26 @@ std::string DbfField::asString() const {
     case 'Y':
       return n == 8 ? format_general(static_cast<double>(codec::get_le64(p)) / 10000.0) : "";
     default: {
-      size_t e = static_cast<size_t>(n);
-      while (e > 0 && (p[e - 1] == ' ' || p[e - 1] == 0)) --e;
-      std::string_view raw(p, e);
+      std::string_view raw(p, text_end(p, static_cast<size_t>(n)));
       if (is_ascii(raw)) return std::string(raw);
       return to_utf8(raw, a.m.hdr.codepage);
     }
   }
+}
+
+void DbfField::readString(std::string& text) const {
+  table_.impl_->requireActive();
+  QM_FIELD;
+  if (def_.type != 'C' || a.memo()) {
+    text = asString();
+    return;
+  }
+  const char* p = a.bytes();
+  std::string_view raw(p, text_end(p, static_cast<size_t>(a.len())));
+  if (is_ascii(raw))
+    text.assign(raw);
+  else
+    text = to_utf8(raw, a.m.hdr.codepage);
 }
 
 bool DbfField::trySetAsString(std::string_view text) {

@@ -48,6 +48,7 @@ class DbfField : public Field {
   // C: trailing blanks removed. N/F: the number's shortest text ("12.5"). L: "True"/"False".
   // D: the short date. @: date and time. M: the whole memo. Empty for null.
   std::string asString() const override;
+  void readString(std::string& text) const override;
   // Converted as a dBase engine does; a value the field cannot take raises TableError naming
   // the field and the value. A character value longer than the field is cut to its width.
   void setAsString(std::string_view text) override;

@@ -189,6 +189,12 @@ struct DbfTable::Impl {
     notify(&TableListener::stateChanged);
   }
   bool editing() const { return st == TableState::Edit || st == TableState::Insert; }
+  // The record being posted is an append that goes into the write-behind batch begun before
+  // it, without memos to write: it reaches the file only with the batch.
+  bool joinsBatch() const {
+    return st == TableState::Insert && writeBehindOn && !index && pendingRecords > 0 &&
+           !anyMemoPending;
+  }
 
   std::uint64_t recordOffset(std::int64_t n) const {
     return static_cast<std::uint64_t>(hdr.headerLength) +

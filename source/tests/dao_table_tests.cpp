@@ -168,9 +168,16 @@ TEST_F(TableOnText, WalksRowsAndGivesTexts) {
   EXPECT_EQ(table.findField("nope"), nullptr);
   EXPECT_THROW(table.field(2), ListIndexError);
   std::vector<std::string> seen;
-  for (table.first(); !table.eof(); table.next())
-    seen.push_back(table.field(0).asString() + "=" + table.field(1).asString() +
+  std::string price;  // read into again on each row: an empty value leaves nothing behind
+  for (table.first(); !table.eof(); table.next()) {
+    table.field(1).readString(price);
+    EXPECT_EQ(price, table.field(1).asString());
+    const std::string* held = table.field(1).heldText();  // a text file holds only texts
+    ASSERT_NE(held, nullptr);
+    EXPECT_EQ(*held, price);
+    seen.push_back(table.field(0).asString() + "=" + price +
                    (table.field(1).isNull() ? "(null)" : ""));
+  }
   EXPECT_EQ(seen, (std::vector<std::string>{"A=1", "B=2.5", "C=(null)"}));
   EXPECT_EQ(table.recordCount(), 3);
   EXPECT_THROW(table.field(0).setAsString("x"), DatabaseError);

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cstdint>
 #include <cstring>
 #include <filesystem>
@@ -297,8 +298,11 @@ class TextRowReader : public RowReader {
         c = read_plain(*t, column);
       }
       if (t != &scratch_) {
-        decode_in_place(*t, format_.codepage);
-        drop_nuls(*t);
+        // Most values are ASCII without a NUL, which one pass over them tells.
+        unsigned kinds = byte_kinds(*t);
+        if (kinds & kHighBytes) decode_in_place(*t, format_.codepage);
+        // A code page maps no byte but NUL to U+0000, so the decoding adds none.
+        if (kinds & kNulBytes) drop_nuls(*t);
         if (!t->empty()) cells[n - 1].kind = Cell::Kind::Text;
       }
       if (c == delim) {
@@ -330,6 +334,24 @@ class TextRowReader : public RowReader {
   }
 
  private:
+  static constexpr unsigned kHighBytes = 1, kNulBytes = 2;
+  static unsigned byte_kinds(const std::string& t) {
+    const char* p = t.data();
+    std::size_t n = t.size(), i = 0;
+    std::uint64_t any = 0, nul = 0;
+    for (; i + 8 <= n; i += 8) {
+      std::uint64_t w;
+      std::memcpy(&w, p + i, 8);
+      any |= w;
+      nul |= has_byte(w);
+    }
+    for (; i < n; ++i) {
+      any |= static_cast<unsigned char>(p[i]);
+      nul |= p[i] == 0;
+    }
+    return ((any & (kOnes << 7)) ? kHighBytes : 0) | (nul ? kNulBytes : 0);
+  }
+
   void drop_nuls(std::string& t) {
     if (std::memchr(t.data(), 0, t.size()) == nullptr) return;
     std::size_t before = t.size();
@@ -377,13 +399,22 @@ class TextRowReader : public RowReader {
       const char* q = p;
       // Eight bytes at a time while none of them is a delimiter or line end (a byte equal to
       // the pattern leaves a zero byte after the exclusive or, which the subtraction finds).
+      // The lowest flagged byte is always a true match (a false one only follows a true one),
+      // so the word that holds the stop also tells where it is.
+      bool found = false;
       while (e - q >= 8) {
         std::uint64_t w;
         std::memcpy(&w, q, 8);
-        if (has_byte(w ^ delimWord_) | has_byte(w ^ kCrWord) | has_byte(w ^ kLfWord)) break;
+        std::uint64_t m = has_byte(w ^ delimWord_) | has_byte(w ^ kCrWord) | has_byte(w ^ kLfWord);
+        if (m) {
+          q += std::countr_zero(m) >> 3;
+          found = true;
+          break;
+        }
         q += 8;
       }
-      while (q < e && !stop_[static_cast<unsigned char>(*q)]) ++q;
+      if (!found)
+        while (q < e && !stop_[static_cast<unsigned char>(*q)]) ++q;
       count(static_cast<std::size_t>(q - p), column);
       t.append(p, q);
       pos_ += static_cast<std::size_t>(q - p);

@@ -194,6 +194,29 @@ TEST(DbfWrite, CharacterValuesAreCutAndReadAsLogical) {
   }
 }
 
+TEST(DbfWrite, CharacterTextReadsBackWithoutTrailingBlanks) {
+  Fixture f({{"DESCRIPTN", 'C', 20, 0}}, "blanks");
+  DbfTable& t = f.t;
+  struct {
+    const char* text;
+    const char* want;
+  } cases[] = {{"", ""},
+               {"A", "A"},
+               {"  lead", "  lead"},
+               {"A            B  ", "A            B"},
+               {"twenty characters!!", "twenty characters!!"},
+               {"caf\xC3\xA9 \xC3\xBC         ", "caf\xC3\xA9 \xC3\xBC"}};
+  std::string kept = "left from before";
+  for (const auto& c : cases) {
+    t.append();
+    t.field(0).setAsString(c.text);
+    t.post();
+    EXPECT_EQ(t.field(0).asString(), c.want) << "'" << c.text << "'";
+    t.field(0).readString(kept);
+    EXPECT_EQ(kept, c.want) << "'" << c.text << "'";
+  }
+}
+
 TEST(DbfWrite, ChangesNeedEditMode) {
   Fixture f({{"CODE", 'C', 5, 0}}, "mode");
   DbfTable& t = f.t;
