@@ -172,23 +172,49 @@ class Build {
     }
   }
 
-  // The file replaced (in a dry run, the one that would be) or the records added to. A
-  // previous file that cannot be read leaves the build as it is, and says so in the report.
+  // The file replaced (in a dry run, the one that would be) or the records added to, read
+  // while the walk runs; the walk hands over each record it stores, so that the new file is
+  // not read back.
+  void startComparison() {
+    if (appended_ ? result_.report.recordsBefore == 0 : !file_exists(result_.priceFile)) return;
+    comparing_.emplace(appended_ ? target_ : result_.priceFile, appended_ ? previousPhysical_ : -1,
+                       target_);
+    watchedNext_ = appended_ ? previousPhysical_ + 1 : 1;
+  }
+
+  void watch(std::int64_t number, std::string_view record) {
+    watchedInStep_ = watchedInStep_ && number == watchedNext_;
+    watchedNext_ = number + 1;
+    comparing_->add(number, record);
+  }
+
+  // A previous file that cannot be read leaves the build as it is, and says so in the report.
   void compareWithPrevious() {
     BuildReport& r = result_.report;
     r.partRecords = run_.recordCount;
+    if (!comparing_) return;
     try {
-      if (appended_) {
-        if (r.recordsBefore > 0)
-          r.comparison =
-              compare_price_files(target_, previousPhysical_, target_, previousPhysical_ + 1);
-      } else if (file_exists(result_.priceFile)) {
-        r.comparison = compare_price_files(result_.priceFile, -1, target_, 1);
+      // What the walk handed over is what the file holds, unless a batch it posted was not
+      // written: then the file is read instead.
+      bool complete = watchedInStep_;
+      try {
+        complete = complete && raw_record_count(target_) == watchedNext_ - 1;
+      } catch (const std::exception&) {
+        complete = false;
+      }
+      if (complete) {
+        r.comparison = comparing_->finish();
+      } else {
+        comparing_.reset();
+        r.comparison = appended_ ? compare_price_files(target_, previousPhysical_, target_,
+                                                       previousPhysical_ + 1)
+                                 : compare_price_files(result_.priceFile, -1, target_, 1);
       }
     } catch (const std::exception& e) {
       r.comparison.reset();
       r.comparisonError = e.what();
     }
+    comparing_.reset();
   }
 
   void trace(const std::string& text) {
@@ -336,10 +362,14 @@ class Build {
       // Deleted records keep their numbers: the comparison counts physical records.
       previousPhysical_ = raw_record_count(target_);
     }
+    startComparison();
     source_.table.first();
     const std::int64_t sheetRows = source_.knownRowCount ? source_.knownRowCount() : -1;
     std::int64_t rowCounter = 0;
-    DbfPriceSink sink(t_.tblExport);
+    tables::DbfTable::AppendWatcher watcher;
+    if (comparing_)
+      watcher = [this](std::int64_t number, std::string_view record) { watch(number, record); };
+    DbfPriceSink sink(t_.tblExport, std::move(watcher));
     ConvertTargets targets{source_.table, source_.tables, sink, m_, {}, env_.cancelled};
     targets.report = &result_.report;
     targets.sheetName = source_.tableName;
@@ -395,6 +425,9 @@ class Build {
   std::optional<ScratchFolder> scratch_;
   bool appended_ = false;  // added to an existing file
   std::int64_t previousPhysical_ = 0;
+  std::optional<PriceComparison> comparing_;
+  std::int64_t watchedNext_ = 0;  // the record number the walk stores next
+  bool watchedInStep_ = true;
 };
 
 std::string field_text(tables::DbfTable& t, const char* name) {

@@ -1,11 +1,19 @@
 #include "pricefile/dbf_price_sink.h"
 
+#include <utility>
+
 #include "core/error.h"
 
 namespace qm::pricefile {
 
-DbfPriceSink::DbfPriceSink(tables::DbfTable& table) : table_(table) {
+DbfPriceSink::DbfPriceSink(tables::DbfTable& table, tables::DbfTable::AppendWatcher watch)
+    : table_(table) {
   table_.setWriteBehind(true);
+  table_.setAppendWatcher(std::move(watch));
+}
+
+DbfPriceSink::~DbfPriceSink() {
+  table_.setAppendWatcher({});
 }
 
 void DbfPriceSink::close() {
@@ -16,9 +24,11 @@ void DbfPriceSink::close() {
       table_.setWriteBehind(false);
     } catch (...) {
     }
+    table_.setAppendWatcher({});
     throw;
   }
   table_.setWriteBehind(false);
+  table_.setAppendWatcher({});
 }
 
 int DbfPriceSink::findField(std::string_view name) {

@@ -9,8 +9,12 @@ namespace qm::pricefile {
 class DbfPriceSink : public PriceSink {
  public:
   // Posted appends are written in batches while the walk runs (the table's write-behind);
-  // close writes the rest and leaves the table object as it was for its next use.
-  explicit DbfPriceSink(tables::DbfTable& table);
+  // close writes the rest and leaves the table object as it was for its next use. Each record
+  // posted is also given to watch, when there is one, until close.
+  explicit DbfPriceSink(tables::DbfTable& table, tables::DbfTable::AppendWatcher watch = {});
+  ~DbfPriceSink() override;
+  DbfPriceSink(const DbfPriceSink&) = delete;
+  DbfPriceSink& operator=(const DbfPriceSink&) = delete;
 
   void append() override { table_.append(); }
   void post() override { table_.post(); }

@@ -85,9 +85,8 @@ bool RawRecords::next() {
   }
 }
 
-std::string_view RawRecords::field(int column) const {
-  const Column& c = columns_[static_cast<std::size_t>(column)];
-  const char* v = record_ + c.offset;
+std::string_view RawRecords::field(const Column& c, const char* record) {
+  const char* v = record + c.offset;
   auto n = static_cast<std::size_t>(c.length);
   // A description is mostly padding: blanks are skipped eight at a time.
   constexpr std::uint64_t kBlanks = 0x2020202020202020ull;

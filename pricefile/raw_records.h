@@ -34,7 +34,11 @@ class RawRecords {
   bool next();
   std::int64_t number() const { return number_; }
   // A field of the current record, trailing blanks and NULs removed.
-  std::string_view field(int column) const;
+  std::string_view field(int column) const { return field(columns_[std::size_t(column)], record_); }
+  // The current record's bytes, its deletion flag first.
+  std::string_view record() const { return {record_, recordLength_}; }
+  // The same field of any record of this layout, such as one a build has just stored.
+  static std::string_view field(const Column& column, const char* record);
 
  private:
   bool fill();

@@ -45,13 +45,14 @@ void DbfTable::edit() {
 void DbfTable::post() {
   Impl& m = *impl_;
   if (!m.active || !m.editing()) return;
+  const bool appended = m.st == TableState::Insert;
   {
     // Given up before listeners are told: one may write the table through another object.
     // An append that joins a batch already begun touches no file (the batch's flush takes
     // the lock), and a lock and its release cost two system calls per record.
     std::optional<WriteScope> lock;
     if (!m.joinsBatch()) lock.emplace(m);
-    if (m.st == TableState::Insert) {
+    if (appended) {
       std::int64_t number = m.prepareAppend();
       m.writeMemos();
       m.rec[0] = ' ';
@@ -63,6 +64,7 @@ void DbfTable::post() {
       m.storeRecord(m.recNo, m.orig.data(), m.rec.data());
     }
   }
+  if (appended && m.appendWatcher) m.appendWatcher(m.recNo, {m.rec.data(), m.rec.size()});
   m.clearMemoPending();
   m.modifiedFlag = false;
   m.eofFlag = m.bofFlag = false;

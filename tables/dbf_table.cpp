@@ -227,6 +227,9 @@ bool DbfTable::writeBehind() const {
 void DbfTable::flush() {
   if (impl_->active) impl_->flushPending();
 }
+void DbfTable::setAppendWatcher(AppendWatcher watcher) {
+  impl_->appendWatcher = std::move(watcher);
+}
 
 void DbfTable::addListener(TableListener* l) {
   if (l && std::find(impl_->listeners.begin(), impl_->listeners.end(), l) == impl_->listeners.end())

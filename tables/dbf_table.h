@@ -193,6 +193,12 @@ class DbfTable : public Dataset {
   bool writeBehind() const;
   void flush();
 
+  // Told of every appended record once it is posted: its physical number and its bytes as
+  // stored (deletion flag first, texts in the table's code page), so that a reader of what a
+  // build writes need not read the file back. Empty, the default, tells no one.
+  using AppendWatcher = std::function<void(std::int64_t recNo, std::string_view record)>;
+  void setAppendWatcher(AppendWatcher watcher);
+
   void addListener(TableListener* l);
   void removeListener(TableListener* l);
 

@@ -116,6 +116,7 @@ struct DbfTable::Impl {
   int createCodepage = 1252;
   std::string createDriver = "DBWINUS0";
   bool writeBehindOn = false;
+  AppendWatcher appendWatcher;
   std::string indexName;
   std::vector<TableListener*> listeners;
   std::unique_ptr<ProductionIndex> index;  // when the header announces one

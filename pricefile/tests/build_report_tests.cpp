@@ -6,6 +6,7 @@
 #include <string>
 
 #include "core/messages.h"
+#include "pricefile/compare.h"
 #include "pricefile/convert_rows.h"
 #include "pricefile/price_sink.h"
 #include "pricefile/raw_records.h"
@@ -202,6 +203,33 @@ TEST(RawRecords, AFieldEndsAtItsLastByteThatIsNeitherBlankNorNul) {
     EXPECT_EQ(raw.field(0), c.value) << raw.number();
   }
   EXPECT_FALSE(raw.next());
+}
+
+// Parts are matched by their numbers: with every number hashing alike, each is still its own
+// part, whether the file's parts are appended and placed at once or looked up one by one.
+TEST(PartTable, NumbersThatHashAlikeStayApart) {
+  PartTable table([](std::string_view) -> std::uint64_t { return 0x5EED5EED5EED5EEDull; });
+  const struct {
+    const char* number;
+    std::size_t place;  // of the number's first part
+    bool added;
+  } appended[] = {{"AB-1", 0, true},  {"AB-2", 1, true}, {"AB-1", 0, false},
+                  {"AB-10", 3, true}, {"", 4, true},     {"AB-2", 1, false}},
+    inserted[] = {{"AB-2", 1, false}, {"AB-3", 6, true},   {"", 4, false},
+                  {"AB-3", 6, false}, {"AB-10", 3, false}, {"ab-1", 7, true}};
+  for (const auto& a : appended) table.append(a.number, table.hash(a.number));
+  EXPECT_EQ(table.place(), 2);
+  for (std::size_t i = 0; i < std::size(appended); ++i) {
+    ASSERT_EQ(table.live(i), appended[i].added) << i;
+    if (appended[i].added) {
+      EXPECT_EQ(table.number(i), appended[i].number) << i;
+    }
+  }
+  for (const auto& n : inserted) {
+    const auto [place, added] = table.insert(n.number);
+    EXPECT_EQ(place, n.place) << n.number;
+    EXPECT_EQ(added, n.added) << n.number;
+  }
 }
 
 }  // namespace
