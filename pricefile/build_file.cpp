@@ -91,6 +91,11 @@ class Build {
       StagedTable staged(env_.dryRun ? scratch_->folder() + file_name_of(result_.priceFile)
                                      : result_.priceFile);
       NamesPriceFile afterwards{t_.tblExport, result_.priceFile};
+      // Closed before the staging folder is cleared: Windows keeps an open file from going.
+      struct EndComparison {
+        std::optional<PriceComparison>& comparing;
+        ~EndComparison() { comparing.reset(); }
+      } endComparison{comparing_};
       startStaging(staged);
       std::optional<RegistrationLists> lists;
       if (!env_.dryRun) lockLists(lists);
@@ -204,6 +209,7 @@ class Build {
       }
       if (complete) {
         r.comparison = comparing_->finish();
+        comparing_.reset();
       } else {
         comparing_.reset();
         r.comparison = appended_ ? compare_price_files(target_, previousPhysical_, target_,
