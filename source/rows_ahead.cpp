@@ -60,7 +60,6 @@ void RowsAhead::work() {
       b.error = std::current_exception();
       b.last = true;
     }
-    b.notes = reader_->notes();
     const bool last = b.last;
     {
       std::lock_guard<std::mutex> lock(mutex_);

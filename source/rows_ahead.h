@@ -9,7 +9,6 @@
 #include <functional>
 #include <memory>
 #include <mutex>
-#include <string>
 #include <thread>
 #include <vector>
 
@@ -48,20 +47,14 @@ class RowsAhead : public RowReader {
     if (!running()) reader_->limitColumns(columns);
   }
 
-  // The reader's notes as they stood after the rows taken so far (to the end of their batch).
-  std::vector<std::string> notes() const override {
-    return running() ? current_.notes : reader_->notes();
-  }
-
   bool running() const { return worker_.joinable(); }
 
  private:
   struct Batch {
     std::vector<std::vector<Cell>> rows;
-    std::size_t used = 0;            // rows filled by the reader
-    bool last = false;               // the reader has no rows after these
-    std::exception_ptr error;        // what the reader raised after the filled rows
-    std::vector<std::string> notes;  // the reader's, once these rows were read
+    std::size_t used = 0;      // rows filled by the reader
+    bool last = false;         // the reader has no rows after these
+    std::exception_ptr error;  // what the reader raised after the filled rows
   };
   void work();
   void stop();

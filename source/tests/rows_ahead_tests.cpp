@@ -45,7 +45,6 @@ class CountingReader : public RowReader {
     return allowThread;
   }
   bool workWhileAhead() override { return ++worked < workSteps; }
-  std::vector<std::string> notes() const override { return {"read " + std::to_string(next_)}; }
 
   std::atomic<int> foreignReads{0};
   std::atomic<int> worked{0};
@@ -87,26 +86,6 @@ TEST(RowsAhead, GivesTheReadersRowsInOrderForAnyBatchSize) {
     EXPECT_FALSE(r.nextRow(row));  // and stays at the end
     EXPECT_EQ(reader.prepared, direct < 5003 ? 1 : 0);
     EXPECT_GT(reader.foreignReads.load(), 0);
-  }
-}
-
-TEST(RowsAhead, NotesAreTheReadersAsOfTheRowsTaken) {
-  struct Case {
-    std::size_t direct, batch;
-    int rows, taken;
-    std::string notes;
-  } cases[] = {
-      {100, 7, 50, 3, "read 3"},     // no thread yet: the reader's own
-      {0, 7, 50, 10, "read 14"},     // to the end of the batch holding the tenth row
-      {0, 7, 20, 20, "read 20"},     // at the end, all of them
-      {5, 512, 600, 9, "read 517"},  // the rows read directly count too
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.notes);
-    RowsAhead r(std::make_unique<CountingReader>(c.rows), [] { return true; },
-                {c.direct, c.batch, 2});
-    EXPECT_EQ(read_rows(r, 0, c.taken), c.taken);
-    EXPECT_EQ(r.notes(), std::vector<std::string>{c.notes});
   }
 }
 

@@ -13,7 +13,6 @@
 #include "core/error.h"
 #include "core/paths.h"
 #include "core/text.h"
-#include "source/rows_ahead.h"
 #include "source/sheet_table.h"
 #include "source/text/encoding.h"
 
@@ -326,9 +325,6 @@ class TextRowReader : public RowReader {
     return true;
   }
 
-  // Nothing but this reader's own stream and buffers is touched by reading.
-  bool prepareForThread() override { return true; }
-
   std::vector<std::string> notes() const override {
     if (nuls_ == 0) return {};
     return {fileName_ + ": " + std::to_string(nuls_) +
@@ -548,12 +544,7 @@ class TextFolderDatabase : public EngineDatabase {
     } else {
       format.delimiter = detect_delimiter(text_head(path, 64 * 1024));
     }
-    // A long file's rows are split into values on a second thread while the caller uses them.
-    std::unique_ptr<RowReader> rows = open_text_rows(path, format);
-    RowReader* raw = rows.get();
-    return std::make_unique<SheetRecordset>(
-        std::make_unique<RowsAhead>(std::move(rows), [raw] { return raw->prepareForThread(); }),
-        options);
+    return std::make_unique<SheetRecordset>(open_text_rows(path, format), options);
   }
 
   std::string version() const override { return "Text"; }
