@@ -9,12 +9,20 @@ namespace fs = std::filesystem;
 
 namespace qm {
 
-char path_separator() { return static_cast<char>(fs::path::preferred_separator); }
-std::string separator_string() { return std::string(1, path_separator()); }
+char path_separator() {
+  return static_cast<char>(fs::path::preferred_separator);
+}
+std::string separator_string() {
+  return std::string(1, path_separator());
+}
 
-static bool is_sep(char c) { return c == '/' || c == path_separator(); }
+static bool is_sep(char c) {
+  return c == '/' || c == path_separator();
+}
 
-bool ends_with_separator(std::string_view folder) { return !folder.empty() && is_sep(folder.back()); }
+bool ends_with_separator(std::string_view folder) {
+  return !folder.empty() && is_sep(folder.back());
+}
 
 std::string join_path(std::string_view folder, std::string_view name) {
   std::string r(folder);
@@ -96,7 +104,9 @@ void copy_file_replace(std::string_view from, std::string_view to) {
   fs::path src = to_fs_path(resolve_path(from));
   fs::path dst = to_fs_path(resolve_path(to));
   fs::copy_file(src, dst, fs::copy_options::overwrite_existing, ec);
-  if (ec) throw Error("Cannot copy " + std::string(from) + " to " + std::string(to) + ": " + ec.message());
+  if (ec)
+    throw Error("Cannot copy " + std::string(from) + " to " + std::string(to) + ": " +
+                ec.message());
 }
 
 bool rename_file(std::string_view from, std::string_view to) {

@@ -7,6 +7,9 @@ cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
 jobs=$(nproc)
 
+# Every source file as clang-format writes it (the repository's .clang-format).
+git ls-files -z '*.cpp' '*.h' | xargs -0 clang-format --dry-run -Werror
+
 # Independent readers used by the tests: SheetJS at a pinned version.
 if [ ! -d build-tools/node_modules/xlsx ]; then
   mkdir -p build-tools

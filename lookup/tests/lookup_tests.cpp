@@ -9,9 +9,9 @@
 #include "lookup/vendor_lookup.h"
 
 using namespace qm;
-using qm::tables::DbfTable;
 using qm::lookup::LookupMode;
 using qm::lookup::VendorLookup;
+using qm::tables::DbfTable;
 
 namespace {
 

@@ -1,10 +1,10 @@
 #include <gtest/gtest.h>
 
+#include "core/error.h"
+#include "core/messages.h"
 #include "pricefile/convert_rows.h"
 #include "pricefile/price_sink.h"
 #include "pricefile/tests/memory_dataset.h"
-#include "core/error.h"
-#include "core/messages.h"
 
 using namespace qm;
 using namespace qm::pricefile;

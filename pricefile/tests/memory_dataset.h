@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "pricefile/convert_rows.h"
 #include "core/dataset.h"
+#include "pricefile/convert_rows.h"
 
 namespace qm::test {
 

@@ -3,11 +3,11 @@
 
 #include <filesystem>
 
+#include "core/messages.h"
 #include "pricefile/convert_rows.h"
 #include "pricefile/dbf_price_sink.h"
 #include "pricefile/tests/memory_dataset.h"
 #include "pricefile/tests/price_file_fields.h"
-#include "core/messages.h"
 
 using namespace qm;
 using namespace qm::pricefile;

@@ -6,8 +6,8 @@
 #include <limits>
 #include <random>
 
-#include "pricefile/price_rules.h"
 #include "core/error.h"
+#include "pricefile/price_rules.h"
 
 using namespace qm::pricefile;
 

@@ -1,6 +1,6 @@
 // Tables of every dialect, built byte by byte as their writers lay them out, read back.
-#include "core/text.h"
 #include <gtest/gtest.h>
+#include "core/text.h"
 
 #include <cstring>
 
