@@ -145,10 +145,7 @@ bool SharedStrings::get(std::uint64_t index, std::string_view& out) {
     while (index >= entries_.size()) {
       if (ended_) return false;
       if (!xml_->step()) {
-        ended_ = true;
-        xml_.reset();
-        in_.reset();
-        complete_.store(true, std::memory_order_release);
+        finishLoading();
       }
     }
   } else if (index >= entries_.size()) {
@@ -159,6 +156,13 @@ bool SharedStrings::get(std::uint64_t index, std::string_view& out) {
   std::size_t len = static_cast<std::size_t>(e & ((1u << kLengthBits) - 1));
   out = std::string_view(blocks_[offset / kBlock].get() + offset % kBlock, len);
   return true;
+}
+
+void SharedStrings::finishLoading() {
+  ended_ = true;
+  xml_.reset();
+  in_.reset();
+  complete_.store(true, std::memory_order_release);
 }
 
 std::uint64_t SharedStrings::loaded() const {
@@ -178,10 +182,7 @@ bool SharedStrings::load_step() {
   std::lock_guard<std::mutex> lock(mutex_);
   if (ended_) return false;
   if (!xml_->step()) {
-    ended_ = true;
-    xml_.reset();
-    in_.reset();
-    complete_.store(true, std::memory_order_release);
+    finishLoading();
     return false;
   }
   return true;

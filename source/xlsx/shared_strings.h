@@ -47,6 +47,8 @@ class SharedStrings : private XmlHandler {
   bool readableFromAnyThread() const;
 
  private:
+  // The part is read to its end: its reader goes, and every string may be read without the lock.
+  void finishLoading();
   void start(const char* name, const char** atts) override;
   void end(const char* name) override;
   void text(const char* data, int len) override;

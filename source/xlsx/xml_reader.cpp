@@ -489,14 +489,16 @@ XmlReader::Got XmlReader::start_tag() {
   atts_[n] = nullptr;
   pos_ = p;
   handler_.start(names_.data() + open.local, atts_.data());
-  if (empty) {
-    --depth_;
-    if (depth_ == 0) where_ = Where::Epilog;
-    handler_.end(names_.data() + open.local);
-    open_.pop_back();
-    namesUsed_ = open.at;
-  }
+  if (empty) close_element(open);
   return Got::Done;
+}
+
+void XmlReader::close_element(const Open& open) {
+  --depth_;
+  if (depth_ == 0) where_ = Where::Epilog;
+  handler_.end(names_.data() + open.local);
+  open_.pop_back();
+  namesUsed_ = open.at;
 }
 
 XmlReader::Got XmlReader::end_tag() {
@@ -510,11 +512,7 @@ XmlReader::Got XmlReader::end_tag() {
         same = buf_[p + i] == names_[open.at + i];
       if (same) {
         pos_ = p + open.length + 1;
-        --depth_;
-        if (depth_ == 0) where_ = Where::Epilog;
-        handler_.end(names_.data() + open.local);
-        open_.pop_back();
-        namesUsed_ = open.at;
+        close_element(open);
         return Got::Done;
       }
     }
@@ -535,11 +533,7 @@ XmlReader::Got XmlReader::end_tag() {
     malformed("the end tag </" + std::string(name) + "> closes <" +
               names_.substr(open.at, open.length) + ">");
   pos_ = q + 1;
-  --depth_;
-  if (depth_ == 0) where_ = Where::Epilog;
-  handler_.end(names_.data() + open.local);
-  open_.pop_back();
-  namesUsed_ = open.at;
+  close_element(open);
   return Got::Done;
 }
 

@@ -105,6 +105,8 @@ class XmlReader {
   struct Open {
     std::uint32_t at, length, local;  // offsets in names_ of the name and of its local part
   };
+  // The element ends: the handler is told and its name's slot freed.
+  void close_element(const Open& open);
   std::string names_;  // its first namesUsed_ bytes
   std::size_t namesUsed_ = 0;
   std::vector<Open> open_;  // as many as depth_
