@@ -20,29 +20,8 @@ work=$(mktemp -d "${TMPDIR:-/tmp}/qm-bench-report.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 
 # label build: a program folder with the generated list's configuration (as bench/build/run.sh).
-setup() {
-  local label=$1 build=$2
-  mkdir -p "$work/$label/program" "$work/$label/out"
-  cp "$build"/bin/exprtwin.dbf "$build"/bin/exprtwin.dbt "$build"/bin/flistwin.dbf \
-    "$work/$label/program/"
-  [ -f "$build/bin/flistwin.dbt" ] && cp "$build/bin/flistwin.dbt" "$work/$label/program/"
-  cat >"$work/bench.config" <<'EOF'
-[Configuration]
-STORENAME=Generated price list
-EXPORTDBF=ACME
-STARTEXPRT=1
-UPDATEDATE=2026-11-01
-PRICESHEET=bench
-APPENDDATA=False
-[Mapping]
-PARTNUMBER=0
-DESCRIPTN=1
-LISTPRICE=2
-COST_OF_1=3
-EOF
-  "$build/bin/quillmere-import" --program-folder "$work/$label/program" config import \
-    "$work/bench.config"
-}
+. "$(dirname "$0")/program-folder.sh"
+setup() { bench_program_folder "$2" "$work/$1"; }
 
 build_once() {
   local label=$1 build=$2

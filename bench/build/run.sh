@@ -28,26 +28,8 @@ fi
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/qm-bench-build.XXXXXX")
 trap 'rm -rf "$work"' EXIT
-mkdir -p "$work/program" "$work/out"
-cp "$build"/bin/exprtwin.dbf "$build"/bin/exprtwin.dbt "$build"/bin/flistwin.dbf "$work/program/"
-[ -f "$build/bin/flistwin.dbt" ] && cp "$build/bin/flistwin.dbt" "$work/program/"
-# The generator's columns: PartNumber, Description, ListPrice, Cost, QtyBreak, UOM, Category;
-# row 1 names them.
-cat >"$work/bench.config" <<'EOF'
-[Configuration]
-STORENAME=Generated price list
-EXPORTDBF=ACME
-STARTEXPRT=1
-UPDATEDATE=2026-11-01
-PRICESHEET=bench
-APPENDDATA=False
-[Mapping]
-PARTNUMBER=0
-DESCRIPTN=1
-LISTPRICE=2
-COST_OF_1=3
-EOF
-"$prog" --program-folder "$work/program" config import "$work/bench.config"
+. "$root/bench/build/program-folder.sh"
+bench_program_folder "$build" "$work"
 
 # label, command...: one line of wall seconds, CPU seconds and peak resident memory.
 measure() {
