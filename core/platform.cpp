@@ -4,6 +4,7 @@
 #include <atomic>
 #include <chrono>
 #include <csignal>
+#include <cstdint>
 #include <filesystem>
 #include <system_error>
 #include <utility>
@@ -18,7 +19,10 @@
 #include <shellapi.h>
 #else
 #include <fcntl.h>
+#include <pthread.h>
+#include <sched.h>
 #include <signal.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -77,6 +81,34 @@ unsigned long long tick_count_ms() {
   return static_cast<unsigned long long>(
       duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
 }
+
+#ifdef _WIN32
+void lower_this_thread_priority() {
+  SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_IDLE);
+}
+// Large pages on Windows need a privilege that users do not hold.
+void advise_large_pages(void*, std::size_t) {}
+#else
+void advise_large_pages(void* at, std::size_t bytes) {
+#ifdef MADV_HUGEPAGE
+  constexpr std::uintptr_t kLarge = std::uintptr_t(2) << 20;
+  const auto from = reinterpret_cast<std::uintptr_t>(at);
+  const std::uintptr_t first = (from + kLarge - 1) & ~(kLarge - 1);
+  const std::uintptr_t last = (from + bytes) & ~(kLarge - 1);
+  if (last > first) madvise(reinterpret_cast<void*>(first), last - first, MADV_HUGEPAGE);
+#else
+  (void)at;
+  (void)bytes;
+#endif
+}
+
+void lower_this_thread_priority() {
+  // Not raised back: the thread is one's own and ends with its work. A refusal leaves it as
+  // it was, which costs time only.
+  sched_param none{};
+  pthread_setschedparam(pthread_self(), SCHED_IDLE, &none);
+}
+#endif
 
 // --- Cancelling, locking and replacing files (the build's file safety) ---
 

@@ -1,6 +1,7 @@
 // The few calls that differ between operating systems; the only place that may use them.
 #pragma once
 
+#include <cstddef>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -16,6 +17,14 @@ void flush_to_disk(std::FILE* f);
 std::string executable_folder();
 // Milliseconds since some fixed point, for naming and progress throttling.
 unsigned long long tick_count_ms();
+// The calling thread from now on runs only when the machine has a core to spare, for work
+// that may wait rather than slow down the work others wait for.
+void lower_this_thread_priority();
+// Memory about to be filled for the first time and kept a while (a table of a million
+// parts): asks for it in large pages where the system gives them, so that it costs one fault
+// per 2 MiB instead of one per page. Only the whole large pages inside [at, at + bytes) are
+// concerned; elsewhere, and where the system lacks them, nothing changes.
+void advise_large_pages(void* at, std::size_t bytes);
 
 // --- Cancelling, locking and replacing files (the build's file safety) ---
 

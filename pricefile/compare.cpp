@@ -8,6 +8,7 @@
 #include <exception>
 #include <filesystem>
 #include <fstream>
+#include <new>
 #include <optional>
 #include <system_error>
 #include <thread>
@@ -15,6 +16,7 @@
 
 #include "core/error.h"
 #include "core/paths.h"
+#include "core/platform.h"
 #include "core/text.h"
 #include "pricefile/price_rules.h"
 #include "pricefile/raw_records.h"
@@ -236,7 +238,8 @@ bool describe_change(Engine& before, Engine& after, const std::vector<std::strin
   return any;
 }
 
-constexpr std::size_t kBlockBytes = std::size_t(1) << 20;
+// A large page each, on its own boundary.
+constexpr std::size_t kBlockBytes = std::size_t(2) << 20;
 // How far ahead of a look-up in the part table its slot is asked for.
 constexpr std::size_t kAhead = 16;
 
@@ -255,6 +258,8 @@ PartTable::PartTable(Hash hash) : hash_(hash) {
 void PartTable::reserve(std::size_t parts) {
   parts_.reserve(parts);
   unplaced_.reserve(parts);
+  platform::advise_large_pages(parts_.data(), parts * sizeof(Part));
+  platform::advise_large_pages(unplaced_.data(), parts * sizeof(std::uint32_t));
   grow(parts);
 }
 
@@ -264,7 +269,11 @@ void PartTable::grow(std::size_t parts) {
 }
 
 void PartTable::rehash(std::size_t slots) {
-  slots_.assign(slots, Slot{0, kEmpty});
+  std::vector<Slot> fresh;
+  fresh.reserve(slots);
+  platform::advise_large_pages(fresh.data(), slots * sizeof(Slot));
+  fresh.assign(slots, Slot{0, kEmpty});
+  slots_ = std::move(fresh);
   for (std::size_t p = 0; p + unplaced_.size() < parts_.size(); ++p) {
     if (!live(p)) continue;
     const auto tag = static_cast<std::uint32_t>(hash_(number(p)) >> 32);
@@ -272,6 +281,10 @@ void PartTable::rehash(std::size_t slots) {
     while (slots_[at].part != kEmpty) at = after(at);
     slots_[at] = {tag, static_cast<std::uint32_t>(p)};
   }
+}
+
+void PartTable::BlockDelete::operator()(char* block) const {
+  ::operator delete[](block, std::align_val_t(kBlockBytes));
 }
 
 std::string_view PartTable::numberAt(std::uint32_t at) const {
@@ -287,7 +300,11 @@ std::uint32_t PartTable::keep(std::string_view number) {
     // Every place stays below kEmpty, which marks a part left out.
     if (blocks_.size() + 1 >= 0xFFFFFFFFu / kBlockBytes)
       throw Error("Too many part numbers to compare");
-    blocks_.push_back(std::make_unique<char[]>(kBlockBytes));
+    // Not cleared: a block is written before it is read.
+    std::unique_ptr<char[], BlockDelete> block(
+        static_cast<char*>(::operator new[](kBlockBytes, std::align_val_t(kBlockBytes))));
+    platform::advise_large_pages(block.get(), kBlockBytes);
+    blocks_.push_back(std::move(block));
     used_ = 0;
   }
   char* p = blocks_.back().get() + used_;
@@ -334,7 +351,10 @@ std::int64_t PartTable::place() {
   std::vector<std::uint32_t> start((std::size_t(1) << kGroupBits) + 1);
   for (std::uint32_t tag : tags) ++start[(tag >> (32 - kGroupBits)) + 1];
   for (std::size_t g = 1; g < start.size(); ++g) start[g] += start[g - 1];
-  std::vector<std::uint32_t> order(tags.size());
+  std::vector<std::uint32_t> order;
+  order.reserve(tags.size());
+  platform::advise_large_pages(order.data(), tags.size() * sizeof(std::uint32_t));
+  order.resize(tags.size());
   for (std::size_t i = 0; i < tags.size(); ++i)
     order[start[tags[i] >> (32 - kGroupBits)]++] = static_cast<std::uint32_t>(i);
   std::int64_t repeated = 0;
@@ -401,6 +421,8 @@ struct PriceComparison::State {
   Comparison c;
 
   void read() {
+    // The walk is what the user waits for; the reader has until the walk's end to finish.
+    platform::lower_this_thread_priority();
     try {
       RawRecords raw = std::move(*previous);
       previous.reset();
@@ -540,7 +562,7 @@ void PriceComparison::add(std::int64_t number, std::string_view record) {
     s.waitingNames.append(part);
     // A batch at a time, so that the scattered reads of a batch overlap; until the reader is
     // done the parts wait for it, up to a bound.
-    constexpr std::size_t kBatch = 4096, kMostWaiting = 1 << 16;
+    constexpr std::size_t kBatch = 4096, kMostWaiting = 1 << 18;
     if (s.waiting.size() >= kBatch &&
         (s.flags.ready.load(std::memory_order_acquire) || s.waiting.size() >= kMostWaiting))
       s.settle();

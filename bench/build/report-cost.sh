@@ -4,9 +4,11 @@
 # with a program built before the report and one built with it, in turns, several runs each;
 # and the second program once more into an empty destination ("none"), so that what the
 # comparison itself costs stands beside it. Prints wall and CPU seconds (user + system) and
-# peak memory of every run and the range of each.
+# peak memory of every run, the range and median of each, and the ratio of the medians.
 #   bench/build/report-cost.sh BEFORE_BUILD AFTER_BUILD [FILE] [RUNS]
-# Each BUILD is a Release build folder holding bin/quillmere-import and the data files;
+# Each BUILD is a Release build folder holding bin/quillmere-import and the data files. The
+# fair BEFORE is the same source configured with -DQM_BENCH_WITHOUT_COMPARISON=ON: the same
+# program, the previous file in place, nothing compared;
 # FILE defaults to /tmp/plbench/pl-1m.xlsx (the shared generator's 1,000,000 rows); RUNS to 3.
 set -euo pipefail
 before=$1
@@ -58,10 +60,19 @@ for ((i = 1; i <= runs; i++)); do
             printf "%s %f %f %f\n", l, w, m, u + s > "/dev/stderr" }' "$work/time.txt" 2>>"$work/all.txt"
   done
 done
-awk '{ w[$1] = w[$1] " " $2; if (!($1 in lo) || $2 < lo[$1]) lo[$1] = $2; if ($2 > hi[$1]) hi[$1] = $2;
-       if (!($1 in mlo) || $3 < mlo[$1]) mlo[$1] = $3; if ($3 > mhi[$1]) mhi[$1] = $3;
-       if (!($1 in clo) || $4 < clo[$1]) clo[$1] = $4; if ($4 > chi[$1]) chi[$1] = $4 }
-     END { for (l in lo) printf "%-7s wall %.2f-%.2f s   cpu %.2f-%.2f s   peak %.0f-%.0f MiB\n", l, lo[l], hi[l], clo[l], chi[l], mlo[l], mhi[l] }' \
-  "$work/all.txt"
+# Ranges and medians (a busy moment of the machine lands in one run; the median passes it by).
+median() { sort -n | awk '{ v[NR] = $1 } END { print NR % 2 ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
+for label in before after none; do
+  w=$(awk -v l="$label" '$1 == l { print $2 }' "$work/all.txt")
+  c=$(awk -v l="$label" '$1 == l { print $4 }' "$work/all.txt")
+  m=$(awk -v l="$label" '$1 == l { print $3 }' "$work/all.txt")
+  printf "%-7s wall %.2f-%.2f s (median %.2f)   cpu %.2f-%.2f s (median %.2f)   peak %.0f-%.0f MiB\n" \
+    "$label" "$(sort -n <<<"$w" | head -1)" "$(sort -n <<<"$w" | tail -1)" "$(median <<<"$w")" \
+    "$(sort -n <<<"$c" | head -1)" "$(sort -n <<<"$c" | tail -1)" "$(median <<<"$c")" \
+    "$(sort -n <<<"$m" | head -1)" "$(sort -n <<<"$m" | tail -1)"
+done
+wall_median() { awk -v l="$1" '$1 == l { print $2 }' "$work/all.txt" | median; }
+awk -v a="$(wall_median after)" -v b="$(wall_median before)" \
+  'BEGIN { printf "after / before, median wall: %.3f\n", a / b }'
 echo "after, last run:"
 head -n 8 "$work/stdout.txt"
