@@ -8,7 +8,6 @@
 #include <exception>
 #include <filesystem>
 #include <fstream>
-#include <new>
 #include <optional>
 #include <system_error>
 #include <thread>
@@ -238,8 +237,7 @@ bool describe_change(Engine& before, Engine& after, const std::vector<std::strin
   return any;
 }
 
-// A large page each, on its own boundary.
-constexpr std::size_t kBlockBytes = std::size_t(2) << 20;
+constexpr std::size_t kBlockBytes = kLargePage;
 // How far ahead of a look-up in the part table its slot is asked for.
 constexpr std::size_t kAhead = 16;
 
@@ -256,10 +254,8 @@ PartTable::PartTable(Hash hash) : hash_(hash) {
 }
 
 void PartTable::reserve(std::size_t parts) {
-  parts_.reserve(parts);
-  unplaced_.reserve(parts);
-  platform::advise_large_pages(parts_.data(), parts * sizeof(Part));
-  platform::advise_large_pages(unplaced_.data(), parts * sizeof(std::uint32_t));
+  reserve_in_large_pages(parts_, parts);
+  reserve_in_large_pages(unplaced_, parts);
   grow(parts);
 }
 
@@ -270,8 +266,7 @@ void PartTable::grow(std::size_t parts) {
 
 void PartTable::rehash(std::size_t slots) {
   std::vector<Slot> fresh;
-  fresh.reserve(slots);
-  platform::advise_large_pages(fresh.data(), slots * sizeof(Slot));
+  reserve_in_large_pages(fresh, slots);
   fresh.assign(slots, Slot{0, kEmpty});
   slots_ = std::move(fresh);
   for (std::size_t p = 0; p + unplaced_.size() < parts_.size(); ++p) {
@@ -281,10 +276,6 @@ void PartTable::rehash(std::size_t slots) {
     while (slots_[at].part != kEmpty) at = after(at);
     slots_[at] = {tag, static_cast<std::uint32_t>(p)};
   }
-}
-
-void PartTable::BlockDelete::operator()(char* block) const {
-  ::operator delete[](block, std::align_val_t(kBlockBytes));
 }
 
 std::string_view PartTable::numberAt(std::uint32_t at) const {
@@ -300,11 +291,7 @@ std::uint32_t PartTable::keep(std::string_view number) {
     // Every place stays below kEmpty, which marks a part left out.
     if (blocks_.size() + 1 >= 0xFFFFFFFFu / kBlockBytes)
       throw Error("Too many part numbers to compare");
-    // Not cleared: a block is written before it is read.
-    std::unique_ptr<char[], BlockDelete> block(
-        static_cast<char*>(::operator new[](kBlockBytes, std::align_val_t(kBlockBytes))));
-    platform::advise_large_pages(block.get(), kBlockBytes);
-    blocks_.push_back(std::move(block));
+    blocks_.push_back(make_large_block(kBlockBytes));
     used_ = 0;
   }
   char* p = blocks_.back().get() + used_;
@@ -352,8 +339,7 @@ std::int64_t PartTable::place() {
   for (std::uint32_t tag : tags) ++start[(tag >> (32 - kGroupBits)) + 1];
   for (std::size_t g = 1; g < start.size(); ++g) start[g] += start[g - 1];
   std::vector<std::uint32_t> order;
-  order.reserve(tags.size());
-  platform::advise_large_pages(order.data(), tags.size() * sizeof(std::uint32_t));
+  reserve_in_large_pages(order, tags.size());
   order.resize(tags.size());
   for (std::size_t i = 0; i < tags.size(); ++i)
     order[start[tags[i] >> (32 - kGroupBits)]++] = static_cast<std::uint32_t>(i);

@@ -9,6 +9,7 @@
 #include <utility>
 #include <vector>
 
+#include "core/memory.h"
 #include "pricefile/build_report.h"
 
 namespace qm::pricefile {
@@ -72,10 +73,7 @@ class PartTable {
   std::vector<Part> parts_;
   std::vector<std::uint32_t> unplaced_;  // tags of the parts appended and not yet placed
   // The numbers, each after its length byte, in blocks that never move once filled.
-  struct BlockDelete {
-    void operator()(char* block) const;
-  };
-  std::vector<std::unique_ptr<char[], BlockDelete>> blocks_;
+  std::vector<LargeBlock> blocks_;
   std::size_t used_ = 0;  // of the last block
 };
 

@@ -1,5 +1,6 @@
 #include "source/xlsx/shared_strings.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "core/error.h"
@@ -74,10 +75,26 @@ std::string SharedStrings::context() const {
   return "string " + std::to_string(entries_.size());
 }
 
-void SharedStrings::start(const char* name, const char**) {
+// The table says how many strings it holds: room for them at once, as far as the limit goes,
+// spares the copies of growing. A wrong count only costs room or copies.
+void SharedStrings::reserveEntries(const char** atts) {
+  for (; atts[0]; atts += 2) {
+    if (std::strcmp(atts[0], "uniqueCount") != 0) continue;
+    std::uint64_t n = 0;
+    const char* v = atts[1];
+    for (; *v >= '0' && *v <= '9' && n <= limits_.maxSharedStrings; ++v) n = n * 10 + (*v - '0');
+    reserve_in_large_pages(
+        entries_, static_cast<std::size_t>(std::min<std::uint64_t>(
+                      n, std::min<std::uint64_t>(limits_.maxSharedStrings, kMostReserved))));
+  }
+}
+
+void SharedStrings::start(const char* name, const char** atts) {
   // si holds either one t or runs r each with a t; rPh and its t are the phonetic reading
   // of East Asian text, which is not part of the value.
-  if (std::strcmp(name, "si") == 0) {
+  if (std::strcmp(name, "sst") == 0) {
+    reserveEntries(atts);
+  } else if (std::strcmp(name, "si") == 0) {
     inItem_ = true;
     inText_ = false;
     phonetic_ = 0;
@@ -128,7 +145,7 @@ void SharedStrings::commit() {
               std::to_string(limits_.maxSharedStringBytes >> 20) + " MiB");
   }
   if (blockUsed_ + current_.size() > kBlock) {
-    blocks_.push_back(std::make_unique<char[]>(kBlock));
+    blocks_.push_back(make_large_block(kBlock));
     blockUsed_ = 0;
   }
   std::uint64_t offset = (blocks_.size() - 1) * kBlock + blockUsed_;

@@ -12,6 +12,7 @@
 #include <string_view>
 #include <vector>
 
+#include "core/memory.h"
 #include "source/xlsx/xml_reader.h"
 
 namespace qm::source::xlsx {
@@ -54,14 +55,17 @@ class SharedStrings : private XmlHandler {
   void text(const char* data, int len) override;
   std::string context() const override;
   void commit();
+  void reserveEntries(const char** atts);
 
   static constexpr std::size_t kBlock = 4u << 20;  // bigger than the longest string allowed
   static constexpr int kLengthBits = 23;           // lengths up to kBlock
+  // Entries reserved from the table's own count at most: a claim of more is grown into.
+  static constexpr std::uint64_t kMostReserved = 1u << 24;
 
   const Limits& limits_;
   std::unique_ptr<PartStream> in_;
   std::unique_ptr<XmlReader> xml_;
-  std::vector<std::unique_ptr<char[]>> blocks_;
+  std::vector<LargeBlock> blocks_;
   std::size_t blockUsed_ = kBlock;
   std::uint64_t totalBytes_ = 0;
   std::vector<std::uint64_t> entries_;  // offset << kLengthBits | length
