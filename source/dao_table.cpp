@@ -101,7 +101,7 @@ std::string cell_text(const Cell& cell, FieldType type) {
       return cell.boolean ? "True" : "False";
     case Cell::Kind::Number:
       if (type == FieldType::ftBoolean) return cell.number != 0 ? "True" : "False";
-      return number_text(cell.number);
+      return cell.text.empty() ? number_text(cell.number) : cell.text;
     case Cell::Kind::DateTime: {
       DateTime dt = datetime_from_serial(cell.number);
       if (dt.isNull()) return number_text(cell.number);
@@ -155,6 +155,8 @@ const std::string* TDaoField::heldText() const {
   static const std::string kEmpty;
   if (c.kind == Cell::Kind::Text || c.kind == Cell::Kind::Error) return &c.text;
   if (c.kind == Cell::Kind::Empty) return &kEmpty;  // whatever a reader left in its text
+  if (c.kind == Cell::Kind::Number && !c.text.empty() && kind_.type != FieldType::ftBoolean)
+    return &c.text;
   return nullptr;
 }
 

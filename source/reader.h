@@ -18,7 +18,9 @@ struct Cell {
   Kind kind = Kind::Empty;
   double number = 0;     // Number; DateTime as a serial day number (1900 system, Excel's count)
   bool boolean = false;  // Boolean
-  std::string text;      // Text (UTF-8); Error: its code, such as "#N/A"
+  // Text (UTF-8); Error: its code, such as "#N/A"; Number: when not empty, the number's text
+  // as the engine shows it (a reader that has it at hand spares formatting the number again).
+  std::string text;
 
   void clear() {
     kind = Kind::Empty;

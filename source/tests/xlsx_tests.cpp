@@ -16,6 +16,7 @@
 
 #include "core/error.h"
 #include "core/text.h"
+#include "source/number_text.h"
 #include "source/reader.h"
 #include "source/xlsx/cell_ref.h"
 #include "source/xlsx/number_formats.h"
@@ -265,6 +266,40 @@ TEST(XlsxCells, KindsNumbersAndErrorsFromHandWrittenCells) {
       "</c><c r=\"E2\"/><c r=\"F2\"><f>1+1</f></c><c r=\"G2\" t=\"str\"><v></v></c></row>");
   EXPECT_EQ(read_sheet(package(sheet)),
             "n:3|n:0.1|n:1E-7|n:-2.5E300|n:7\nb:0|e:#DIV/0!|d:46365.5|d:1|||\n");
+}
+
+// A number's text kept from the sheet must be the text the engine would make of the number.
+TEST(XlsxCells, ANumbersTextKeptFromTheSheetIsTheEngines) {
+  const struct {
+    const char* written;
+    bool kept;
+  } cases[] = {{"261.96", true},
+               {"-0.5", true},
+               {"1000", true},
+               {"0.00001", true},
+               {"123456789012345", true},
+               {"0.000001", false},
+               {"1234567890123456", false},
+               {"1.50", false},
+               {"1E-7", false},
+               {"+7", false},
+               {"007", false},
+               {"-0", false},
+               {"0", false},
+               {"12.345678901234567", false}};
+  std::string row = "<row r=\"1\">";
+  for (const auto& c : cases) row += std::string("<c><v>") + c.written + "</v></c>";
+  auto wb = open_workbook_bytes("test.xlsx", make_zip(package(sheet_xml(row + "</row>"))), {});
+  auto r = wb->openSheet(0);
+  std::vector<Cell> cells;
+  ASSERT_TRUE(r->nextRow(cells));
+  ASSERT_EQ(cells.size(), std::size(cases));
+  for (std::size_t i = 0; i < cells.size(); ++i) {
+    SCOPED_TRACE(cases[i].written);
+    ASSERT_EQ(cells[i].kind, Cell::Kind::Number);
+    EXPECT_EQ(!cells[i].text.empty(), cases[i].kept);
+    if (!cells[i].text.empty()) EXPECT_EQ(cells[i].text, qm::source::number_text(cells[i].number));
+  }
 }
 
 TEST(XlsxCells, DateStylesFromBuiltInAndCustomFormats) {

@@ -30,6 +30,36 @@ bool parse_double(std::string_view s, double& out) {
   return r.ec == std::errc() && r.ptr == s.data() + s.size() && std::isfinite(out);
 }
 
+// Whether a number's text is already as the engine shows the number: the shortest digits,
+// at most 15 of them, without exponent, leading or trailing zeros, and not zero, with its
+// first digit no further than five places after the point and at most fifteen before it.
+// Fifteen significant digits always read back as themselves, so the shortest form of the
+// number read is this text (as Excel writes most numbers); anything else is formatted anew.
+bool shown_as_written(std::string_view s) {
+  std::size_t i = s.size() > 1 && s[0] == '-' ? 1 : 0;
+  const std::size_t intAt = i;
+  while (i < s.size() && s[i] >= '0' && s[i] <= '9') ++i;
+  const std::size_t intDigits = i - intAt;
+  if (intDigits == 0 || (intDigits > 1 && s[intAt] == '0')) return false;
+  const bool intZero = s[intAt] == '0';
+  std::size_t significant = intZero ? 0 : intDigits, leading = 0;
+  if (i < s.size()) {
+    if (s[i] != '.' || i + 1 == s.size()) return false;
+    const std::size_t fracAt = ++i;
+    while (i < s.size() && s[i] >= '0' && s[i] <= '9') ++i;
+    if (i != s.size() || s.back() == '0') return false;
+    if (intZero) {
+      while (s[fracAt + leading] == '0') ++leading;
+      significant = s.size() - fracAt - leading;
+    } else {
+      significant += s.size() - fracAt;
+    }
+  } else if (intZero) {
+    return false;  // zero, which the general format writes its own way
+  }
+  return significant <= 15 && intDigits <= 15 && leading <= 4;
+}
+
 bool parse_digits(std::string_view s, std::size_t at, std::size_t n, int& out) {
   if (s.size() < at + n) return false;
   int v = 0;
@@ -503,6 +533,8 @@ void SheetReader::end_cell() {
       // A negative serial is no date Excel can show; it stays the number it is.
       c.kind = date && v >= 0 ? Cell::Kind::DateTime : Cell::Kind::Number;
       c.number = v;
+      if (c.kind == Cell::Kind::Number && shown_as_written(trimmed(value_)))
+        c.text = trimmed(value_);
       return;
     }
   }
