@@ -19,10 +19,9 @@
 #include <shellapi.h>
 #else
 #include <fcntl.h>
-#include <pthread.h>
-#include <sched.h>
 #include <signal.h>
 #include <sys/mman.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -84,7 +83,7 @@ unsigned long long tick_count_ms() {
 
 #ifdef _WIN32
 void lower_this_thread_priority() {
-  SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_IDLE);
+  SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_BELOW_NORMAL);
 }
 // Large pages on Windows need a privilege that users do not hold.
 void advise_large_pages(void*, std::size_t) {}
@@ -103,10 +102,11 @@ void advise_large_pages(void* at, std::size_t bytes) {
 }
 
 void lower_this_thread_priority() {
-  // Not raised back: the thread is one's own and ends with its work. A refusal leaves it as
-  // it was, which costs time only.
-  sched_param none{};
-  pthread_setschedparam(pthread_self(), SCHED_IDLE, &none);
+  // A thread's own nice value (Linux keeps one per thread); not raised back, since the thread
+  // ends with its work. A refusal leaves it as it was, which costs time only.
+#ifdef __linux__
+  setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), 10);
+#endif
 }
 #endif
 

@@ -17,8 +17,9 @@ void flush_to_disk(std::FILE* f);
 std::string executable_folder();
 // Milliseconds since some fixed point, for naming and progress throttling.
 unsigned long long tick_count_ms();
-// The calling thread from now on runs only when the machine has a core to spare, for work
-// that may wait rather than slow down the work others wait for.
+// The calling thread from now on gives way to the process's other threads when cores are
+// short, for work that may wait rather than slow down the work others wait for. It is still
+// given a share, so that a busy machine never leaves it, and whoever waits for it, stalled.
 void lower_this_thread_priority();
 // Memory about to be filled for the first time and kept a while (a table of a million
 // parts): asks for it in large pages where the system gives them, so that it costs one fault
