@@ -82,6 +82,10 @@ bool folder_writable(const std::string& folder);
 bool replace_file(const std::string& from, const std::string& to, std::string& error);
 // Pushes a closed file's data to the disk (before it is renamed into place).
 void sync_file(const std::string& path);
+// Asks the system to start writing bytes [from, to) of an open file to the disk now, without
+// waiting for it: a later sync of a large file written in one go then waits only for its tail.
+// Where the system has no such call, nothing happens.
+void start_writing_to_disk(std::FILE* f, unsigned long long from, unsigned long long to);
 // Cuts an open file to size bytes; false on failure.
 bool truncate_open_file(std::FILE* f, unsigned long long size);
 

@@ -73,6 +73,10 @@ void RandomFile::writeAt(std::uint64_t off, const void* buf, std::size_t n) {
     throw TableError("Cannot write to file '" + path_ + "' (disk full?)");
 }
 
+void RandomFile::startWriteBack(std::uint64_t from, std::uint64_t to) {
+  if (f_ && writable_) platform::start_writing_to_disk(f_, from, to);
+}
+
 void RandomFile::truncate(std::uint64_t size) {
   if (!f_ || !writable_ || !platform::truncate_open_file(f_, size))
     throw TableError("Cannot write to file '" + path_ + "' (disk full?)");

@@ -35,6 +35,8 @@ class RandomFile {
   void writeAt(std::uint64_t off, const void* buf, std::size_t n);
   // Cuts the file to size bytes; raises TableError on failure.
   void truncate(std::uint64_t size);
+  // Starts writing bytes [from, to) to the disk without waiting for them.
+  void startWriteBack(std::uint64_t from, std::uint64_t to);
   // The open file, for the operating-system locks on it.
   std::FILE* handle() const { return f_; }
 

@@ -91,15 +91,26 @@ void DbfTable::Impl::writeAutoNext(const FieldLayout& f, std::uint32_t v) {
   file.writeAt(static_cast<std::uint64_t>(f.descriptorOffset) + 42, b, 4);
 }
 
+void DbfTable::Impl::writeBack(std::uint64_t end) {
+  constexpr std::uint64_t kStep = 1 << 20, kMargin = 1 << 16;
+  const std::uint64_t from = std::max(writtenBack, (hdr.headerLength + kMargin) & ~(kMargin - 1));
+  const std::uint64_t to = end > kMargin ? (end - kMargin) & ~(kMargin - 1) : 0;
+  if (to < from + kStep) return;
+  file.startWriteBack(from, to);
+  writtenBack = to;
+}
+
 void DbfTable::Impl::flushPending() {
   if (pendingRecords == 0) return;
   WriteScope lock(*this);
   // Another program may have appended since the batch began: ours go after its records.
   std::uint32_t c = readCount();
   pending.push_back(0x1A);
-  file.writeAt(recordOffset(static_cast<std::int64_t>(c) + 1), pending.data(), pending.size());
+  const std::uint64_t at = recordOffset(static_cast<std::int64_t>(c) + 1);
+  file.writeAt(at, pending.data(), pending.size());
   for (const auto& [f, next] : autoNext) writeAutoNext(*f, next);
   writeCount(c + static_cast<std::uint32_t>(pendingRecords));
+  writeBack(at + pending.size());
   pending.clear();
   pendingRecords = 0;
   autoNext.clear();

@@ -199,6 +199,7 @@ void DbfTable::close() {
   }
   m.pending.clear();
   m.pendingRecords = 0;
+  m.writtenBack = 0;
   m.autoNext.clear();
   m.openLock.release();
   m.file.close();

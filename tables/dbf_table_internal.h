@@ -160,6 +160,11 @@ struct DbfTable::Impl {
   std::uint32_t pendingBase = 0;
   std::int64_t pendingRecords = 0;
   std::vector<std::pair<const FieldLayout*, std::uint32_t>> autoNext;  // during a batch
+  std::uint64_t writtenBack = 0;  // the records' bytes before this are on their way to the disk
+  // The batches' records are sent on to the disk while the next ones are made, so that the
+  // sync before a built file is put in place waits for little. Never the pages that are
+  // written again: the header's (the count) and those near the end (the end mark).
+  void writeBack(std::uint64_t end);
 
   std::int64_t liveCount = -1;
   std::uint32_t liveForCount = 0;
