@@ -50,7 +50,7 @@ void DbfTable::Impl::storeRecord(std::int64_t number, const char* oldRec, const 
   if (!oldRec && writeBehindOn && !index) {
     pending.insert(pending.end(), newRec, newRec + rl);
     ++pendingRecords;
-    if (pending.size() >= kWriteBatchBytes) flushPending();
+    if (pending.size() >= kPostBatchBytes) flushPending();
     return;
   }
   if (!oldRec) {
@@ -107,7 +107,9 @@ void DbfTable::Impl::flushPending() {
   std::uint32_t c = readCount();
   pending.push_back(0x1A);
   const std::uint64_t at = recordOffset(static_cast<std::int64_t>(c) + 1);
-  file.writeAt(at, pending.data(), pending.size());
+  for (std::size_t done = 0; done < pending.size(); done += kWriteBatchBytes)
+    file.writeAt(at + done, pending.data() + done,
+                 std::min(kWriteBatchBytes, pending.size() - done));
   for (const auto& [f, next] : autoNext) writeAutoNext(*f, next);
   writeCount(c + static_cast<std::uint32_t>(pendingRecords));
   writeBack(at + pending.size());
