@@ -494,24 +494,28 @@ XmlReader::Got XmlReader::start_tag() {
 }
 
 void XmlReader::close_element(const Open& open) {
+  // Read before the slot goes: open may be that slot.
+  const std::size_t at = open.at;
   --depth_;
   if (depth_ == 0) where_ = Where::Epilog;
   handler_.end(names_.data() + open.local);
   open_.pop_back();
-  namesUsed_ = open.at;
+  namesUsed_ = at;
 }
 
 XmlReader::Got XmlReader::end_tag() {
   std::size_t p = pos_ + 2;
   // Mostly the name of the element open and '>' right after it: then nothing else to check.
   if (depth_ > 0) {
-    const Open open = open_.back();
-    if (p + open.length < end_ && buf_[p + open.length] == '>') {
-      bool same = true;
-      for (std::size_t i = 0; same && i < open.length; ++i)
-        same = buf_[p + i] == names_[open.at + i];
-      if (same) {
-        pos_ = p + open.length + 1;
+    const Open& open = open_.back();
+    const std::size_t length = open.length;
+    if (p + length < end_ && buf_[p + length] == '>') {
+      const char* here = buf_.data() + p;
+      const char* name = names_.data() + open.at;
+      std::size_t i = 0;
+      while (i < length && here[i] == name[i]) ++i;
+      if (i == length) {
+        pos_ = p + length + 1;
         close_element(open);
         return Got::Done;
       }
