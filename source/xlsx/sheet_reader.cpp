@@ -387,14 +387,14 @@ void SheetReader::start_cell(const char** atts) {
       style = atts[i + 1];
   }
   if (ref) {
-    CellRef cr;
-    if (!parse_cell_ref(ref, cr)) {
+    // The row comes from the row element; a cell naming another row is taken where it stands.
+    std::uint32_t column;
+    if (!parse_cell_column(ref, column)) {
       column_ = nextColumn_ < kMaxColumns ? nextColumn_ : kMaxColumns - 1;
       cell_error(std::string("the cell reference \"") + ref +
                  "\" is not one from A1 to XFD1048576");
     }
-    // The row comes from the row element; a cell naming another row is taken where it stands.
-    column_ = cr.column;
+    column_ = column;
   } else {
     if (nextColumn_ >= kMaxColumns) {
       column_ = kMaxColumns - 1;
