@@ -55,6 +55,7 @@ class SheetReader : public RowReader, private XmlHandler {
   void start_cell(const char** atts);
   void end_cell();
   Cell& place(std::uint32_t column);
+  [[gnu::noinline]] void widen(std::uint32_t column);  // a row wider than any before, or gaps
   [[noreturn]] void cell_error(const std::string& what) const;
 
   SheetSource src_;
