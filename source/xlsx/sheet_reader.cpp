@@ -210,19 +210,12 @@ bool SheetReader::nextRow(std::vector<Cell>& cells) {
     ++nextDelivered_;
     return true;
   }
-  // Swapping hands the caller the row's strings and gives their old buffers back for reuse.
-  // A row read before the limit was set is cut to it here.
+  // Trading the rows hands the caller the cells without a copy and gives it the caller's old
+  // cells for the next row: place() and widen() clear each before it is used. A row read
+  // before the limit was set is cut to it here.
   const std::uint32_t width = std::min(width_, columnLimit_);
+  cells.swap(row_);
   cells.resize(width);
-  for (std::uint32_t i = 0; i < width; ++i) {
-    Cell& to = cells[i];
-    Cell& from = row_[i];
-    to.kind = from.kind;
-    to.number = from.number;
-    to.boolean = from.boolean;
-    // Most cells hold no text: nothing to trade then.
-    if (!from.text.empty() || !to.text.empty()) to.text.swap(from.text);
-  }
   pending_ = false;
   ++nextDelivered_;
   return true;
