@@ -363,20 +363,33 @@ TEST(XlsxCells, CellReferences) {
     const char* text;
     bool ok;
     std::uint32_t column, row;
-  } cases[] = {{"A1", true, 0, 1},     {"Z9", true, 25, 9},
-               {"AA10", true, 26, 10}, {"xfd1048576", true, 16383, 1048576},
-               {"$B$7", true, 1, 7},   {"C", true, 2, 0},
-               {"XFE1", false, 0, 0},  {"A1048577", false, 0, 0},
-               {"1A", false, 0, 0},    {"A0", false, 0, 0},
-               {"", false, 0, 0},      {"AAAA1", false, 0, 0},
-               {"A1B", false, 0, 0}};
+  } cases[] = {{"A1", true, 0, 1},
+               {"Z9", true, 25, 9},
+               {"AA10", true, 26, 10},
+               {"xfd1048576", true, 16383, 1048576},
+               {"$B$7", true, 1, 7},
+               {"C", true, 2, 0},
+               {"XFE1", false, 0, 0},
+               {"A1048577", false, 0, 0},
+               {"1A", false, 0, 0},
+               {"A0", false, 0, 0},
+               {"", false, 0, 0},
+               {"AAAA1", false, 0, 0},
+               {"A1B", false, 0, 0},
+               {"XFD999999", true, 16383, 999999},
+               {"XFE999999", false, 0, 0},
+               {"B01", true, 1, 1},
+               {"A1048576", true, 0, 1048576}};
   for (const auto& c : cases) {
     CellRef r;
     ASSERT_EQ(parse_cell_ref(c.text, r), c.ok) << c.text;
     ASSERT_EQ(parse_cell_ref(std::string_view(c.text), r), c.ok) << c.text;
+    std::uint32_t column = 99999;
+    ASSERT_EQ(parse_cell_column(c.text, column), c.ok) << c.text;
     if (c.ok) {
       EXPECT_EQ(r.column, c.column) << c.text;
       EXPECT_EQ(r.row, c.row) << c.text;
+      EXPECT_EQ(column, c.column) << c.text;
     }
   }
   EXPECT_EQ(cell_name(27, 3), "AB3");

@@ -62,6 +62,36 @@ bool parse_cell_ref(const char* text, CellRef& out) {
   return parse_ref<true>(text, nullptr, out);
 }
 
+bool parse_cell_column(const char* text, std::uint32_t& column) {
+  // Mostly as Excel writes it: capitals, then up to six digits not led by a zero, which always
+  // make a row in range. Every cell has one, so that much is read at a glance and the rest is
+  // left to the general reading.
+  const auto* p = reinterpret_cast<const unsigned char*>(text);
+  unsigned d = *p - unsigned{'A'};
+  if (d < 26) {
+    std::uint32_t col = d + 1;
+    if ((d = *++p - unsigned{'A'}) < 26) {
+      col = col * 26 + d + 1;
+      if ((d = *++p - unsigned{'A'}) < 26) {
+        col = col * 26 + d + 1;
+        ++p;
+      }
+    }
+    if (*p - unsigned{'1'} < 9 && col <= kMaxColumns) {
+      const unsigned char* q = p + 1;
+      while (*q - unsigned{'0'} < 10) ++q;
+      if (*q == 0 && q - p <= 6) {
+        column = col - 1;
+        return true;
+      }
+    }
+  }
+  CellRef ref;
+  if (!parse_cell_ref(text, ref)) return false;
+  column = ref.column;
+  return true;
+}
+
 std::string column_name(std::uint32_t column) {
   std::string s;
   std::uint32_t n = column + 1;

@@ -19,6 +19,9 @@ struct CellRef {
 // column beyond XFD and a row beyond 1048576.
 bool parse_cell_ref(std::string_view text, CellRef& out);
 bool parse_cell_ref(const char* text, CellRef& out);  // a text ended by a NUL
+// The column of a reference ended by a NUL, checked as parse_cell_ref checks it: a cell takes
+// its row from its row element, so the row's digits need no value.
+bool parse_cell_column(const char* text, std::uint32_t& column);
 // Reads a row number 1..1048576.
 bool parse_row_number(std::string_view text, std::uint32_t& out);
 // "A", "Z", "AA" for 0, 25, 26.

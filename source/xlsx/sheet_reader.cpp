@@ -210,19 +210,12 @@ bool SheetReader::nextRow(std::vector<Cell>& cells) {
     ++nextDelivered_;
     return true;
   }
-  // Swapping hands the caller the row's strings and gives their old buffers back for reuse.
-  // A row read before the limit was set is cut to it here.
+  // Trading the rows hands the caller the cells without a copy and gives it the caller's old
+  // cells for the next row: place() and widen() clear each before it is used. A row read
+  // before the limit was set is cut to it here.
   const std::uint32_t width = std::min(width_, columnLimit_);
+  cells.swap(row_);
   cells.resize(width);
-  for (std::uint32_t i = 0; i < width; ++i) {
-    Cell& to = cells[i];
-    Cell& from = row_[i];
-    to.kind = from.kind;
-    to.number = from.number;
-    to.boolean = from.boolean;
-    // Most cells hold no text: nothing to trade then.
-    if (!from.text.empty() || !to.text.empty()) to.text.swap(from.text);
-  }
   pending_ = false;
   ++nextDelivered_;
   return true;
@@ -387,14 +380,14 @@ void SheetReader::start_cell(const char** atts) {
       style = atts[i + 1];
   }
   if (ref) {
-    CellRef cr;
-    if (!parse_cell_ref(ref, cr)) {
+    // The row comes from the row element; a cell naming another row is taken where it stands.
+    std::uint32_t column;
+    if (!parse_cell_column(ref, column)) {
       column_ = nextColumn_ < kMaxColumns ? nextColumn_ : kMaxColumns - 1;
       cell_error(std::string("the cell reference \"") + ref +
                  "\" is not one from A1 to XFD1048576");
     }
-    // The row comes from the row element; a cell naming another row is taken where it stands.
-    column_ = cr.column;
+    column_ = column;
   } else {
     if (nextColumn_ >= kMaxColumns) {
       column_ = kMaxColumns - 1;
@@ -434,17 +427,23 @@ void SheetReader::start_cell(const char** atts) {
   phonetic_ = 0;
 }
 
-Cell& SheetReader::place(std::uint32_t column) {
-  if (column >= width_) {
-    if (row_.size() <= column) row_.resize(column + 1);
-    // Gaps come out as empty cells holding nothing from an earlier row.
-    for (std::uint32_t i = width_; i < column; ++i) {
-      row_[i].clear();
-      row_[i].number = 0;
-      row_[i].boolean = false;
-    }
-    width_ = column + 1;
+void SheetReader::widen(std::uint32_t column) {
+  if (row_.size() <= column) row_.resize(column + 1);
+  // Gaps come out as empty cells holding nothing from an earlier row.
+  for (std::uint32_t i = width_; i < column; ++i) {
+    row_[i].clear();
+    row_[i].number = 0;
+    row_[i].boolean = false;
   }
+  width_ = column + 1;
+}
+
+Cell& SheetReader::place(std::uint32_t column) {
+  // Mostly the cell right after the last, in a row as wide as one before.
+  if (column == width_ && column < row_.size())
+    width_ = column + 1;
+  else if (column >= width_)
+    widen(column);
   Cell& c = row_[column];
   c.clear();
   c.number = 0;
@@ -460,11 +459,21 @@ void SheetReader::end_cell() {
   switch (type_) {
     case 's': {
       if (!haveValue_) return;
-      std::string_view digits = trimmed(value_);
       std::uint64_t index = 0;
-      auto r = std::from_chars(digits.data(), digits.data() + digits.size(), index);
-      if (digits.empty() || r.ec != std::errc() || r.ptr != digits.data() + digits.size())
-        cell_error("the shared string number \"" + value_ + "\" is not a number");
+      // Mostly a few digits and nothing else: those need no trimming nor overflow check.
+      bool read = !value_.empty() && value_.size() <= 9;
+      for (std::size_t i = 0; read && i < value_.size(); ++i) {
+        const unsigned d = static_cast<unsigned char>(value_[i]) - unsigned{'0'};
+        read = d < 10;
+        index = index * 10 + d;
+      }
+      if (!read) {
+        std::string_view digits = trimmed(value_);
+        index = 0;
+        auto r = std::from_chars(digits.data(), digits.data() + digits.size(), index);
+        if (digits.empty() || r.ec != std::errc() || r.ptr != digits.data() + digits.size())
+          cell_error("the shared string number \"" + value_ + "\" is not a number");
+      }
       std::string_view s;
       if (!src_.strings->get(index, s)) {
         cell_error("the cell refers to shared string " + std::to_string(index) +

@@ -55,6 +55,7 @@ class SheetReader : public RowReader, private XmlHandler {
   void start_cell(const char** atts);
   void end_cell();
   Cell& place(std::uint32_t column);
+  [[gnu::noinline]] void widen(std::uint32_t column);  // a row wider than any before, or gaps
   [[noreturn]] void cell_error(const std::string& what) const;
 
   SheetSource src_;
@@ -72,7 +73,7 @@ class SheetReader : public RowReader, private XmlHandler {
   std::uint32_t rowNumber_ = 0;  // of the row being parsed (1-based); 0 before the first
   std::uint32_t nextColumn_ = 0;
   bool rowHasValue_ = false;
-  std::vector<Cell> row_;  // never shrinks, so its strings keep their buffers
+  std::vector<Cell> row_;  // traded with the caller's cells for each row handed out
   std::uint32_t width_ = 0;
   std::uint32_t columnLimit_ = kMaxColumns;  // cells from here on are dropped unread
   // The cell being parsed.

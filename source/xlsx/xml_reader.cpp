@@ -361,110 +361,115 @@ XmlReader::Got XmlReader::start_tag() {
   if (ne == kMore) return Got::More;
   if (ne == p) malformed("a tag has no name");
   const std::size_t nameAt = p;
-  if (arenaSize_ < end_ - pos_ + 1) {
-    // Left uninitialised: a part's pages are touched only as far as its tags reach.
-    arenaSize_ = buf_.size();
-    arena_.reset(new char[arenaSize_]);
-  }
-  char* const a = arena_.get();
-  char* w = a;
   std::size_t n = 0;  // names and values in atts_
-  p = ne;
   bool empty = false;
-  for (;;) {
-    std::size_t s = p;
-    while (blank(static_cast<char>(b[p]))) ++p;
-    if (p >= end_) return Got::More;
-    unsigned char c = b[p];
-    if (c == '>') {
-      ++p;
-      break;
+  if (b[ne] == '>') {
+    // Mostly a tag without attributes (<v>, <si>, <t>): nothing to read past its name.
+    p = ne + 1;
+  } else {
+    if (arenaSize_ < end_ - pos_ + 1) {
+      // Left uninitialised: a part's pages are touched only as far as its tags reach.
+      arenaSize_ = buf_.size();
+      arena_.reset(new char[arenaSize_]);
     }
-    if (c == '/') {
-      if (p + 1 >= end_) return Got::More;
-      if (b[p + 1] != '>') malformed("a tag holds a '/' that does not end it");
-      p += 2;
-      empty = true;
-      break;
-    }
-    if (p == s) malformed("a tag's attributes are not apart");
-    std::size_t an = name_end(p);
-    if (an == kMore) return Got::More;
-    if (an == p) malformed("a tag holds something that is no attribute");
-    const std::size_t attAt = static_cast<std::size_t>(w - a);
-    for (; p < an; ++p) *w++ = static_cast<char>(b[p]);
-    *w++ = '\0';
-    while (blank(static_cast<char>(b[p]))) ++p;
-    if (p >= end_) return Got::More;
-    if (b[p] != '=') malformed("an attribute has no value");
-    ++p;
-    while (blank(static_cast<char>(b[p]))) ++p;
-    if (p >= end_) return Got::More;
-    unsigned char quote = b[p];
-    if (quote != '"' && quote != '\'') malformed("an attribute's value is not in quotes");
-    ++p;
-    const std::size_t valueAt = static_cast<std::size_t>(w - a);
+    char* const a = arena_.get();
+    char* w = a;
+    p = ne;
     for (;;) {
-      unsigned char v;
-      while (kClass.attr[v = b[p]]) {
-        *w++ = static_cast<char>(v);
-        ++p;
-      }
+      std::size_t s = p;
+      while (blank(static_cast<char>(b[p]))) ++p;
       if (p >= end_) return Got::More;
-      if (v == quote) {
+      unsigned char c = b[p];
+      if (c == '>') {
         ++p;
         break;
       }
-      if (v == '"' || v == '\'') {
-        *w++ = static_cast<char>(v);
-        ++p;
-      } else if (v == '&') {
-        std::size_t after = reference(p + 1, chars_);
-        if (after == 0) return Got::More;
-        std::memcpy(w, chars_.data(), chars_.size());
-        w += chars_.size();
-        p = after;
-      } else if (v == '\t' || v == '\n') {
-        *w++ = ' ';
-        ++p;
-      } else if (v == '\r') {
+      if (c == '/') {
         if (p + 1 >= end_) return Got::More;
-        *w++ = ' ';
-        p += b[p + 1] == '\n' ? 2 : 1;
-      } else if (v >= 0x80) {
-        std::size_t len = utf8_char(p);
-        if (len == 0) return Got::More;
-        for (std::size_t k = 0; k < len; ++k) *w++ = static_cast<char>(b[p + k]);
-        p += len;
-      } else if (v == '<') {
-        malformed("an attribute's value holds '<'");
-      } else {
-        malformed("an attribute's value holds a character that XML does not allow");
+        if (b[p + 1] != '>') malformed("a tag holds a '/' that does not end it");
+        p += 2;
+        empty = true;
+        break;
       }
+      if (p == s) malformed("a tag's attributes are not apart");
+      std::size_t an = name_end(p);
+      if (an == kMore) return Got::More;
+      if (an == p) malformed("a tag holds something that is no attribute");
+      const std::size_t attAt = static_cast<std::size_t>(w - a);
+      for (; p < an; ++p) *w++ = static_cast<char>(b[p]);
+      *w++ = '\0';
+      while (blank(static_cast<char>(b[p]))) ++p;
+      if (p >= end_) return Got::More;
+      if (b[p] != '=') malformed("an attribute has no value");
+      ++p;
+      while (blank(static_cast<char>(b[p]))) ++p;
+      if (p >= end_) return Got::More;
+      unsigned char quote = b[p];
+      if (quote != '"' && quote != '\'') malformed("an attribute's value is not in quotes");
+      ++p;
+      const std::size_t valueAt = static_cast<std::size_t>(w - a);
+      for (;;) {
+        unsigned char v;
+        while (kClass.attr[v = b[p]]) {
+          *w++ = static_cast<char>(v);
+          ++p;
+        }
+        if (p >= end_) return Got::More;
+        if (v == quote) {
+          ++p;
+          break;
+        }
+        if (v == '"' || v == '\'') {
+          *w++ = static_cast<char>(v);
+          ++p;
+        } else if (v == '&') {
+          std::size_t after = reference(p + 1, chars_);
+          if (after == 0) return Got::More;
+          std::memcpy(w, chars_.data(), chars_.size());
+          w += chars_.size();
+          p = after;
+        } else if (v == '\t' || v == '\n') {
+          *w++ = ' ';
+          ++p;
+        } else if (v == '\r') {
+          if (p + 1 >= end_) return Got::More;
+          *w++ = ' ';
+          p += b[p + 1] == '\n' ? 2 : 1;
+        } else if (v >= 0x80) {
+          std::size_t len = utf8_char(p);
+          if (len == 0) return Got::More;
+          for (std::size_t k = 0; k < len; ++k) *w++ = static_cast<char>(b[p + k]);
+          p += len;
+        } else if (v == '<') {
+          malformed("an attribute's value holds '<'");
+        } else {
+          malformed("an attribute's value holds a character that XML does not allow");
+        }
+      }
+      *w++ = '\0';
+      if (atts_.size() < n + 3) atts_.resize(2 * n + 8);
+      atts_[n++] = a + attAt;
+      atts_[n++] = a + valueAt;
     }
-    *w++ = '\0';
-    if (atts_.size() < n + 3) atts_.resize(2 * n + 8);
-    atts_[n++] = a + attAt;
-    atts_[n++] = a + valueAt;
-  }
 
-  // The whole tag is here: check it as a whole, then hand it out.
-  const std::size_t count = n / 2;
-  if (count > 1 && count <= 8) {
-    // A cell has two or three attributes: comparing each pair is quickest.
-    for (std::size_t i = 1; i < count; ++i) {
-      const char* x = atts_[2 * i];
-      for (std::size_t j = 0; j < i; ++j) {
-        const char* y = atts_[2 * j];
-        if (x[0] == y[0] && std::strcmp(x, y) == 0) malformed("a tag names an attribute twice");
+    // The whole tag is here: check it as a whole, then hand it out.
+    const std::size_t count = n / 2;
+    if (count > 1 && count <= 8) {
+      // A cell has two or three attributes: comparing each pair is quickest.
+      for (std::size_t i = 1; i < count; ++i) {
+        const char* x = atts_[2 * i];
+        for (std::size_t j = 0; j < i; ++j) {
+          const char* y = atts_[2 * j];
+          if (x[0] == y[0] && std::strcmp(x, y) == 0) malformed("a tag names an attribute twice");
+        }
       }
+    } else if (count > 8) {
+      sortedNames_.clear();
+      for (std::size_t i = 0; i < count; ++i) sortedNames_.emplace_back(atts_[2 * i]);
+      std::sort(sortedNames_.begin(), sortedNames_.end());
+      if (std::adjacent_find(sortedNames_.begin(), sortedNames_.end()) != sortedNames_.end())
+        malformed("a tag names an attribute twice");
     }
-  } else if (count > 8) {
-    sortedNames_.clear();
-    for (std::size_t i = 0; i < count; ++i) sortedNames_.emplace_back(atts_[2 * i]);
-    std::sort(sortedNames_.begin(), sortedNames_.end());
-    if (std::adjacent_find(sortedNames_.begin(), sortedNames_.end()) != sortedNames_.end())
-      malformed("a tag names an attribute twice");
   }
   if (where_ == Where::Epilog) malformed("a second root element");
   where_ = Where::Root;
@@ -494,24 +499,28 @@ XmlReader::Got XmlReader::start_tag() {
 }
 
 void XmlReader::close_element(const Open& open) {
+  // Read before the slot goes: open may be that slot.
+  const std::size_t at = open.at;
   --depth_;
   if (depth_ == 0) where_ = Where::Epilog;
   handler_.end(names_.data() + open.local);
   open_.pop_back();
-  namesUsed_ = open.at;
+  namesUsed_ = at;
 }
 
 XmlReader::Got XmlReader::end_tag() {
   std::size_t p = pos_ + 2;
   // Mostly the name of the element open and '>' right after it: then nothing else to check.
   if (depth_ > 0) {
-    const Open open = open_.back();
-    if (p + open.length < end_ && buf_[p + open.length] == '>') {
-      bool same = true;
-      for (std::size_t i = 0; same && i < open.length; ++i)
-        same = buf_[p + i] == names_[open.at + i];
-      if (same) {
-        pos_ = p + open.length + 1;
+    const Open& open = open_.back();
+    const std::size_t length = open.length;
+    if (p + length < end_ && buf_[p + length] == '>') {
+      const char* here = buf_.data() + p;
+      const char* name = names_.data() + open.at;
+      std::size_t i = 0;
+      while (i < length && here[i] == name[i]) ++i;
+      if (i == length) {
+        pos_ = p + length + 1;
         close_element(open);
         return Got::Done;
       }
