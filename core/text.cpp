@@ -111,20 +111,33 @@ std::string format_general(double value) {
   if (std::isnan(value)) return "NAN";
   if (std::isinf(value)) return value > 0 ? "INF" : "-INF";
   if (value == 0) return "0";
-  char buf[64];
   // The shortest of the forms with up to 15 significant digits that reads back the same
-  // as the 15-digit form.
-  std::snprintf(buf, sizeof buf, "%.15g", value);
-  double ref = std::strtod(buf, nullptr);
-  for (int prec = 1; prec <= 15; ++prec) {
+  // as the 15-digit form. to_chars writes what printf's "%.*g" writes, without its format
+  // parsing and locale; a text from_chars leaves (out of range) goes to strtod as before.
+  auto write = [value](char* b, int prec) {
+    return static_cast<std::size_t>(
+        std::to_chars(b, b + 63, value, std::chars_format::general, prec).ptr - b);
+  };
+  auto read = [](char* b, std::size_t n) {
+    double v = 0;
+    auto r = std::from_chars(b, b + n, v);
+    if (r.ec == std::errc() && r.ptr == b + n) return v;
+    b[n] = '\0';
+    return std::strtod(b, nullptr);
+  };
+  char buf[64];
+  std::size_t len = write(buf, 15);
+  const double ref = read(buf, len);
+  for (int prec = 1; prec < 15; ++prec) {
     char b2[64];
-    std::snprintf(b2, sizeof b2, "%.*g", prec, value);
-    if (std::strtod(b2, nullptr) == ref) {
-      std::snprintf(buf, sizeof buf, "%s", b2);
+    std::size_t n = write(b2, prec);
+    if (read(b2, n) == ref) {
+      std::memcpy(buf, b2, n);
+      len = n;
       break;
     }
   }
-  std::string s = buf;
+  std::string s(buf, len);
   // Ordinary magnitudes are written without an exponent, like the runtime's general format.
   auto e = s.find('e');
   if (e != std::string::npos) {

@@ -147,40 +147,54 @@ bool codepage_known(int codepage) {
 }
 
 std::string to_utf8(std::string_view bytes, int codepage) {
-  if (is_ascii(bytes)) return std::string(bytes);
-  if (codepage == kUtf8) return keep_valid_utf8(bytes, "\xEF\xBF\xBD");  // U+FFFD
-  const char16_t* high = table_for(codepage);
+  if (codepage == kUtf8)
+    return is_ascii(bytes) ? std::string(bytes) : keep_valid_utf8(bytes, "\xEF\xBF\xBD");  // U+FFFD
+  const char16_t* high = nullptr;
   std::string out;
-  out.reserve(bytes.size() * 2);
-  for (char ch : bytes) {
-    unsigned char b = static_cast<unsigned char>(ch);
-    if (b < 0x80)
-      out += ch;
-    else
-      append_utf8(out, high[b - 0x80]);
+  const char* p = bytes.data();
+  const std::size_t n = bytes.size();
+  std::size_t i = 0;
+  // Most texts are ASCII with here and there a letter of the upper half: the runs between
+  // those go over whole, and a text without one is a single copy.
+  while (i < n) {
+    std::size_t j = i;
+    while (j < n && static_cast<unsigned char>(p[j]) < 0x80) ++j;
+    if (j == n && i == 0) return std::string(bytes);
+    if (out.empty()) out.reserve(n * 2);
+    out.append(p + i, j - i);
+    if (j == n) break;
+    if (!high) high = table_for(codepage);
+    append_utf8(out, high[static_cast<unsigned char>(p[j]) - 0x80]);
+    i = j + 1;
   }
   return out;
 }
 
 std::string from_utf8(std::string_view utf8, int codepage) {
-  if (is_ascii(utf8)) return std::string(utf8);
-  if (codepage == kUtf8) return keep_valid_utf8(utf8, "?");
+  if (codepage == kUtf8) return is_ascii(utf8) ? std::string(utf8) : keep_valid_utf8(utf8, "?");
+  const std::vector<std::pair<char16_t, unsigned char>>* rev = nullptr;
   std::string out;
-  out.reserve(utf8.size());
-  const auto& rev = reverse_for(codepage_known(codepage) ? codepage : 1252).entries;
-  size_t i = 0;
-  while (i < utf8.size()) {
+  const char* p = utf8.data();
+  const std::size_t n = utf8.size();
+  std::size_t i = 0;
+  while (i < n) {
+    std::size_t j = i;
+    while (j < n && static_cast<unsigned char>(p[j]) < 0x80) ++j;
+    if (j == n && i == 0) return std::string(utf8);
+    if (out.empty()) out.reserve(n);
+    out.append(p + i, j - i);
+    if (j == n) break;
+    i = j;
     char32_t c;
     if (!next_utf8(utf8, i, c)) {
       out += '?';
-    } else if (c < 0x80) {
-      out += static_cast<char>(c);
     } else if (c > 0xFFFF) {
       out += '?';
     } else {
-      auto it = std::lower_bound(rev.begin(), rev.end(),
+      if (!rev) rev = &reverse_for(codepage_known(codepage) ? codepage : 1252).entries;
+      auto it = std::lower_bound(rev->begin(), rev->end(),
                                  std::pair<char16_t, unsigned char>(static_cast<char16_t>(c), 0));
-      if (it != rev.end() && it->first == c)
+      if (it != rev->end() && it->first == c)
         out += static_cast<char>(it->second);
       else
         out += '?';
