@@ -424,8 +424,9 @@ class Walk {
 
   // The cell without "|", in scratch_ after what it holds already.
   void appendWithoutBars(std::string_view c) {
-    for (char ch : c)
-      if (ch != '|') scratch_.push_back(ch);
+    for (std::size_t bar; (bar = c.find('|')) != c.npos; c.remove_prefix(bar + 1))
+      scratch_.append(c.data(), bar);
+    scratch_.append(c);
   }
 
   void writeRecord() {

@@ -129,11 +129,18 @@ namespace {
 // mostly blanks, so those go eight at a time.
 size_t text_end(const char* p, size_t e) {
   constexpr std::uint64_t kBlanks = 0x2020202020202020ull;
+  const size_t n = e;
+  std::uint64_t w;
   while (e >= 8) {
-    std::uint64_t w;
     std::memcpy(&w, p + e - 8, 8);
     if (w != kBlanks) break;
     e -= 8;
+  }
+  // Fewer than eight bytes left before the blank words: the first word overlaps those, so
+  // when it is blank too, so is the whole field (as that of a fresh record).
+  if (e < 8 && n >= 8) {
+    std::memcpy(&w, p, 8);
+    if (w == kBlanks) return 0;
   }
   while (e > 0 && (p[e - 1] == ' ' || p[e - 1] == 0)) --e;
   return e;
@@ -175,12 +182,15 @@ struct FieldAccess {
     return m.memo->read(block);
   }
 
+  // Every set goes through here: the usual case (an open, writable table in edit or insert)
+  // is a few compares, the refusals are kept out of line.
   char* target() const {
-    if (m.st == TableState::SetKey) return m.rec.data() + lay.offset;
-    m.requireWritable();
-    if (!m.editing())
-      throw TableError("Table '" + m.file.path() + "' is not in edit or insert mode");
+    if (m.st != TableState::SetKey && !(m.active && m.writable && m.editing())) refuseTarget();
     return m.rec.data() + lay.offset;
+  }
+  [[gnu::noinline, gnu::cold]] void refuseTarget() const {
+    m.requireWritable();
+    throw TableError("Table '" + m.file.path() + "' is not in edit or insert mode");
   }
   void changed() const {
     m.modifiedFlag = true;
@@ -341,7 +351,9 @@ void DbfField::readString(std::string& text) const {
   }
   const char* p = a.bytes();
   std::string_view raw(p, text_end(p, static_cast<size_t>(a.len())));
-  if (is_ascii(raw))
+  if (raw.empty())
+    text.clear();
+  else if (is_ascii(raw))
     text.assign(raw);
   else
     text = to_utf8(raw, a.m.hdr.codepage);
