@@ -290,16 +290,22 @@ class TextRowReader : public RowReader {
       } else {
         scratch_.clear();
       }
-      if (c == '"') {
+      const bool quoted = c == '"';
+      if (quoted) {
         c = read_quoted(*t, column);
       }
+      // What the plain part holds is told by its scan, so only a quoted value needs a pass of
+      // its own; most values are ASCII without a NUL.
+      std::uint64_t any = 0, nul = 0;
       if (c >= 0 && c != delim && c != '\r' && c != '\n') {
-        t->push_back(static_cast<char>(c));
-        c = read_plain(*t, column);
+        // c is still in the buffer, just before pos_: the scan starts with it. It was never
+        // counted toward the row's length on its own, so neither is it now.
+        --pos_;
+        --rowBytes_;
+        c = read_plain(*t, column, any, nul);
       }
       if (t != &scratch_) {
-        // Most values are ASCII without a NUL, which one pass over them tells.
-        unsigned kinds = byte_kinds(*t);
+        unsigned kinds = quoted ? byte_kinds(*t) : kinds_of(any, nul);
         if (kinds & kHighBytes) decode_in_place(*t, format_.codepage);
         // A code page maps no byte but NUL to U+0000, so the decoding adds none.
         if (kinds & kNulBytes) drop_nuls(*t);
@@ -335,6 +341,9 @@ class TextRowReader : public RowReader {
 
  private:
   static constexpr unsigned kHighBytes = 1, kNulBytes = 2;
+  static unsigned kinds_of(std::uint64_t any, std::uint64_t nul) {
+    return ((any & (kOnes << 7)) ? kHighBytes : 0) | (nul ? kNulBytes : 0);
+  }
   static unsigned byte_kinds(const std::string& t) {
     const char* p = t.data();
     std::size_t n = t.size(), i = 0;
@@ -391,7 +400,8 @@ class TextRowReader : public RowReader {
   }
 
   // Reads up to the next delimiter or line end; returns that byte (or -1 at the end).
-  int read_plain(std::string& t, int column) {
+  // any and nul gather the bytes read: any their bits, nul a flag per zero byte.
+  int read_plain(std::string& t, int column, std::uint64_t& any, std::uint64_t& nul) {
     for (;;) {
       if (pos_ == len_ && !fill()) return -1;
       const char* p = buf_.data() + pos_;
@@ -407,14 +417,25 @@ class TextRowReader : public RowReader {
         std::memcpy(&w, q, 8);
         std::uint64_t m = has_byte(w ^ delimWord_) | has_byte(w ^ kCrWord) | has_byte(w ^ kLfWord);
         if (m) {
-          q += std::countr_zero(m) >> 3;
+          const int k = std::countr_zero(m) >> 3;
+          // The bytes before the stop, the others made 0x01 (neither high nor NUL).
+          const std::uint64_t keep = k ? ~0ull >> (64 - 8 * k) : 0;
+          const std::uint64_t v = (w & keep) | (kOnes & ~keep);
+          any |= v;
+          nul |= has_byte(v);
+          q += k;
           found = true;
           break;
         }
+        any |= w;
+        nul |= has_byte(w);
         q += 8;
       }
       if (!found)
-        while (q < e && !stop_[static_cast<unsigned char>(*q)]) ++q;
+        for (; q < e && !stop_[static_cast<unsigned char>(*q)]; ++q) {
+          any |= static_cast<unsigned char>(*q);
+          nul |= *q == 0;
+        }
       count(static_cast<std::size_t>(q - p), column);
       t.append(p, q);
       pos_ += static_cast<std::size_t>(q - p);
