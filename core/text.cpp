@@ -128,7 +128,17 @@ std::string format_general(double value) {
   char buf[64];
   std::size_t len = write(buf, 15);
   const double ref = read(buf, len);
-  for (int prec = 1; prec < 15; ++prec) {
+  // When the 15-digit form reads back as the value itself, no form shorter than the value's
+  // shortest exact one (whose digits the scientific to_chars gives) can: the search starts there.
+  int from = 1;
+  if (ref == value) {
+    char b1[64];
+    const char* end = std::to_chars(b1, b1 + 63, value, std::chars_format::scientific).ptr;
+    int digits = 0;
+    for (const char* q = b1; q < end && *q != 'e'; ++q) digits += *q >= '0' && *q <= '9';
+    from = digits > 0 ? digits : 1;
+  }
+  for (int prec = from; prec < 15; ++prec) {
     char b2[64];
     std::size_t n = write(b2, prec);
     if (read(b2, n) == ref) {

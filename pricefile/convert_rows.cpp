@@ -5,6 +5,7 @@
 
 #include "config/mapping.h"
 #include "core/error.h"
+#include "core/text.h"
 #include "pricefile/price_rules.h"
 
 namespace qm::pricefile {
@@ -51,12 +52,6 @@ struct Line {
   int field = -1;                 // position in the price file, -1 when it has none
   PriceSink::Shape shape;         // of the field, when there is one
 };
-
-bool is_ascii(std::string_view s) {
-  for (char c : s)
-    if (static_cast<unsigned char>(c) >= 0x80) return false;
-  return true;
-}
 
 // Looks like a number the field was too narrow or too small for, rather than a word.
 bool numeric_text(std::string_view s) {
