@@ -17,12 +17,34 @@ bool is_ascii(std::string_view s) {
   const char* p = s.data();
   std::size_t n = s.size(), i = 0;
   std::uint64_t any = 0;
-  for (; i + 8 <= n; i += 8) {
-    std::uint64_t w;
-    std::memcpy(&w, p + i, 8);
-    any |= w;
+  if (n >= 8) {
+    for (; i + 8 <= n; i += 8) {
+      std::uint64_t w;
+      std::memcpy(&w, p + i, 8);
+      any |= w;
+    }
+    // The rest within the last word, read again in part.
+    if (i < n) {
+      std::uint64_t w;
+      std::memcpy(&w, p + n - 8, 8);
+      any |= w;
+    }
+    return (any & 0x8080808080808080ull) == 0;
   }
-  for (; i < n; ++i) any |= static_cast<unsigned char>(p[i]);
+  // Short texts (units, quantities, prices) in at most three loads.
+  if (n & 4) {
+    std::uint32_t w;
+    std::memcpy(&w, p, 4);
+    any |= w;
+    i = 4;
+  }
+  if (n & 2) {
+    std::uint16_t w;
+    std::memcpy(&w, p + i, 2);
+    any |= w;
+    i += 2;
+  }
+  if (n & 1) any |= static_cast<unsigned char>(p[i]);
   return (any & 0x8080808080808080ull) == 0;
 }
 

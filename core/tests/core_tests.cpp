@@ -45,9 +45,10 @@ TEST(StrToInt, TakesWhatTheRuntimeTakes) {
   }
 }
 
-// A high byte is found wherever it stands: in a whole word or in the bytes after the last one.
+// A high byte is found wherever it stands: in a whole word, in the bytes after the last one, or
+// in the pieces a text shorter than a word is read in.
 TEST(IsAscii, FindsAHighByteAnywhere) {
-  for (size_t length : {0, 1, 7, 8, 9, 16, 23}) {
+  for (size_t length : {0, 1, 2, 6, 7, 8, 9, 16, 23}) {
     std::string s(length, 'a');
     EXPECT_TRUE(is_ascii(s)) << length;
     for (size_t at = 0; at < length; ++at) {
