@@ -1,5 +1,7 @@
 #include "pricefile/convert_rows.h"
 
+#include <cstdint>
+#include <cstring>
 #include <exception>
 #include <string_view>
 
@@ -52,6 +54,27 @@ struct Line {
   int field = -1;                 // position in the price file, -1 when it has none
   PriceSink::Shape shape;         // of the field, when there is one
 };
+
+// text with a-z made A-Z, the other bytes as they are, written to out. Eight bytes at a time:
+// a byte below 0x80 whose low seven bits reach 'a' and stay within 'z' loses its 0x20.
+void upper_ascii_into(std::string_view text, char* out) {
+  constexpr std::uint64_t kOnes = 0x0101010101010101ull, kHigh = kOnes * 0x80;
+  const char* p = text.data();
+  std::size_t n = text.size(), i = 0;
+  for (; i + 8 <= n; i += 8) {
+    std::uint64_t w;
+    std::memcpy(&w, p + i, 8);
+    const std::uint64_t low7 = w & ~kHigh;
+    const std::uint64_t fromA = low7 + kOnes * (0x80 - 'a');      // high bit: at least 'a'
+    const std::uint64_t pastZ = low7 + kOnes * (0x80 - 'z' - 1);  // high bit: beyond 'z'
+    w ^= (fromA & ~pastZ & ~w & kHigh) >> 2;
+    std::memcpy(out + i, &w, 8);
+  }
+  for (; i < n; ++i) {
+    const char ch = p[i];
+    out[i] = ch >= 'a' && ch <= 'z' ? char(ch - 'a' + 'A') : ch;
+  }
+}
 
 // Looks like a number the field was too narrow or too small for, rather than a word.
 bool numeric_text(std::string_view s) {
@@ -456,7 +479,7 @@ class Walk {
         out_.readFieldText(l.field, scratch_);
         std::size_t at = scratch_.size();
         scratch_.resize(at + c.size());
-        for (char ch : c) scratch_[at++] = ch >= 'a' && ch <= 'z' ? char(ch - 'a' + 'A') : ch;
+        upper_ascii_into(c, scratch_.data() + at);
         out_.setFieldText(l.field, scratch_);
         checkText(l, col, c, scratch_);
         return;
