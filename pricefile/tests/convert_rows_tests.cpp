@@ -186,9 +186,11 @@ TEST(ConvertRows, WithoutTheHeadingOptionBarsAreStillRemoved) {
 
 TEST(ConvertRows, PartNumberLinesJoinTheirCellsInUpperCase) {
   Walk w;
-  w.src.addTable("Sheet1", 3, {{"ab", "d", "12"}});
+  // A word's worth of the first cell holds the neighbours of a and z and a letter outside ASCII,
+  // which all stay as they are.
+  w.src.addTable("Sheet1", 3, {{"`{\303\251ab-xyz", "d", "12"}});
   ASSERT_TRUE(w.go({"PARTNUMBER=0", "DESCRIPTN=1", "PARTNUMBER=2"}));
-  EXPECT_EQ(w.parts(), std::vector<std::string>({"AB12"}));
+  EXPECT_EQ(w.parts(), std::vector<std::string>({"`{\303\251AB-XYZ12"}));
 }
 
 TEST(ConvertRows, WhatEachKindOfLineWrites) {
