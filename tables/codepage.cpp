@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdint>
 #include <cstring>
 #include <utility>
 #include <vector>
@@ -49,6 +50,17 @@ const Reverse& reverse_for(int codepage) {
   for (size_t i = 0; i < std::size(kCodepageTables); ++i)
     if (kCodepageTables[i].codepage == 1252) return all[i];
   return all[0];
+}
+
+// Where the run of ASCII bytes from p[i] ends (n when it reaches the end): a word at a time.
+std::size_t ascii_run_end(const char* p, std::size_t i, std::size_t n) {
+  for (; i + 8 <= n; i += 8) {
+    std::uint64_t w;
+    std::memcpy(&w, p + i, 8);
+    if (w & 0x8080808080808080ull) break;
+  }
+  while (i < n && static_cast<unsigned char>(p[i]) < 0x80) ++i;
+  return i;
 }
 
 // Decodes one UTF-8 sequence at s[i]; returns false (and advances by one byte) when it is
@@ -158,7 +170,7 @@ std::string to_utf8(std::string_view bytes, int codepage) {
   // those go over whole, and a text without one is a single copy.
   while (i < n) {
     std::size_t j = i;
-    while (j < n && static_cast<unsigned char>(p[j]) < 0x80) ++j;
+    j = ascii_run_end(p, j, n);
     if (j == n && i == 0) return std::string(bytes);
     if (out.empty()) out.reserve(n * 2);
     out.append(p + i, j - i);
@@ -179,7 +191,7 @@ std::string from_utf8(std::string_view utf8, int codepage) {
   std::size_t i = 0;
   while (i < n) {
     std::size_t j = i;
-    while (j < n && static_cast<unsigned char>(p[j]) < 0x80) ++j;
+    j = ascii_run_end(p, j, n);
     if (j == n && i == 0) return std::string(utf8);
     if (out.empty()) out.reserve(n);
     out.append(p + i, j - i);
