@@ -18,6 +18,9 @@ const ByteCase kCases[] = {
     {1252, "\x80", "\xE2\x82\xAC"},    // euro sign
     {1252, "caf\xE9", "caf\xC3\xA9"},  // e acute
     {1252, "\x93quoted\x94", "\xE2\x80\x9Cquoted\xE2\x80\x9D"},
+    // Runs of ASCII longer than a word around and between the letters of the upper half.
+    {1252, "price list \x80 5 per unit, caf\xE9 ends here",
+     "price list \xE2\x82\xAC 5 per unit, caf\xC3\xA9 ends here"},
     {437, "caf\x82", "caf\xC3\xA9"},
     {437, "\x9C", "\xC2\xA3"},                      // pound sign
     {437, "\xDB\xB0", "\xE2\x96\x88\xE2\x96\x91"},  // block graphics
