@@ -27,7 +27,9 @@ struct SheetSource {
   std::string where;       // sheet "Name"
 };
 
-class SheetReader : public RowReader, private XmlHandler {
+// The handler first among the bases: the scanner calls it for every tag and text, and at the
+// object's own address those calls need no thunk to move `this` on to it.
+class SheetReader final : private XmlHandler, public RowReader {
  public:
   explicit SheetReader(SheetSource source);
   ~SheetReader() override;
