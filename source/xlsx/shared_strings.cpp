@@ -156,23 +156,29 @@ void SharedStrings::commit() {
 }
 
 bool SharedStrings::get(std::uint64_t index, std::string_view& out) {
-  std::unique_lock<std::mutex> lock(mutex_, std::defer_lock);
-  if (!complete_.load(std::memory_order_acquire)) {
-    lock.lock();
-    while (index >= entries_.size()) {
-      if (ended_) return false;
-      if (!xml_->step()) {
-        finishLoading();
-      }
-    }
-  } else if (index >= entries_.size()) {
-    return false;
+  // Mostly the table is read in full by the time the cells ask: then a plain read, without
+  // a lock to set up and release around it.
+  if (complete_.load(std::memory_order_acquire)) {
+    if (index >= entries_.size()) return false;
+    out = entry(index);
+    return true;
   }
+  std::lock_guard<std::mutex> lock(mutex_);
+  while (index >= entries_.size()) {
+    if (ended_) return false;
+    if (!xml_->step()) {
+      finishLoading();
+    }
+  }
+  out = entry(index);
+  return true;
+}
+
+std::string_view SharedStrings::entry(std::uint64_t index) const {
   std::uint64_t e = entries_[index];
   std::uint64_t offset = e >> kLengthBits;
   std::size_t len = static_cast<std::size_t>(e & ((1u << kLengthBits) - 1));
-  out = std::string_view(blocks_[offset / kBlock].get() + offset % kBlock, len);
-  return true;
+  return std::string_view(blocks_[offset / kBlock].get() + offset % kBlock, len);
 }
 
 void SharedStrings::finishLoading() {

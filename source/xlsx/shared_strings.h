@@ -50,6 +50,7 @@ class SharedStrings : private XmlHandler {
  private:
   // The part is read to its end: its reader goes, and every string may be read without the lock.
   void finishLoading();
+  std::string_view entry(std::uint64_t index) const;  // of a string parsed already
   void start(const char* name, const char** atts) override;
   void end(const char* name) override;
   void text(const char* data, int len) override;

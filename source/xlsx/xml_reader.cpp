@@ -398,13 +398,19 @@ XmlReader::Got XmlReader::start_tag() {
       const std::size_t attAt = static_cast<std::size_t>(w - a);
       for (; p < an; ++p) *w++ = static_cast<char>(b[p]);
       *w++ = '\0';
-      while (blank(static_cast<char>(b[p]))) ++p;
-      if (p >= end_) return Got::More;
-      if (b[p] != '=') malformed("an attribute has no value");
+      // Mostly name="value" with nothing between: then no blanks to look for.
+      if (b[p] != '=') {
+        while (blank(static_cast<char>(b[p]))) ++p;
+        if (p >= end_) return Got::More;
+        if (b[p] != '=') malformed("an attribute has no value");
+      }
       ++p;
-      while (blank(static_cast<char>(b[p]))) ++p;
-      if (p >= end_) return Got::More;
       unsigned char quote = b[p];
+      if (quote != '"' && quote != '\'') {
+        while (blank(static_cast<char>(b[p]))) ++p;
+        if (p >= end_) return Got::More;
+        quote = b[p];
+      }
       if (quote != '"' && quote != '\'') malformed("an attribute's value is not in quotes");
       ++p;
       const std::size_t valueAt = static_cast<std::size_t>(w - a);
