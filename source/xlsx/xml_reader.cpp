@@ -21,7 +21,9 @@ struct Classes {
   bool attr[256] = {};
   // 1 for a name byte, 2 for one that may not begin a name, 0 for the rest.
   std::uint8_t name[256] = {};
+  bool blank[256] = {};
   Classes() {
+    for (unsigned char c : {' ', '\t', '\n', '\r'}) blank[c] = true;
     for (int c = 0x20; c < 0x80; ++c) text[c] = attr[c] = true;
     for (unsigned char c : {'<', '&'}) text[c] = attr[c] = false;
     for (unsigned char c : {'"', '\''}) attr[c] = false;
@@ -34,8 +36,9 @@ struct Classes {
 };
 const Classes kClass;
 
+// One look in a table rather than four compares: the tag loops ask at every attribute.
 bool blank(char c) {
-  return c == ' ' || c == '\t' || c == '\n' || c == '\r';
+  return kClass.blank[static_cast<unsigned char>(c)];
 }
 
 bool xml_char(std::uint32_t c) {
