@@ -23,6 +23,12 @@ SharedStrings::~SharedStrings() = default;
 
 namespace {
 
+// Names told apart a byte at a time, stopping at the first that differs: a string's tags
+// are too short for a call to strcmp to pay.
+bool is_rph(const char* name) {
+  return name[0] == 'r' && name[1] == 'P' && name[2] == 'h' && name[3] == 0;
+}
+
 // The code unit of an escape at s[at] ("_x" four hex digits "_"), or -1 when there is none.
 long escape_at(const std::string& s, std::size_t at) {
   if (at + 7 > s.size() || s[at] != '_' || s[at + 1] != 'x' || s[at + 6] != '_') return -1;
@@ -92,16 +98,16 @@ void SharedStrings::reserveEntries(const char** atts) {
 void SharedStrings::start(const char* name, const char** atts) {
   // si holds either one t or runs r each with a t; rPh and its t are the phonetic reading
   // of East Asian text, which is not part of the value.
-  if (std::strcmp(name, "sst") == 0) {
+  if (name[0] == 's' && name[1] == 's' && name[2] == 't' && name[3] == 0) {
     reserveEntries(atts);
-  } else if (std::strcmp(name, "si") == 0) {
+  } else if (name[0] == 's' && name[1] == 'i' && name[2] == 0) {
     inItem_ = true;
     inText_ = false;
     phonetic_ = 0;
     current_.clear();
   } else if (inItem_ && name[0] == 't' && name[1] == 0) {
     inText_ = phonetic_ == 0;
-  } else if (inItem_ && std::strcmp(name, "rPh") == 0) {
+  } else if (inItem_ && is_rph(name)) {
     ++phonetic_;
   }
 }
@@ -110,9 +116,9 @@ void SharedStrings::end(const char* name) {
   if (!inItem_) return;
   if (name[0] == 't' && name[1] == 0) {
     inText_ = false;
-  } else if (std::strcmp(name, "rPh") == 0) {
+  } else if (is_rph(name)) {
     if (phonetic_ > 0) --phonetic_;
-  } else if (std::strcmp(name, "si") == 0) {
+  } else if (name[0] == 's' && name[1] == 'i' && name[2] == 0) {
     commit();
     inItem_ = false;
   }
@@ -155,23 +161,20 @@ void SharedStrings::commit() {
   entries_.push_back(offset << kLengthBits | current_.size());
 }
 
-bool SharedStrings::get(std::uint64_t index, std::string_view& out) {
-  std::unique_lock<std::mutex> lock(mutex_, std::defer_lock);
-  if (!complete_.load(std::memory_order_acquire)) {
-    lock.lock();
-    while (index >= entries_.size()) {
-      if (ended_) return false;
-      if (!xml_->step()) {
-        finishLoading();
-      }
-    }
-  } else if (index >= entries_.size()) {
-    return false;
+bool SharedStrings::get_loading(std::uint64_t index, std::string_view& out) {
+  if (complete_.load(std::memory_order_acquire)) {
+    if (index >= entries_.size()) return false;
+    out = entry(index);
+    return true;
   }
-  std::uint64_t e = entries_[index];
-  std::uint64_t offset = e >> kLengthBits;
-  std::size_t len = static_cast<std::size_t>(e & ((1u << kLengthBits) - 1));
-  out = std::string_view(blocks_[offset / kBlock].get() + offset % kBlock, len);
+  std::lock_guard<std::mutex> lock(mutex_);
+  while (index >= entries_.size()) {
+    if (ended_) return false;
+    if (!xml_->step()) {
+      finishLoading();
+    }
+  }
+  out = entry(index);
   return true;
 }
 

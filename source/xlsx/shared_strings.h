@@ -35,7 +35,14 @@ class SharedStrings : private XmlHandler {
 
   // The string at index, or false when the table ends before it. Safe to call from several
   // threads: sheets of one workbook share the table.
-  bool get(std::uint64_t index, std::string_view& out);
+  bool get(std::uint64_t index, std::string_view& out) {
+    // Mostly the table is read in full by the time the cells ask: a plain read then, inline,
+    // without the locking path's setting up around it.
+    if (!complete_.load(std::memory_order_acquire)) return get_loading(index, out);
+    if (index >= entries_.size()) return false;
+    out = entry(index);
+    return true;
+  }
   // Strings parsed so far.
   std::uint64_t loaded() const;
   // Reads the rest of the table; after that every get is a plain read and the part is closed.
@@ -50,6 +57,13 @@ class SharedStrings : private XmlHandler {
  private:
   // The part is read to its end: its reader goes, and every string may be read without the lock.
   void finishLoading();
+  bool get_loading(std::uint64_t index, std::string_view& out);
+  std::string_view entry(std::uint64_t index) const {  // of a string parsed already
+    std::uint64_t e = entries_[index];
+    std::uint64_t offset = e >> kLengthBits;
+    std::size_t len = static_cast<std::size_t>(e & ((1u << kLengthBits) - 1));
+    return std::string_view(blocks_[offset / kBlock].get() + offset % kBlock, len);
+  }
   void start(const char* name, const char** atts) override;
   void end(const char* name) override;
   void text(const char* data, int len) override;

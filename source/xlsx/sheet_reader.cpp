@@ -240,7 +240,7 @@ void SheetReader::start(const char* name, const char** atts) {
     case 'v':
       if (name[1] == 0 && inCell_) {
         inValue_ = true;
-        value_.clear();
+        valueLength_ = 0;
       }
       break;
     case 't':
@@ -328,12 +328,30 @@ void SheetReader::end(const char* name) {
 }
 
 void SheetReader::text(const char* data, int len) {
-  std::string* target = inValue_ ? &value_ : inInlineText_ ? &inline_ : nullptr;
-  if (!target) return;
-  if (target->size() + static_cast<std::size_t>(len) > limits_.maxCellBytes) {
-    cell_error("the cell's text is longer than " + std::to_string(limits_.maxCellBytes) + " bytes");
+  const auto n = static_cast<std::size_t>(len);
+  if (inValue_) {
+    // Into room kept from cell to cell: a value is mostly a few digits, too few for a string's
+    // append and its checks to pay.
+    if (valueLength_ + n > valueBytes_.size()) grow_value(n);
+    std::memcpy(valueBytes_.data() + valueLength_, data, n);
+    valueLength_ += n;
+    return;
   }
-  target->append(data, static_cast<std::size_t>(len));
+  if (!inInlineText_) return;
+  if (inline_.size() + n > limits_.maxCellBytes) too_long();
+  inline_.append(data, n);
+}
+
+void SheetReader::grow_value(std::size_t n) {
+  const std::size_t need = valueLength_ + n;
+  if (need > limits_.maxCellBytes) too_long();
+  // Never past the limit: a value that fits the room is then one within it, unchecked.
+  valueBytes_.resize(
+      std::min(std::max({need, 2 * valueBytes_.size(), std::size_t{64}}), limits_.maxCellBytes));
+}
+
+void SheetReader::too_long() const {
+  cell_error("the cell's text is longer than " + std::to_string(limits_.maxCellBytes) + " bytes");
 }
 
 void SheetReader::start_row(const char** atts) {
@@ -456,23 +474,24 @@ void SheetReader::end_cell() {
   inCell_ = false;
   nextColumn_ = column_ + 1;
   if (column_ >= columnLimit_) return;
+  const std::string_view value(valueBytes_.data(), valueLength_);
   switch (type_) {
     case 's': {
       if (!haveValue_) return;
       std::uint64_t index = 0;
       // Mostly a few digits and nothing else: those need no trimming nor overflow check.
-      bool read = !value_.empty() && value_.size() <= 9;
-      for (std::size_t i = 0; read && i < value_.size(); ++i) {
-        const unsigned d = static_cast<unsigned char>(value_[i]) - unsigned{'0'};
+      bool read = !value.empty() && value.size() <= 9;
+      for (std::size_t i = 0; read && i < value.size(); ++i) {
+        const unsigned d = static_cast<unsigned char>(value[i]) - unsigned{'0'};
         read = d < 10;
         index = index * 10 + d;
       }
       if (!read) {
-        std::string_view digits = trimmed(value_);
+        std::string_view digits = trimmed(value);
         index = 0;
         auto r = std::from_chars(digits.data(), digits.data() + digits.size(), index);
         if (digits.empty() || r.ec != std::errc() || r.ptr != digits.data() + digits.size())
-          cell_error("the shared string number \"" + value_ + "\" is not a number");
+          cell_error("the shared string number \"" + std::string(value) + "\" is not a number");
       }
       std::string_view s;
       if (!src_.strings->get(index, s)) {
@@ -488,28 +507,28 @@ void SheetReader::end_cell() {
     case 'i': {
       // A formula string keeps its result in v; an inline string in is, though some writers
       // use v for either.
-      const std::string* t = nullptr;
+      std::string_view t;
       if (type_ == 'S')
-        t = haveValue_ ? &value_ : haveInline_ ? &inline_ : nullptr;
+        t = haveValue_ ? value : haveInline_ ? std::string_view(inline_) : t;
       else
-        t = haveInline_ ? &inline_ : haveValue_ ? &value_ : nullptr;
-      if (!t) return;
+        t = haveInline_ ? std::string_view(inline_) : haveValue_ ? value : t;
+      if (!haveValue_ && !haveInline_) return;
       Cell& c = place(column_);
       c.kind = Cell::Kind::Text;
-      c.text.assign(*t);
+      c.text.assign(t);
       decode_escapes(c.text);
       return;
     }
     case 'b': {
       if (!haveValue_) return;
-      std::string_view v = trimmed(value_);
+      std::string_view v = trimmed(value);
       bool b;
       if (v == "1" || v == "true")
         b = true;
       else if (v == "0" || v == "false")
         b = false;
       else
-        cell_error("the logical value \"" + value_ + "\" is neither 1 nor 0");
+        cell_error("the logical value \"" + std::string(value) + "\" is neither 1 nor 0");
       Cell& c = place(column_);
       c.kind = Cell::Kind::Boolean;
       c.boolean = b;
@@ -519,31 +538,31 @@ void SheetReader::end_cell() {
       if (!haveValue_) return;
       Cell& c = place(column_);
       c.kind = Cell::Kind::Error;
-      c.text.assign(trimmed(value_));
+      c.text.assign(trimmed(value));
       return;
     }
     case 'd': {
-      if (!haveValue_ || trimmed(value_).empty()) return;
+      if (!haveValue_ || trimmed(value).empty()) return;
       double serial;
-      if (!parse_iso_serial(value_, serial))
-        cell_error("the date \"" + value_ + "\" is not an ISO 8601 date");
+      if (!parse_iso_serial(value, serial))
+        cell_error("the date \"" + std::string(value) + "\" is not an ISO 8601 date");
       Cell& c = place(column_);
       c.kind = Cell::Kind::DateTime;
       c.number = serial;
       return;
     }
     default: {
-      if (!haveValue_ || trimmed(value_).empty()) return;
+      if (!haveValue_ || trimmed(value).empty()) return;
       double v;
-      if (!parse_double(value_, v)) cell_error("the number \"" + value_ + "\" is not a number");
+      if (!parse_double(value, v))
+        cell_error("the number \"" + std::string(value) + "\" is not a number");
       bool date = src_.styles->is_date(style_);
       if (date && src_.date1904) v += k1904Offset;
       Cell& c = place(column_);
       // A negative serial is no date Excel can show; it stays the number it is.
       c.kind = date && v >= 0 ? Cell::Kind::DateTime : Cell::Kind::Number;
       c.number = v;
-      if (c.kind == Cell::Kind::Number && shown_as_written(trimmed(value_)))
-        c.text = trimmed(value_);
+      if (c.kind == Cell::Kind::Number && shown_as_written(trimmed(value))) c.text = trimmed(value);
       return;
     }
   }

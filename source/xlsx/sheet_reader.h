@@ -27,7 +27,9 @@ struct SheetSource {
   std::string where;       // sheet "Name"
 };
 
-class SheetReader : public RowReader, private XmlHandler {
+// The handler first among the bases: the scanner calls it for every tag and text, and at the
+// object's own address those calls need no thunk to move `this` on to it.
+class SheetReader final : private XmlHandler, public RowReader {
  public:
   explicit SheetReader(SheetSource source);
   ~SheetReader() override;
@@ -57,6 +59,8 @@ class SheetReader : public RowReader, private XmlHandler {
   Cell& place(std::uint32_t column);
   [[gnu::noinline]] void widen(std::uint32_t column);  // a row wider than any before, or gaps
   [[noreturn]] void cell_error(const std::string& what) const;
+  [[noreturn, gnu::cold, gnu::noinline]] void too_long() const;
+  [[gnu::noinline]] void grow_value(std::size_t n);
 
   SheetSource src_;
   const Limits& limits_;
@@ -83,7 +87,9 @@ class SheetReader : public RowReader, private XmlHandler {
   bool inCell_ = false, inValue_ = false, inInline_ = false, inInlineText_ = false;
   bool haveValue_ = false, haveInline_ = false;
   int phonetic_ = 0;
-  std::string value_, inline_;
+  std::string valueBytes_;  // a v's text in its first valueLength_ bytes
+  std::size_t valueLength_ = 0;
+  std::string inline_;
 
   // Delivery.
   bool pending_ = false;  // row_ holds a finished value row not yet handed out

@@ -21,7 +21,9 @@ struct Classes {
   bool attr[256] = {};
   // 1 for a name byte, 2 for one that may not begin a name, 0 for the rest.
   std::uint8_t name[256] = {};
+  bool blank[256] = {};
   Classes() {
+    for (unsigned char c : {' ', '\t', '\n', '\r'}) blank[c] = true;
     for (int c = 0x20; c < 0x80; ++c) text[c] = attr[c] = true;
     for (unsigned char c : {'<', '&'}) text[c] = attr[c] = false;
     for (unsigned char c : {'"', '\''}) attr[c] = false;
@@ -34,8 +36,9 @@ struct Classes {
 };
 const Classes kClass;
 
+// One look in a table rather than four compares: the tag loops ask at every attribute.
 bool blank(char c) {
-  return c == ' ' || c == '\t' || c == '\n' || c == '\r';
+  return kClass.blank[static_cast<unsigned char>(c)];
 }
 
 bool xml_char(std::uint32_t c) {
@@ -398,13 +401,19 @@ XmlReader::Got XmlReader::start_tag() {
       const std::size_t attAt = static_cast<std::size_t>(w - a);
       for (; p < an; ++p) *w++ = static_cast<char>(b[p]);
       *w++ = '\0';
-      while (blank(static_cast<char>(b[p]))) ++p;
-      if (p >= end_) return Got::More;
-      if (b[p] != '=') malformed("an attribute has no value");
+      // Mostly name="value" with nothing between: then no blanks to look for.
+      if (b[p] != '=') {
+        while (blank(static_cast<char>(b[p]))) ++p;
+        if (p >= end_) return Got::More;
+        if (b[p] != '=') malformed("an attribute has no value");
+      }
       ++p;
-      while (blank(static_cast<char>(b[p]))) ++p;
-      if (p >= end_) return Got::More;
       unsigned char quote = b[p];
+      if (quote != '"' && quote != '\'') {
+        while (blank(static_cast<char>(b[p]))) ++p;
+        if (p >= end_) return Got::More;
+        quote = b[p];
+      }
       if (quote != '"' && quote != '\'') malformed("an attribute's value is not in quotes");
       ++p;
       const std::size_t valueAt = static_cast<std::size_t>(w - a);
