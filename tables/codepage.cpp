@@ -158,61 +158,55 @@ bool codepage_known(int codepage) {
   return codepage == kUtf8 || high_half(codepage) != nullptr;
 }
 
+namespace {
+
+// Most texts are ASCII with here and there a letter of the upper half: the runs between those
+// go over whole, and a text without one is a single copy. special(out, at) appends what the
+// text holds at the upper-half byte at and returns where the next run starts.
+template <typename Special>
+std::string by_ascii_runs(std::string_view text, std::size_t room, Special special) {
+  const char* p = text.data();
+  const std::size_t n = text.size();
+  std::string out;
+  for (std::size_t i = 0; i < n;) {
+    const std::size_t j = ascii_run_end(p, i, n);
+    if (j == n && i == 0) return std::string(text);
+    if (out.empty()) out.reserve(room);
+    out.append(p + i, j - i);
+    if (j == n) break;
+    i = special(out, j);
+  }
+  return out;
+}
+
+}  // namespace
+
 std::string to_utf8(std::string_view bytes, int codepage) {
   if (codepage == kUtf8)
     return is_ascii(bytes) ? std::string(bytes) : keep_valid_utf8(bytes, "\xEF\xBF\xBD");  // U+FFFD
   const char16_t* high = nullptr;
-  std::string out;
-  const char* p = bytes.data();
-  const std::size_t n = bytes.size();
-  std::size_t i = 0;
-  // Most texts are ASCII with here and there a letter of the upper half: the runs between
-  // those go over whole, and a text without one is a single copy.
-  while (i < n) {
-    std::size_t j = i;
-    j = ascii_run_end(p, j, n);
-    if (j == n && i == 0) return std::string(bytes);
-    if (out.empty()) out.reserve(n * 2);
-    out.append(p + i, j - i);
-    if (j == n) break;
+  return by_ascii_runs(bytes, bytes.size() * 2, [&](std::string& out, std::size_t at) {
     if (!high) high = table_for(codepage);
-    append_utf8(out, high[static_cast<unsigned char>(p[j]) - 0x80]);
-    i = j + 1;
-  }
-  return out;
+    append_utf8(out, high[static_cast<unsigned char>(bytes[at]) - 0x80]);
+    return at + 1;
+  });
 }
 
 std::string from_utf8(std::string_view utf8, int codepage) {
   if (codepage == kUtf8) return is_ascii(utf8) ? std::string(utf8) : keep_valid_utf8(utf8, "?");
   const std::vector<std::pair<char16_t, unsigned char>>* rev = nullptr;
-  std::string out;
-  const char* p = utf8.data();
-  const std::size_t n = utf8.size();
-  std::size_t i = 0;
-  while (i < n) {
-    std::size_t j = i;
-    j = ascii_run_end(p, j, n);
-    if (j == n && i == 0) return std::string(utf8);
-    if (out.empty()) out.reserve(n);
-    out.append(p + i, j - i);
-    if (j == n) break;
-    i = j;
+  return by_ascii_runs(utf8, utf8.size(), [&](std::string& out, std::size_t at) {
     char32_t c;
-    if (!next_utf8(utf8, i, c)) {
+    if (!next_utf8(utf8, at, c) || c > 0xFFFF) {
       out += '?';
-    } else if (c > 0xFFFF) {
-      out += '?';
-    } else {
-      if (!rev) rev = &reverse_for(codepage_known(codepage) ? codepage : 1252).entries;
-      auto it = std::lower_bound(rev->begin(), rev->end(),
-                                 std::pair<char16_t, unsigned char>(static_cast<char16_t>(c), 0));
-      if (it != rev->end() && it->first == c)
-        out += static_cast<char>(it->second);
-      else
-        out += '?';
+      return at;
     }
-  }
-  return out;
+    if (!rev) rev = &reverse_for(codepage_known(codepage) ? codepage : 1252).entries;
+    auto it = std::lower_bound(rev->begin(), rev->end(),
+                               std::pair<char16_t, unsigned char>(static_cast<char16_t>(c), 0));
+    out += it != rev->end() && it->first == c ? static_cast<char>(it->second) : '?';
+    return at;
+  });
 }
 
 int codepage_from_driver_name(std::string_view name) {
