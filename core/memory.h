@@ -10,7 +10,7 @@
 namespace qm {
 
 // Blocks start on a large page's boundary.
-constexpr std::size_t kLargePage = std::size_t(2) << 20;
+constexpr std::size_t kLargePage = platform::kLargePageBytes;
 
 struct LargeBlockDelete {
   void operator()(char* block) const;

@@ -90,7 +90,7 @@ void advise_large_pages(void*, std::size_t) {}
 #else
 void advise_large_pages(void* at, std::size_t bytes) {
 #ifdef MADV_HUGEPAGE
-  constexpr std::uintptr_t kLarge = std::uintptr_t(2) << 20;
+  constexpr std::uintptr_t kLarge = kLargePageBytes;
   const auto from = reinterpret_cast<std::uintptr_t>(at);
   const std::uintptr_t first = (from + kLarge - 1) & ~(kLarge - 1);
   const std::uintptr_t last = (from + bytes) & ~(kLarge - 1);

@@ -26,6 +26,7 @@ void lower_this_thread_priority();
 // per 2 MiB instead of one per page. Only the whole large pages inside [at, at + bytes) are
 // concerned; elsewhere, and where the system lacks them, nothing changes.
 void advise_large_pages(void* at, std::size_t bytes);
+inline constexpr std::size_t kLargePageBytes = std::size_t(2) << 20;
 
 // --- Cancelling, locking and replacing files (the build's file safety) ---
 

@@ -1,11 +1,11 @@
 #include "pricefile/raw_records.h"
 
-#include <cstring>
 #include <fstream>
 
 #include "core/error.h"
 #include "core/paths.h"
 #include "core/text.h"
+#include "tables/field_codec.h"
 
 namespace qm::pricefile {
 
@@ -87,22 +87,7 @@ bool RawRecords::next() {
 
 std::string_view RawRecords::field(const Column& c, const char* record) {
   const char* v = record + c.offset;
-  auto n = static_cast<std::size_t>(c.length);
-  // A description is mostly padding: blanks are skipped eight at a time.
-  constexpr std::uint64_t kBlanks = 0x2020202020202020ull;
-  for (std::uint64_t w; n >= 8; n -= 8) {
-    std::memcpy(&w, v + n - 8, 8);
-    if (w != kBlanks) break;
-  }
-  // Fewer than eight left, and the field is wider: the first eight bytes end in blanks already
-  // seen, so one read tells whether the field is blank (as most unused price fields are).
-  if (n > 0 && n < 8 && c.length >= 8) {
-    std::uint64_t w;
-    std::memcpy(&w, v, 8);
-    if (w == kBlanks) n = 0;
-  }
-  while (n > 0 && (v[n - 1] == ' ' || v[n - 1] == '\0')) --n;
-  return {v, n};
+  return {v, tables::codec::text_end(v, static_cast<std::size_t>(c.length))};
 }
 
 std::int64_t raw_record_count(const std::string& path) {

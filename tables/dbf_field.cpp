@@ -125,27 +125,6 @@ DbfField::DbfField(DbfTable& table, int index, FieldDef def)
 
 namespace {
 
-// Where a character field's text ends: before its trailing blanks and NULs. Wide fields hold
-// mostly blanks, so those go eight at a time.
-size_t text_end(const char* p, size_t e) {
-  constexpr std::uint64_t kBlanks = 0x2020202020202020ull;
-  const size_t n = e;
-  std::uint64_t w;
-  while (e >= 8) {
-    std::memcpy(&w, p + e - 8, 8);
-    if (w != kBlanks) break;
-    e -= 8;
-  }
-  // Fewer than eight bytes left before the blank words: the first word overlaps those, so
-  // when it is blank too, so is the whole field (as that of a fresh record).
-  if (e < 8 && n >= 8) {
-    std::memcpy(&w, p, 8);
-    if (w == kBlanks) return 0;
-  }
-  while (e > 0 && (p[e - 1] == ' ' || p[e - 1] == 0)) --e;
-  return e;
-}
-
 struct FieldAccess {
   DbfTable::Impl& m;
   const FieldLayout& lay;
@@ -335,7 +314,7 @@ std::string DbfField::asString() const {
     case 'Y':
       return n == 8 ? format_general(static_cast<double>(codec::get_le64(p)) / 10000.0) : "";
     default: {
-      std::string_view raw(p, text_end(p, static_cast<size_t>(n)));
+      std::string_view raw(p, codec::text_end(p, static_cast<size_t>(n)));
       if (is_ascii(raw)) return std::string(raw);
       return to_utf8(raw, a.m.hdr.codepage);
     }
@@ -350,7 +329,7 @@ void DbfField::readString(std::string& text) const {
     return;
   }
   const char* p = a.bytes();
-  std::string_view raw(p, text_end(p, static_cast<size_t>(a.len())));
+  std::string_view raw(p, codec::text_end(p, static_cast<size_t>(a.len())));
   if (raw.empty())
     text.clear();
   else if (is_ascii(raw))

@@ -105,6 +105,26 @@ bool all_blank(const char* p, int n) {
   return true;
 }
 
+// Wide fields hold mostly blanks, so those go eight at a time.
+std::size_t text_end(const char* p, std::size_t e) {
+  constexpr std::uint64_t kBlanks = 0x2020202020202020ull;
+  const std::size_t n = e;
+  std::uint64_t w;
+  while (e >= 8) {
+    std::memcpy(&w, p + e - 8, 8);
+    if (w != kBlanks) break;
+    e -= 8;
+  }
+  // Fewer than eight bytes left before the blank words: the first word overlaps those, so
+  // when it is blank too, so is the whole field (as that of a fresh record, or an unused price).
+  if (e < 8 && n >= 8) {
+    std::memcpy(&w, p, 8);
+    if (w == kBlanks) return 0;
+  }
+  while (e > 0 && (p[e - 1] == ' ' || p[e - 1] == 0)) --e;
+  return e;
+}
+
 std::int32_t get_le32(const char* p) {
   std::uint32_t u = 0;
   for (int i = 3; i >= 0; --i) u = (u << 8) | static_cast<unsigned char>(p[i]);

@@ -3,6 +3,7 @@
 // Pure functions over byte ranges; the table object decides which one a field uses.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string_view>
 
@@ -23,6 +24,8 @@ bool get_timestamp7(const char* p, DateTime& out);
 
 bool all_zero(const char* p, int n);
 bool all_blank(const char* p, int n);  // spaces or NULs only
+// Where a character field's text of n bytes ends: before its trailing blanks and NULs.
+std::size_t text_end(const char* p, std::size_t n);
 
 // Visual FoxPro forms (little-endian).
 std::int32_t get_le32(const char* p);

@@ -162,11 +162,7 @@ void SharedStrings::commit() {
 }
 
 bool SharedStrings::get_loading(std::uint64_t index, std::string_view& out) {
-  if (complete_.load(std::memory_order_acquire)) {
-    if (index >= entries_.size()) return false;
-    out = entry(index);
-    return true;
-  }
+  // The table may have been completed since get looked: under the lock that reads the same.
   std::lock_guard<std::mutex> lock(mutex_);
   while (index >= entries_.size()) {
     if (ended_) return false;
