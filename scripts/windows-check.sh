@@ -107,6 +107,9 @@ winpath() { printf 'Z:%s' "${1//\//\\}"; }
 
 # Every test executable, once each; GoogleTest's own summary gives the counts.
 "$wine" cmd /c exit 0 >/dev/null 2>&1 || true  # creates the Wine prefix on a first run
+# A new prefix goes on setting itself up in the background; a test that starts a process of
+# its own meanwhile can find it not yet startable. Wait until Wine has settled (bounded).
+timeout 300 /usr/lib/wine/wineserver -w || true
 export QM_NODE_MODULES=${QM_NODE_MODULES:-$root/build-tools/node_modules}
 for exe in "$work/build/tests/"*_tests.exe; do
   name=$(basename "$exe" .exe)
