@@ -592,6 +592,10 @@ TEST(XlsxHostile, MalformedSheetsNameTheSheetRowAndCell) {
        "sheet \"Sheet One\", cell A8 (line 1"},
       {"too many cells", sheet_xml("<row><c r=\"XFD1\"><v>1</v></c><c><v>2</v></c></row>"),
        "more than 16384 cells"},
+      {"attribute twice", sheet_xml("<row r=\"2\"><c r=\"A2\" r=\"B2\"><v>1</v></c></row>"),
+       "attribute twice"},
+      {"cell closed wrong", sheet_xml("<row r=\"2\"><c r=\"A2\"><v>1</v></r></row>"),
+       "the end tag </r> closes <c>"},
   };
   for (const auto& c : cases) {
     std::string m = failure(make_zip(package(c.sheet)));

@@ -260,7 +260,10 @@ void SheetReader::start(const char* name, const char** atts) {
       }
       break;
     case 's':
-      if (std::strcmp(name, "sheetData") == 0) inData_ = true;
+      if (std::strcmp(name, "sheetData") == 0) {
+        inData_ = true;
+        xml_->offer_elements(true);
+      }
       break;
     case 'd':
       if (!inData_ && rowNumber_ == 0 && std::strcmp(name, "dimension") == 0) {
@@ -318,6 +321,7 @@ void SheetReader::end(const char* name) {
       if (std::strcmp(name, "sheetData") == 0 && inData_) {
         inData_ = false;
         dataDone_ = true;
+        xml_->offer_elements(false);
         // What follows the cells (merged ranges, page setup) is of no use here.
         xml_->suspend();
       }
@@ -340,6 +344,103 @@ void SheetReader::text(const char* data, int len) {
   if (!inInlineText_) return;
   if (inline_.size() + n > limits_.maxCellBytes) too_long();
   inline_.append(data, n);
+}
+
+namespace {
+
+// What the cells' own reading takes: attribute values of letters and digits (a reference, a
+// type, a style number), and value texts of those with the marks of a number.
+struct CellBytes {
+  bool word[256] = {};
+  bool value[256] = {};
+  CellBytes() {
+    for (int c = '0'; c <= '9'; ++c) word[c] = value[c] = true;
+    for (int c = 'a'; c <= 'z'; ++c) word[c] = word[c - 32] = value[c] = value[c - 32] = true;
+    for (unsigned char c : {'.', '-', '+'}) value[c] = true;
+  }
+};
+const CellBytes kCellBytes;
+
+constexpr std::ptrdiff_t kLongestWord = 15;
+constexpr std::size_t kLongestValue = 64;
+
+// Byte by byte, so that a mismatch at the buffer's NUL reads nothing past it.
+bool at(const char* p, std::string_view s) {
+  for (char c : s)
+    if (*p++ != c) return false;
+  return true;
+}
+
+}  // namespace
+
+// A sheet is mostly cells written one way, <c r="B2" s="1" t="s"><v>8</v></c>: those are read
+// here in one pass, far quicker than tag by tag. Anything else in them (other attributes,
+// blanks, a formula, an inline string, an entity, a cell cut by the buffer's end) goes back to
+// the scanner, which reads it as it would have, so only input that is well-formed is taken.
+std::size_t SheetReader::elements(const char* from, const char* end) {
+  (void)end;  // each byte looked at is compared with one of the markup's, which the NUL is not
+  if (!inRow_ || inCell_) return 0;
+  // Room the scanner's own reading of a value may rely on too: never past the limit.
+  const std::size_t room = std::min(kLongestValue, limits_.maxCellBytes);
+  if (valueBytes_.size() < room) valueBytes_.resize(room);
+  const auto* word = kCellBytes.word;
+  const char* p = from;
+  for (;;) {
+    const char* q = p;
+    if (q[0] != '<' || q[1] != 'c') break;
+    q += 2;
+    char values[3][kLongestWord + 1];
+    unsigned seen = 0;
+    bool plain = true;
+    while (*q == ' ') {
+      const int slot = q[1] == 'r' ? 0 : q[1] == 't' ? 1 : q[1] == 's' ? 2 : 3;
+      if (slot == 3 || (seen & (1u << slot)) || q[2] != '=' || q[3] != '"') {
+        plain = false;
+        break;
+      }
+      seen |= 1u << slot;
+      q += 4;
+      const char* v = q;
+      while (word[static_cast<unsigned char>(*q)]) ++q;
+      if (*q != '"' || q - v > kLongestWord) {
+        plain = false;
+        break;
+      }
+      std::memcpy(values[slot], v, static_cast<std::size_t>(q - v));
+      values[slot][q - v] = '\0';
+      ++q;
+    }
+    if (!plain) break;
+    const char* value = nullptr;
+    std::size_t valueLength = 0;
+    if (q[0] == '/' && q[1] == '>') {
+      q += 2;
+    } else if (q[0] == '>') {
+      ++q;
+      if (at(q, "<v>")) {
+        q += 3;
+        value = q;
+        while (kCellBytes.value[static_cast<unsigned char>(*q)]) ++q;
+        valueLength = static_cast<std::size_t>(q - value);
+        if (valueLength > room || !at(q, "</v>")) break;
+        q += 4;
+      }
+      if (!at(q, "</c>")) break;
+      q += 4;
+    } else {
+      break;
+    }
+    begin_cell(seen & 1u ? values[0] : nullptr, seen & 2u ? values[1] : nullptr,
+               seen & 4u ? values[2] : nullptr);
+    if (value) {
+      std::memcpy(valueBytes_.data(), value, valueLength);
+      valueLength_ = valueLength;
+      haveValue_ = true;
+    }
+    end_cell();
+    p = q;
+  }
+  return static_cast<std::size_t>(p - from);
 }
 
 void SheetReader::grow_value(std::size_t n) {
@@ -397,6 +498,10 @@ void SheetReader::start_cell(const char** atts) {
     else if (a[0] == 's')
       style = atts[i + 1];
   }
+  begin_cell(ref, type, style);
+}
+
+void SheetReader::begin_cell(const char* ref, const char* type, const char* style) {
   if (ref) {
     // The row comes from the row element; a cell naming another row is taken where it stands.
     std::uint32_t column;

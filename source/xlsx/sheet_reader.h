@@ -48,6 +48,7 @@ class SheetReader final : private XmlHandler, public RowReader {
   void start(const char* name, const char** atts) override;
   void end(const char* name) override;
   void text(const char* data, int len) override;
+  std::size_t elements(const char* at, const char* end) override;
   std::string context() const override;
 
   void begin();
@@ -55,6 +56,8 @@ class SheetReader final : private XmlHandler, public RowReader {
   void fill();
   void start_row(const char** atts);
   void start_cell(const char** atts);
+  // A cell's start from its attributes r, t and s, each null when the tag has none.
+  void begin_cell(const char* ref, const char* type, const char* style);
   void end_cell();
   Cell& place(std::uint32_t column);
   [[gnu::noinline]] void widen(std::uint32_t column);  // a row wider than any before, or gaps

@@ -186,7 +186,20 @@ bool XmlReader::run() {
 void XmlReader::parse_buffer() {
   while (!suspended_ && pos_ < end_) {
     tokenAt_ = base_ + pos_;
-    Got g = buf_[pos_] == '<' ? markup() : text_run();
+    Got g;
+    if (buf_[pos_] == '<') {
+      if (offer_ && depth_ + 2 <= limits_.maxDepth) {
+        const std::size_t took = handler_.elements(buf_.data() + pos_, buf_.data() + end_);
+        if (error_) std::rethrow_exception(error_);
+        if (took > 0) {
+          pos_ += took;
+          continue;
+        }
+      }
+      g = markup();
+    } else {
+      g = text_run();
+    }
     if (error_) std::rethrow_exception(error_);
     if (g == Got::More) {
       if (eof_) malformed("the part ends inside a tag or reference");

@@ -12,6 +12,7 @@
 // valid UTF-8 and XML characters, known entities) and refuses everything else.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <exception>
 #include <memory>
@@ -31,6 +32,16 @@ class XmlHandler {
   virtual void start(const char* name, const char** attributes) = 0;
   virtual void end(const char* name) = 0;
   virtual void text(const char* data, int length) = 0;
+  // Offered, while the reader is told to offer them, the bytes from a '<' inside the root to
+  // the end of the buffer (where a NUL stands): a handler that knows the elements there better
+  // than a general scanner may read a run of whole ones itself and return the bytes they take,
+  // or 0 to leave them to the reader. What it takes must be well-formed XML, hold no line end
+  // and nest no more than two elements deep; it may raise as from its other calls.
+  virtual std::size_t elements(const char* at, const char* end) {
+    (void)at;
+    (void)end;
+    return 0;
+  }
   // Added to the position in a message about malformed XML ("after row 7").
   virtual std::string context() const { return {}; }
 };
@@ -52,6 +63,8 @@ class XmlReader {
   // From a handler: stop at once because of this error; run() rethrows it.
   void fail(std::exception_ptr error);
   bool suspended() const { return suspended_; }
+  // From a handler: whether elements() is to be offered the markup from here on.
+  void offer_elements(bool on) { offer_ = on; }
   // Line and column of the parse position, for a handler's messages.
   std::string position() const;
 
@@ -124,6 +137,7 @@ class XmlReader {
   std::exception_ptr broken_;  // the error that ended the parse, raised again by later calls
   bool suspended_ = false;
   bool done_ = false;
+  bool offer_ = false;
 };
 
 }  // namespace qm::source::xlsx
