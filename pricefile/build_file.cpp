@@ -166,9 +166,12 @@ class Build {
       t.setTableName(file_name_of(target_));
       t.open();
       for (int i = 0; i < t.fieldCount(); ++i) r.recordFields.push_back(t.field(i).name());
-      if (r.recordsBefore >= t.recordCount()) return;
-      for (t.goToRecNo(r.recordsBefore + 1); !t.eof() && r.records.size() < kKeptRecords;
-           t.next()) {
+      // The records this build wrote begin after the physical end of those there before
+      // (deleted ones keep their numbers), and the header's count says whether there are any:
+      // counting live records would read the whole file again.
+      const std::int64_t first = (appended_ ? previousPhysical_ : 0) + 1;
+      if (first > raw_record_count(target_)) return;
+      for (t.goToRecNo(first); !t.eof() && r.records.size() < kKeptRecords; t.next()) {
         std::vector<std::string>& rec = r.records.emplace_back();
         for (int i = 0; i < t.fieldCount(); ++i) rec.push_back(t.field(i).asString());
       }

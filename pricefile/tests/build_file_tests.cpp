@@ -273,9 +273,25 @@ TEST_F(BuildTest, TheConfigurationIsSavedBeforeAnyLaterFailure) {
 
 TEST_F(BuildTest, AddingToAnExistingFileKeepsItsRecords) {
   ASSERT_EQ(go().outcome, BuildOutcome::Complete);
+  {
+    // A deleted record keeps its place: the report's records are still only the new ones.
+    DbfTable t;
+    t.setFolder(dest);
+    t.setTableName("ACMELIST.dbf");
+    t.open();
+    t.goToRecNo(2);
+    t.deleteRecord();
+  }
   page.addToExisting = true;
-  ASSERT_EQ(go().outcome, BuildOutcome::Complete);
-  EXPECT_EQ(parts(), (std::vector<std::string>{"0", "AB-1", "X-2", "0", "AB-1", "X-2"}));
+  BuildResult added = go();
+  ASSERT_EQ(added.outcome, BuildOutcome::Complete);
+  EXPECT_EQ(parts(), (std::vector<std::string>{"0", "X-2", "0", "AB-1", "X-2"}));
+  const auto& fields = added.report.recordFields;
+  const auto part = std::find_if(fields.begin(), fields.end(),
+                                 [](const std::string& f) { return iequals(f, "partnumber"); });
+  ASSERT_NE(part, fields.end());
+  ASSERT_EQ(added.report.records.size(), 3u);
+  EXPECT_EQ(added.report.records[0][static_cast<std::size_t>(part - fields.begin())], "0");
   // Without the tick the old file goes, with its memo and index, even when nothing is written.
   page.addToExisting = false;
   write_file(dest + "ACMELIST.mdx");
