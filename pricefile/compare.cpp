@@ -565,7 +565,9 @@ void PriceComparison::add(std::int64_t number, std::string_view record) {
     const Layout::Side& side = s.layout->next;
     std::string_view part = Layout::partNumber(side, record.data());
     if (Layout::heading(side, part, record.data())) return;
-    s.waiting.push_back({s.parts.hash(part), s.layout->valuesHash(side, record.data()),
+    // The hash the reader's table uses, but not read from that table: the reader moves its
+    // own into place when it is done, meanwhile.
+    s.waiting.push_back({part_hash(part), s.layout->valuesHash(side, record.data()),
                          static_cast<std::uint32_t>(number),
                          static_cast<std::uint32_t>(s.waitingNames.size())});
     s.waitingNames.append(part);
