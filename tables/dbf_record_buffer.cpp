@@ -4,7 +4,10 @@
 #include "tables/dbf_table_internal.h"
 
 #include <algorithm>
+#include <condition_variable>
 #include <cstring>
+#include <mutex>
+#include <thread>
 
 #include "tables/byte_order.h"
 #include "tables/field_codec.h"
@@ -12,6 +15,14 @@
 namespace qm::tables {
 
 std::uint32_t DbfTable::Impl::readCount() {
+  drainWrites();
+  const std::uint32_t c = countOnFile();
+  if (c != knownCount) cache.clear(), cacheRecords = 0;
+  knownCount = c;
+  return c;
+}
+
+std::uint32_t DbfTable::Impl::countOnFile() {
   unsigned char b[4];
   file.readAt(4, b, 4);
   std::uint32_t c = u32le(b);
@@ -22,12 +33,11 @@ std::uint32_t DbfTable::Impl::readCount() {
     corrupt("the header counts " + std::to_string(c) + " records but the file holds only " +
             std::to_string((size - static_cast<std::uint64_t>(hdr.headerLength)) /
                            static_cast<std::uint64_t>(hdr.recordLength)));
-  if (c != knownCount) cache.clear(), cacheRecords = 0;
-  knownCount = c;
   return c;
 }
 
 bool DbfTable::Impl::loadRecord(std::int64_t n, char* out) {
+  drainWrites();
   if (n < 1 || n > static_cast<std::int64_t>(knownCount)) return false;
   const size_t rl = static_cast<size_t>(hdr.recordLength);
   if (n < cacheFirst || n >= cacheFirst + cacheRecords) {
@@ -50,7 +60,12 @@ void DbfTable::Impl::storeRecord(std::int64_t number, const char* oldRec, const 
   if (!oldRec && writeBehindOn && !index) {
     pending.insert(pending.end(), newRec, newRec + rl);
     ++pendingRecords;
-    if (pending.size() >= kPostBatchBytes) flushPending();
+    if (pending.size() >= kPostBatchBytes) {
+      if (autoNext.empty())
+        postBatch();
+      else
+        flushPending();
+    }
     return;
   }
   if (!oldRec) {
@@ -101,27 +116,133 @@ void DbfTable::Impl::writeBack(std::uint64_t end) {
 }
 
 void DbfTable::Impl::flushPending() {
+  drainWrites();
   if (pendingRecords == 0) return;
-  WriteScope lock(*this);
-  // Another program may have appended since the batch began: ours go after its records.
-  std::uint32_t c = readCount();
-  pending.push_back(0x1A);
-  const std::uint64_t at = recordOffset(static_cast<std::int64_t>(c) + 1);
-  for (std::size_t done = 0; done < pending.size(); done += kWriteBatchBytes)
-    file.writeAt(at + done, pending.data() + done,
-                 std::min(kWriteBatchBytes, pending.size() - done));
-  for (const auto& [f, next] : autoNext) writeAutoNext(*f, next);
-  writeCount(c + static_cast<std::uint32_t>(pendingRecords));
-  writeBack(at + pending.size());
+  {
+    WriteScope lock(*this);
+    writeBatch(pending, pendingRecords);
+  }
   pending.clear();
   pendingRecords = 0;
   autoNext.clear();
   dropCache();
 }
 
+void DbfTable::Impl::writeBatch(std::vector<char>& batch, std::int64_t records) {
+  // Another program may have appended since the batch began: ours go after its records. The
+  // count is read without readCount's bookkeeping, which belongs to the table's thread.
+  const std::uint32_t c = countOnFile();
+  batch.push_back(0x1A);
+  try {
+    const std::uint64_t at = recordOffset(static_cast<std::int64_t>(c) + 1);
+    for (std::size_t done = 0; done < batch.size(); done += kWriteBatchBytes)
+      file.writeAt(at + done, batch.data() + done, std::min(kWriteBatchBytes, batch.size() - done));
+    for (const auto& [f, next] : autoNext) writeAutoNext(*f, next);
+    writeCount(c + static_cast<std::uint32_t>(records));
+    writeBack(at + batch.size());
+  } catch (...) {
+    // The batch stays as it was, to be written again.
+    batch.pop_back();
+    throw;
+  }
+  batch.pop_back();
+}
+
+// The thread and its one batch. While busy the batch, the file and the header's state are the
+// thread's; the table's thread touches them again only after drainWrites.
+struct DbfTable::Impl::BatchWriter {
+  std::mutex mutex;
+  std::condition_variable changed;
+  bool busy = false, stopping = false;
+  std::vector<char> batch;
+  std::int64_t records = 0;
+  std::uint32_t base = 0;  // the count the batch's records were numbered from
+  std::exception_ptr error;
+  std::thread thread;
+
+  void run(Impl& m) {
+    std::unique_lock<std::mutex> lock(mutex);
+    for (;;) {
+      changed.wait(lock, [this] { return busy || stopping; });
+      if (!busy) return;
+      lock.unlock();
+      std::exception_ptr failed;
+      try {
+        // The lock as a WriteScope takes it; the tail was checked by the batch's first post.
+        m.writeLock.lockOpenFile(m.file.handle(), true, 1, true);
+        try {
+          m.writeBatch(batch, records);
+        } catch (...) {
+          m.writeLock.release();
+          throw;
+        }
+        m.writeLock.release();
+      } catch (...) {
+        failed = std::current_exception();
+      }
+      lock.lock();
+      error = failed;
+      busy = false;
+      changed.notify_all();
+    }
+  }
+
+  static void stop(BatchWriter* w) {
+    {
+      std::lock_guard<std::mutex> lock(w->mutex);
+      w->stopping = true;
+    }
+    w->changed.notify_all();
+    // A batch still being written is finished first: the thread ends only when idle.
+    if (w->thread.joinable()) w->thread.join();
+    delete w;
+  }
+};
+
+void DbfTable::Impl::postBatch() {
+  drainWrites();
+  if (!writer) {
+    writer = {new BatchWriter, &BatchWriter::stop};
+    writer->thread = std::thread([this] { writer->run(*this); });
+  }
+  {
+    std::lock_guard<std::mutex> lock(writer->mutex);
+    // The buffers change places: the next batch is filled into the last one's room.
+    writer->batch.swap(pending);
+    writer->records = pendingRecords;
+    writer->base = pendingBase;
+    writer->busy = true;
+  }
+  writer->changed.notify_all();
+  batchPosted = true;
+  // The next batch is numbered on from this one, as the file will count once it is written.
+  pendingBase += static_cast<std::uint32_t>(pendingRecords);
+  pending.clear();
+  pendingRecords = 0;
+  dropCache();
+}
+
+void DbfTable::Impl::drainWrites() {
+  if (!batchPosted) return;
+  std::unique_lock<std::mutex> lock(writer->mutex);
+  writer->changed.wait(lock, [this] { return !writer->busy; });
+  batchPosted = false;
+  if (!writer->error) return;
+  std::exception_ptr e = std::exchange(writer->error, nullptr);
+  writer->batch.insert(writer->batch.end(), pending.begin(), pending.end());
+  pending.swap(writer->batch);
+  writer->batch.clear();
+  pendingRecords += writer->records;
+  pendingBase = writer->base;
+  std::rethrow_exception(e);
+}
+
 std::int64_t DbfTable::Impl::prepareAppend() {
   std::int64_t number;
   bool batchStart = !writeBehindOn || pendingRecords == 0;
+  // After a posted batch the count is known without reading the file, which is the writer's
+  // meanwhile; such a table has no autoincrement values to read.
+  if (batchStart && batchPosted && writeBehindOn) batchStart = false;
   if (batchStart) {
     pendingBase = readCount();
     autoNext.clear();

@@ -197,6 +197,8 @@ void DbfTable::close() {
   } catch (...) {
     err = std::current_exception();
   }
+  // Idle by now: flushPending waited for the batch posted last.
+  m.writer.reset();
   m.pending.clear();
   m.pendingRecords = 0;
   m.writtenBack = 0;

@@ -202,8 +202,8 @@ struct DbfTable::Impl {
   // The record being posted is an append that goes into the write-behind batch begun before
   // it, without memos to write: it reaches the file only with the batch.
   bool joinsBatch() const {
-    return st == TableState::Insert && writeBehindOn && !index && pendingRecords > 0 &&
-           !anyMemoPending;
+    return st == TableState::Insert && writeBehindOn && !index &&
+           (pendingRecords > 0 || batchPosted) && !anyMemoPending;
   }
 
   std::uint64_t recordOffset(std::int64_t n) const {
@@ -213,6 +213,8 @@ struct DbfTable::Impl {
 
   // The header's count, read from the file each time: another program may append.
   std::uint32_t readCount();
+  // The same, checked against the file's size, without the table's bookkeeping.
+  std::uint32_t countOnFile();
 
   bool loadRecord(std::int64_t n, char* out);
   void dropCache() {
@@ -245,6 +247,17 @@ struct DbfTable::Impl {
   void writeAutoNext(const FieldLayout& f, std::uint32_t v);
 
   void flushPending();
+  // A full batch goes to the file on the writer's thread while the next one is filled; the
+  // one before is waited for first. Only for tables without autoincrement fields, whose
+  // values are read from the file at each batch's start.
+  void postBatch();
+  // Waits for the batch posted, if any; its failure is raised here, with its records back in
+  // front of those appended since, as though its flush had failed on this thread. Whatever
+  // reads or writes the file from this thread waits here first.
+  void drainWrites();
+  // A batch's records after those the file counts, under the write lock: a flush's work.
+  void writeBatch(std::vector<char>& batch, std::int64_t records);
+  bool batchPosted = false;  // this thread's view: a batch may be on its way to the file
 
   // The number the next appended record gets, with the autoincrement values assigned.
   std::int64_t prepareAppend();
@@ -270,6 +283,10 @@ struct DbfTable::Impl {
   }
 
   char* fieldBytes(int index) { return rec.data() + layoutOf[static_cast<size_t>(index)]->offset; }
+
+  // Last of all, so that it goes first: its thread writes through the file and the header.
+  struct BatchWriter;
+  std::unique_ptr<BatchWriter, void (*)(BatchWriter*)> writer{nullptr, nullptr};
 };
 
 // Cuts off what an interrupted write left past the counted records; see repairNote().
@@ -280,6 +297,8 @@ void repair_tail(DbfTable::Impl& m);
 class WriteScope {
  public:
   explicit WriteScope(DbfTable::Impl& m) : m_(m) {
+    // A posted batch first: until it is written the lock, the file and the header are its.
+    if (m_.writeDepth == 0) m_.drainWrites();
     if (m_.writeDepth++ != 0 || !m_.file.writable()) return;
     m_.writeLock.lockOpenFile(m_.file.handle(), true, 1, true);
     if (!m_.tailChecked) repair_tail(m_);

@@ -435,56 +435,68 @@ TEST(DbfWrite, TwoOpenTablesSeeEachOthersAppends) {
   a.cancel();
 }
 
-// Batches of more than a megabyte reach the file while later records are still in memory. What
-// a second reader sees meanwhile is a valid table, and a flush leaves every record on disk.
+// Batches of more than a megabyte reach the file while later records are still in memory: as
+// each fills when the table has an autoincrement field, else on the writer's thread while the
+// next one fills. What a second reader sees meanwhile is a valid table, and a flush leaves
+// every record on disk.
 TEST(DbfWrite, FullBatchesKeepTheFileValid) {
-  Fixture f({{"PART", 'C', 200, 0}, {"QTY", 'N', 8, 0}, {"ID", '+', 4, 0}}, "bg");
-  DbfTable& t = f.t;
-  t.setWriteBehind(true);
-  DbfTable other;
-  other.setFolder(f.dir.str());
-  other.setTableName("bg");
-  other.open();
-  const int total = 20000;  // about 4 MB of records: several batches
-  std::int64_t lastSeen = 0;
-  for (int i = 1; i <= total; ++i) {
-    t.append();
-    t.field(0).setAsString("P" + std::to_string(i));
-    t.field(1).setAsInteger(i);
-    t.post();
-    if (i % 2500 == 0) {
-      std::int64_t seen = other.recordCount();
-      EXPECT_GE(seen, lastSeen);
-      EXPECT_LE(seen, i);
-      if (seen > 0) {
-        // The last record the count promises is there and complete.
-        other.goToRecNo(seen);
-        EXPECT_EQ(other.field(1).asInteger(), seen);
-        EXPECT_EQ(other.field(2).asInteger(), seen);
+  for (const bool autoincrement : {true, false}) {
+    SCOPED_TRACE(autoincrement ? "with an autoincrement field" : "without one");
+    std::vector<FieldDef> defs = {{"PART", 'C', 200, 0}, {"QTY", 'N', 8, 0}};
+    if (autoincrement) defs.push_back({"ID", '+', 4, 0});
+    Fixture f(defs, "bg");
+    DbfTable& t = f.t;
+    t.setWriteBehind(true);
+    DbfTable other;
+    other.setFolder(f.dir.str());
+    other.setTableName("bg");
+    other.open();
+    const int total = 20000;  // about 4 MB of records: several batches
+    std::int64_t lastSeen = 0;
+    for (int i = 1; i <= total; ++i) {
+      t.append();
+      t.field(0).setAsString("P" + std::to_string(i));
+      t.field(1).setAsInteger(i);
+      t.post();
+      EXPECT_EQ(t.recNo(), i);
+      if (i % 2500 == 0) {
+        std::int64_t seen = other.recordCount();
+        EXPECT_GE(seen, lastSeen);
+        EXPECT_LE(seen, i);
+        if (seen > 0) {
+          // The last record the count promises is there and complete.
+          other.goToRecNo(seen);
+          EXPECT_EQ(other.field(1).asInteger(), seen);
+          if (autoincrement) {
+            EXPECT_EQ(other.field(2).asInteger(), seen);
+          }
+        }
+        lastSeen = seen;
       }
-      lastSeen = seen;
     }
+    EXPECT_GT(lastSeen, 0);  // batches reached the file before the end
+    t.flush();
+    EXPECT_EQ(other.recordCount(), total);
+    t.close();
+    std::string raw = read_bytes(f.dir.file("bg.dbf"));
+    const size_t header = 68 + defs.size() * 48 + 1;
+    EXPECT_EQ(raw.size(),
+              header + static_cast<size_t>(total) * (1 + 200 + 8 + (autoincrement ? 4 : 0)) + 1);
+    EXPECT_EQ(raw.back(), '\x1A');
+    t.open();
+    t.last();
+    EXPECT_EQ(t.field(0).asString(), "P" + std::to_string(total));
+    if (!autoincrement) continue;
+    EXPECT_EQ(t.field(2).asInteger(), total);  // the autoincrement value went with its batch
+    t.close();
+    DbfTable again;
+    again.setFolder(f.dir.str());
+    again.setTableName("bg");
+    again.open();
+    again.append();
+    again.post();
+    EXPECT_EQ(again.field(2).asInteger(), total + 1);
   }
-  EXPECT_GT(lastSeen, 0);  // batches reached the file before the end
-  t.flush();
-  EXPECT_EQ(other.recordCount(), total);
-  t.close();
-  std::string raw = read_bytes(f.dir.file("bg.dbf"));
-  const size_t header = 68 + 3 * 48 + 1;
-  EXPECT_EQ(raw.size(), header + static_cast<size_t>(total) * (1 + 200 + 8 + 4) + 1);
-  EXPECT_EQ(raw.back(), '\x1A');
-  t.open();
-  t.last();
-  EXPECT_EQ(t.field(0).asString(), "P" + std::to_string(total));
-  EXPECT_EQ(t.field(2).asInteger(), total);  // the autoincrement value went with its batch
-  t.close();
-  DbfTable again;
-  again.setFolder(f.dir.str());
-  again.setTableName("bg");
-  again.open();
-  again.append();
-  again.post();
-  EXPECT_EQ(again.field(2).asInteger(), total + 1);
 }
 
 }  // namespace
