@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <thread>
 
 #include "core/error.h"
 #include "core/text.h"
@@ -89,6 +90,8 @@ void SharedStrings::reserveEntries(const char** atts) {
     std::uint64_t n = 0;
     const char* v = atts[1];
     for (; *v >= '0' && *v <= '9' && n <= limits_.maxSharedStrings; ++v) n = n * 10 + (*v - '0');
+    // Before the first string: nothing is published from the room yet.
+    if (!entries_.empty()) continue;
     reserve_in_large_pages(
         entries_, static_cast<std::size_t>(std::min<std::uint64_t>(
                       n, std::min<std::uint64_t>(limits_.maxSharedStrings, kMostReserved))));
@@ -150,8 +153,10 @@ void SharedStrings::commit() {
           "the shared strings take more than " +
               std::to_string(limits_.maxSharedStringBytes >> 20) + " MiB");
   }
+  makeRoom();
   if (blockUsed_ + current_.size() > kBlock) {
     blocks_.push_back(make_large_block(kBlock));
+    blockStarts_.push_back(blocks_.back().get());
     blockUsed_ = 0;
   }
   std::uint64_t offset = (blocks_.size() - 1) * kBlock + blockUsed_;
@@ -161,15 +166,41 @@ void SharedStrings::commit() {
   entries_.push_back(offset << kLengthBits | current_.size());
 }
 
+void SharedStrings::makeRoom() {
+  if (entries_.size() == entries_.capacity()) {
+    std::vector<std::uint64_t> more;
+    reserve_in_large_pages(more, std::max<std::size_t>(1024, 2 * entries_.size()));
+    more.assign(entries_.begin(), entries_.end());
+    retiredEntries_.push_back(std::move(entries_));
+    entries_ = std::move(more);
+  }
+  if (blockStarts_.size() == blockStarts_.capacity()) {
+    std::vector<const char*> more;
+    more.reserve(std::max<std::size_t>(64, 2 * blockStarts_.size()));
+    more.assign(blockStarts_.begin(), blockStarts_.end());
+    retiredStarts_.push_back(std::move(blockStarts_));
+    blockStarts_ = std::move(more);
+  }
+}
+
+void SharedStrings::publish() {
+  const Published* last = published_.load(std::memory_order_relaxed);
+  if (entries_.empty() || (last && last->count == entries_.size())) return;
+  publications_.push_back(std::make_unique<Published>(
+      Published{entries_.data(), blockStarts_.data(), entries_.size()}));
+  published_.store(publications_.back().get(), std::memory_order_release);
+}
+
 bool SharedStrings::get_loading(std::uint64_t index, std::string_view& out) {
+  waiting_.fetch_add(1, std::memory_order_relaxed);
+  std::unique_lock<std::mutex> lock(mutex_);
+  waiting_.fetch_sub(1, std::memory_order_relaxed);
   // The table may have been completed since get looked: under the lock that reads the same.
-  std::lock_guard<std::mutex> lock(mutex_);
   while (index >= entries_.size()) {
     if (ended_) return false;
-    if (!xml_->step()) {
-      finishLoading();
-    }
+    if (!xml_->step()) finishLoading();
   }
+  publish();
   out = entry(index);
   return true;
 }
@@ -195,12 +226,19 @@ void SharedStrings::load_all() {
 
 bool SharedStrings::load_step() {
   if (complete_.load(std::memory_order_acquire)) return false;
+  // A reader waiting for the lock needs a string not yet published: it goes first, or this
+  // thread, taking the lock again at once, could keep it waiting step after step.
+  if (waiting_.load(std::memory_order_relaxed) > 0) {
+    std::this_thread::yield();
+    return true;
+  }
   std::lock_guard<std::mutex> lock(mutex_);
   if (ended_) return false;
   if (!xml_->step()) {
     finishLoading();
     return false;
   }
+  publish();
   return true;
 }
 

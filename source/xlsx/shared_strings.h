@@ -37,8 +37,15 @@ class SharedStrings : private XmlHandler {
   // threads: sheets of one workbook share the table.
   bool get(std::uint64_t index, std::string_view& out) {
     // Mostly the table is read in full by the time the cells ask: a plain read then, inline,
-    // without the locking path's setting up around it.
-    if (!complete_.load(std::memory_order_acquire)) return get_loading(index, out);
+    // without the locking path's setting up around it. While it is read, a string parsed
+    // already is taken from what was published last, without waiting for the lock that the
+    // thread reading on holds.
+    if (!complete_.load(std::memory_order_acquire)) {
+      const Published* p = published_.load(std::memory_order_acquire);
+      if (!p || index >= p->count) return get_loading(index, out);
+      out = view(p->entries[index], p->blocks);
+      return true;
+    }
     if (index >= entries_.size()) return false;
     out = entry(index);
     return true;
@@ -58,12 +65,19 @@ class SharedStrings : private XmlHandler {
   // The part is read to its end: its reader goes, and every string may be read without the lock.
   void finishLoading();
   bool get_loading(std::uint64_t index, std::string_view& out);
-  std::string_view entry(std::uint64_t index) const {  // of a string parsed already
-    std::uint64_t e = entries_[index];
+  static std::string_view view(std::uint64_t e, const char* const* blocks) {
     std::uint64_t offset = e >> kLengthBits;
     std::size_t len = static_cast<std::size_t>(e & ((1u << kLengthBits) - 1));
-    return std::string_view(blocks_[offset / kBlock].get() + offset % kBlock, len);
+    return std::string_view(blocks[offset / kBlock] + offset % kBlock, len);
   }
+  std::string_view entry(std::uint64_t index) const {  // of a string parsed already
+    return view(entries_[index], blockStarts_.data());
+  }
+  // Under the lock, after strings were added: what readers may take without it.
+  void publish();
+  // Room for one more entry and one more block start; storage that moves is kept, since a
+  // reader may still hold what was published from it.
+  void makeRoom();
   void start(const char* name, const char** atts) override;
   void end(const char* name) override;
   void text(const char* data, int len) override;
@@ -82,7 +96,21 @@ class SharedStrings : private XmlHandler {
   std::vector<LargeBlock> blocks_;
   std::size_t blockUsed_ = kBlock;
   std::uint64_t totalBytes_ = 0;
-  std::vector<std::uint64_t> entries_;  // offset << kLengthBits | length
+  std::vector<std::uint64_t> entries_;    // offset << kLengthBits | length
+  std::vector<const char*> blockStarts_;  // of blocks_, for readers
+  // The strings parsed when it was made, in arrays that stay where they are until the table
+  // goes: one for each step that added strings.
+  struct Published {
+    const std::uint64_t* entries;
+    const char* const* blocks;
+    std::uint64_t count;
+  };
+  std::atomic<const Published*> published_{nullptr};
+  std::vector<std::unique_ptr<Published>> publications_;
+  std::vector<std::vector<std::uint64_t>> retiredEntries_;
+  std::vector<std::vector<const char*>> retiredStarts_;
+  // Readers waiting for the lock: the thread reading ahead gives way to them.
+  std::atomic<int> waiting_{0};
   std::string current_;
   bool inItem_ = false, inText_ = false;
   int phonetic_ = 0;
