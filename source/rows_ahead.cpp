@@ -61,9 +61,11 @@ void RowsAhead::work() {
       b.last = true;
     }
     const bool last = b.last;
+    std::vector<std::string> notes = reader_->notes();
     {
       std::lock_guard<std::mutex> lock(mutex_);
       full_.push_back(std::move(b));
+      notesRead_ = std::move(notes);
     }
     changed_.notify_all();
     if (last) return;
@@ -117,6 +119,12 @@ bool RowsAhead::nextRow(std::vector<Cell>& cells) {
   // The caller's row goes back into the batch, so that its cells' storage is used again.
   cells.swap(current_.rows[taken_++]);
   return true;
+}
+
+std::vector<std::string> RowsAhead::notes() const {
+  if (!running()) return reader_->notes();
+  std::lock_guard<std::mutex> lock(mutex_);
+  return notesRead_;
 }
 
 void RowsAhead::rewind() {

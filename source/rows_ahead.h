@@ -9,6 +9,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -47,6 +48,10 @@ class RowsAhead : public RowReader {
     if (!running()) reader_->limitColumns(columns);
   }
 
+  // The reader's own while it is used on this thread; while the thread reads, as they stood
+  // after the last batch it read.
+  std::vector<std::string> notes() const override;
+
   bool running() const { return worker_.joinable(); }
 
  private:
@@ -66,7 +71,8 @@ class RowsAhead : public RowReader {
   std::int64_t declaredRows_ = -1;
   int declaredColumns_ = -1;
 
-  std::mutex mutex_;
+  mutable std::mutex mutex_;
+  std::vector<std::string> notesRead_;  // the reader's notes after the thread's last batch
   std::condition_variable changed_;
   std::deque<Batch> full_;   // filled, in order, for the caller
   std::vector<Batch> free_;  // handed back for reuse

@@ -45,6 +45,7 @@ class CountingReader : public RowReader {
     return allowThread;
   }
   bool workWhileAhead() override { return ++worked < workSteps; }
+  std::vector<std::string> notes() const override { return {"read " + std::to_string(next_)}; }
 
   std::atomic<int> foreignReads{0};
   std::atomic<int> worked{0};
@@ -84,6 +85,7 @@ TEST(RowsAhead, GivesTheReadersRowsInOrderForAnyBatchSize) {
     EXPECT_EQ(read_rows(r), 5003);
     std::vector<Cell> row;
     EXPECT_FALSE(r.nextRow(row));  // and stays at the end
+    EXPECT_EQ(r.notes(), std::vector<std::string>{"read 5003"});
     EXPECT_EQ(reader.prepared, direct < 5003 ? 1 : 0);
     EXPECT_GT(reader.foreignReads.load(), 0);
   }
@@ -97,6 +99,7 @@ TEST(RowsAhead, TheTopOfASheetIsReadWithoutAThread) {
   EXPECT_FALSE(r.running());
   EXPECT_EQ(reader.foreignReads.load(), 0);
   EXPECT_EQ(reader.prepared, 0);
+  EXPECT_EQ(r.notes(), std::vector<std::string>{"read 2000"});
   EXPECT_EQ(r.declaredRowCount(), 100000);
 }
 

@@ -13,6 +13,7 @@
 #include "core/error.h"
 #include "core/paths.h"
 #include "core/text.h"
+#include "source/rows_ahead.h"
 #include "source/sheet_table.h"
 #include "source/text/encoding.h"
 
@@ -331,6 +332,9 @@ class TextRowReader : public RowReader {
     return true;
   }
 
+  // The reader owns its stream and shares nothing: it may go on on another thread.
+  bool prepareForThread() override { return true; }
+
   std::vector<std::string> notes() const override {
     if (nuls_ == 0) return {};
     return {fileName_ + ": " + std::to_string(nuls_) +
@@ -565,7 +569,12 @@ class TextFolderDatabase : public EngineDatabase {
     } else {
       format.delimiter = detect_delimiter(text_head(path, 64 * 1024));
     }
-    return std::make_unique<SheetRecordset>(open_text_rows(path, format), options);
+    // A large file's rows are read on a second thread while the caller uses them.
+    std::unique_ptr<RowReader> rows = open_text_rows(path, format);
+    RowReader* raw = rows.get();
+    auto ahead =
+        std::make_unique<RowsAhead>(std::move(rows), [raw] { return raw->prepareForThread(); });
+    return std::make_unique<SheetRecordset>(std::move(ahead), options);
   }
 
   std::string version() const override { return "Text"; }
