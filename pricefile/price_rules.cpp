@@ -2,6 +2,7 @@
 
 #include <charconv>
 #include <cmath>
+#include <cstring>
 #include <limits>
 #include <system_error>
 
@@ -84,8 +85,16 @@ std::string clean_price(std::string_view value, std::string_view field) {
   return clean_price(value, price_kind(field));
 }
 
-std::string clean_price(std::string_view value, PriceKind kind) {
-  if (kind == PriceKind::None) return {};
+namespace {
+
+// clean_price, and when reading is given, price_reading too: a text of nothing but digits
+// and at most one point, the most common by far, reads as written, which the cleaning's own
+// pass tells; any other is read again by price_reading.
+std::string clean_and_read(std::string_view value, PriceKind kind, PriceReading* reading) {
+  if (kind == PriceKind::None) {
+    if (reading) *reading = PriceReading::AsWritten;
+    return {};
+  }
   std::string_view src = source_text(value, kind);
 
   // The digits and points kept, after a "-" for a price in parentheses; a price's text is
@@ -99,16 +108,23 @@ std::string clean_price(std::string_view value, PriceKind kind) {
   }
   std::size_t n = 0;
   if (!src.empty() && src.front() == '(' && src.back() == ')' && src.size() > 1) out[n++] = '-';
-  bool point = false, digit = false;
+  bool digit = false, other = false;
+  int points = 0;
   for (char c : src) {
     if (c >= '0' && c <= '9') {
       out[n++] = c;
       digit = true;
     } else if (c == '.') {
       out[n++] = c;
-      point = true;
+      ++points;
+    } else {
+      other = true;
     }
   }
+  if (reading)
+    *reading = !other && points <= 1 && (digit || src.empty()) ? PriceReading::AsWritten
+                                                               : price_reading(value, kind);
+  const bool point = points > 0;
   const std::string_view number(out, n);
   // No number at all reads as "0.00", which the rounding below turns into "0" (also "-0.00").
   if (!digit && !point) return "0";
@@ -126,6 +142,16 @@ std::string clean_price(std::string_view value, PriceKind kind) {
   } catch (const ConvertError&) {
     return "0.00";
   }
+}
+
+}  // namespace
+
+std::string clean_price(std::string_view value, PriceKind kind) {
+  return clean_and_read(value, kind, nullptr);
+}
+
+std::string clean_price(std::string_view value, PriceKind kind, PriceReading& reading) {
+  return clean_and_read(value, kind, &reading);
 }
 
 PriceReading price_reading(std::string_view value, PriceKind kind) {
@@ -256,10 +282,15 @@ std::string amount_to_text(Amount amount) {
   auto frac = static_cast<unsigned>(mag % kAmountScale);
   if (frac != 0) {
     *p++ = '.';
-    for (unsigned div = 1000; frac != 0; div /= 10) {
-      *p++ = static_cast<char>('0' + frac / div);
-      frac %= div;
-    }
+    // The four places in two pairs, then as many as the last that is not 0 needs.
+    static constexpr char kPairs[] =
+        "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+        "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+        "8081828384858687888990919293949596979899";
+    const unsigned hi = frac / 100, lo = frac % 100;
+    std::memcpy(p, kPairs + 2 * hi, 2);
+    std::memcpy(p + 2, kPairs + 2 * lo, 2);
+    p += lo ? (p[3] != '0' ? 4 : 3) : (p[1] != '0' ? 2 : 1);
   }
   return std::string(buf, p);
 }
