@@ -223,7 +223,9 @@ Amount two_places(Amount four) {
   std::uint64_t h = mag / 1000;  // whole tenths
   int d = static_cast<int>(mag / 100 % 10);
   int e = static_cast<int>(mag / 10 % 10);
-  auto r = static_cast<std::uint64_t>(roundup((d * 10 + e) / 10.0L));
+  // roundup(D.E): D, and one more for an E of 5 or above (D.5 is exact, so nothing lies on
+  // the edge), without going through a floating point value.
+  const auto r = static_cast<std::uint64_t>(d + (e >= 5 ? 1 : 0));
   auto result = static_cast<Amount>(h * 1000 + r * 100);
   // Whole cents read back unchanged through the two-place format, so no round trip is needed.
   return four < 0 ? -result : result;
