@@ -363,6 +363,15 @@ class TextRowReader : public RowReader {
       any |= w;
       nul |= has_byte(w);
     }
+    if (i < n && n >= 8) {
+      // The rest within the last word, read again in part: its other bytes are looked at
+      // twice, which changes neither answer.
+      std::uint64_t w;
+      std::memcpy(&w, p + n - 8, 8);
+      any |= w;
+      nul |= has_byte(w);
+      i = n;
+    }
     for (; i < n; ++i) {
       any |= static_cast<unsigned char>(p[i]);
       nul |= p[i] == 0;
