@@ -131,6 +131,33 @@ std::string clean_and_read(std::string_view value, PriceKind kind, PriceReading*
   // Whole numbers are stored as they stand: '007' stays '007'.
   if (!point) return std::string(number);
 
+  // At most nine whole digits and two places, as most prices are: the rounding leaves the
+  // amount as it is, so its text is made from the digits themselves, as amount_to_text
+  // writes it (no leading zeros, no trailing zeros in the places, no sign on zero).
+  if (digit && points == 1) {
+    std::size_t i = out[0] == '-' ? 1 : 0;
+    const bool neg = i == 1;
+    while (out[i] == '0') ++i;
+    const std::size_t wholeBegin = i;
+    while (out[i] != '.') ++i;
+    const std::size_t wholeEnd = i, placesBegin = i + 1;
+    std::size_t placesEnd = n;
+    if (wholeEnd - wholeBegin <= 9 && placesEnd - placesBegin <= 2) {
+      while (placesEnd > placesBegin && out[placesEnd - 1] == '0') --placesEnd;
+      if (wholeEnd == wholeBegin && placesEnd == placesBegin) return "0";
+      char text[16];
+      char* p = text;
+      if (neg) *p++ = '-';
+      if (wholeEnd == wholeBegin) *p++ = '0';
+      for (std::size_t k = wholeBegin; k < wholeEnd; ++k) *p++ = out[k];
+      if (placesEnd > placesBegin) {
+        *p++ = '.';
+        for (std::size_t k = placesBegin; k < placesEnd; ++k) *p++ = out[k];
+      }
+      return std::string(text, p);
+    }
+  }
+
   Amount four = 0;
   if (exact_four_places(number, four)) return amount_to_text(two_places(four));
 
