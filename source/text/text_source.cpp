@@ -453,7 +453,7 @@ class TextRowReader : public RowReader {
           const std::uint64_t m = has_byte(w ^ delimWord) | ((w - kOnes * 0x0E) & ~w & kHigh);
           if (m) {
             const int k = std::countr_zero(m) >> 3;
-            if (k) any |= w & (~0ull >> (64 - 8 * k));
+            any |= w & ((1ull << (8 * k)) - 1);  // the bytes before the stop
             q += k;
             break;
           }
@@ -462,7 +462,7 @@ class TextRowReader : public RowReader {
         }
         stop = q;
         b = *stop;
-        if (b != delim && b != '\r' && b != '\n') return false;
+        if (!stop_[static_cast<unsigned char>(b)]) return false;  // NUL, another control byte
         values_[n++] = {v, stop, false};
       }
       if (b != delim) break;
