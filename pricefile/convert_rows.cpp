@@ -338,7 +338,12 @@ class Walk {
 
   void checkPrice(std::string_view field, int column, std::string_view text, PriceKind kind,
                   int fieldIndex) {
-    switch (price_reading(text, kind)) {
+    noteReading(price_reading(text, kind), field, column, text, fieldIndex);
+  }
+
+  void noteReading(PriceReading reading, std::string_view field, int column, std::string_view text,
+                   int fieldIndex) {
+    switch (reading) {
       case PriceReading::AsWritten:
         return;
       case PriceReading::NoNumber:
@@ -544,16 +549,18 @@ class Walk {
       }
       bool written = false;
       const std::string* text = nullptr;
+      PriceReading reading = PriceReading::AsWritten;
       try {
         text = &cell(l.column);
-        written = out_.trySetFieldText(l.field, clean_price(*text, l.priceKind));
+        written = out_.trySetFieldText(l.field, report_ ? clean_price(*text, l.priceKind, reading)
+                                                        : clean_price(*text, l.priceKind));
       } catch (const std::exception&) {
         // A cell that cannot be read gets the fallback, as a refused price does.
       }
       if (!written) out_.setFieldText(l.field, "0.00");
       if (report_ && text) {
         if (written)
-          checkPrice(l.name, l.column, *text, l.priceKind, l.field);
+          noteReading(reading, l.name, l.column, *text, l.field);
         else
           note(NoteReason::DoesNotFit, l.name, l.column, *text, l.field);
       }

@@ -2,6 +2,7 @@
 
 #include <charconv>
 #include <cmath>
+#include <cstring>
 #include <limits>
 #include <system_error>
 
@@ -84,8 +85,16 @@ std::string clean_price(std::string_view value, std::string_view field) {
   return clean_price(value, price_kind(field));
 }
 
-std::string clean_price(std::string_view value, PriceKind kind) {
-  if (kind == PriceKind::None) return {};
+namespace {
+
+// clean_price, and when reading is given, price_reading too: a text of nothing but digits
+// and at most one point, the most common by far, reads as written, which the cleaning's own
+// pass tells; any other is read again by price_reading.
+std::string clean_and_read(std::string_view value, PriceKind kind, PriceReading* reading) {
+  if (kind == PriceKind::None) {
+    if (reading) *reading = PriceReading::AsWritten;
+    return {};
+  }
   std::string_view src = source_text(value, kind);
 
   // The digits and points kept, after a "-" for a price in parentheses; a price's text is
@@ -99,21 +108,55 @@ std::string clean_price(std::string_view value, PriceKind kind) {
   }
   std::size_t n = 0;
   if (!src.empty() && src.front() == '(' && src.back() == ')' && src.size() > 1) out[n++] = '-';
-  bool point = false, digit = false;
+  bool digit = false, other = false;
+  int points = 0;
   for (char c : src) {
     if (c >= '0' && c <= '9') {
       out[n++] = c;
       digit = true;
     } else if (c == '.') {
       out[n++] = c;
-      point = true;
+      ++points;
+    } else {
+      other = true;
     }
   }
+  if (reading)
+    *reading = !other && points <= 1 && (digit || src.empty()) ? PriceReading::AsWritten
+                                                               : price_reading(value, kind);
+  const bool point = points > 0;
   const std::string_view number(out, n);
   // No number at all reads as "0.00", which the rounding below turns into "0" (also "-0.00").
   if (!digit && !point) return "0";
   // Whole numbers are stored as they stand: '007' stays '007'.
   if (!point) return std::string(number);
+
+  // At most nine whole digits and two places, as most prices are: the rounding leaves the
+  // amount as it is, so its text is made from the digits themselves, as amount_to_text
+  // writes it (no leading zeros, no trailing zeros in the places, no sign on zero).
+  if (digit && points == 1) {
+    std::size_t i = out[0] == '-' ? 1 : 0;
+    const bool neg = i == 1;
+    while (out[i] == '0') ++i;
+    const std::size_t wholeBegin = i;
+    while (out[i] != '.') ++i;
+    const std::size_t wholeEnd = i, placesBegin = i + 1;
+    std::size_t placesEnd = n;
+    if (wholeEnd - wholeBegin <= 9 && placesEnd - placesBegin <= 2) {
+      while (placesEnd > placesBegin && out[placesEnd - 1] == '0') --placesEnd;
+      if (wholeEnd == wholeBegin && placesEnd == placesBegin) return "0";
+      char text[16];
+      char* p = text;
+      if (neg) *p++ = '-';
+      if (wholeEnd == wholeBegin) *p++ = '0';
+      for (std::size_t k = wholeBegin; k < wholeEnd; ++k) *p++ = out[k];
+      if (placesEnd > placesBegin) {
+        *p++ = '.';
+        for (std::size_t k = placesBegin; k < placesEnd; ++k) *p++ = out[k];
+      }
+      return std::string(text, p);
+    }
+  }
 
   Amount four = 0;
   if (exact_four_places(number, four)) return amount_to_text(two_places(four));
@@ -126,6 +169,16 @@ std::string clean_price(std::string_view value, PriceKind kind) {
   } catch (const ConvertError&) {
     return "0.00";
   }
+}
+
+}  // namespace
+
+std::string clean_price(std::string_view value, PriceKind kind) {
+  return clean_and_read(value, kind, nullptr);
+}
+
+std::string clean_price(std::string_view value, PriceKind kind, PriceReading& reading) {
+  return clean_and_read(value, kind, &reading);
 }
 
 PriceReading price_reading(std::string_view value, PriceKind kind) {
@@ -197,7 +250,9 @@ Amount two_places(Amount four) {
   std::uint64_t h = mag / 1000;  // whole tenths
   int d = static_cast<int>(mag / 100 % 10);
   int e = static_cast<int>(mag / 10 % 10);
-  auto r = static_cast<std::uint64_t>(roundup((d * 10 + e) / 10.0L));
+  // roundup(D.E): D, and one more for an E of 5 or above (D.5 is exact, so nothing lies on
+  // the edge), without going through a floating point value.
+  const auto r = static_cast<std::uint64_t>(d + (e >= 5 ? 1 : 0));
   auto result = static_cast<Amount>(h * 1000 + r * 100);
   // Whole cents read back unchanged through the two-place format, so no round trip is needed.
   return four < 0 ? -result : result;
@@ -256,10 +311,15 @@ std::string amount_to_text(Amount amount) {
   auto frac = static_cast<unsigned>(mag % kAmountScale);
   if (frac != 0) {
     *p++ = '.';
-    for (unsigned div = 1000; frac != 0; div /= 10) {
-      *p++ = static_cast<char>('0' + frac / div);
-      frac %= div;
-    }
+    // The four places in two pairs, then as many as the last that is not 0 needs.
+    static constexpr char kPairs[] =
+        "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+        "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+        "8081828384858687888990919293949596979899";
+    const unsigned hi = frac / 100, lo = frac % 100;
+    std::memcpy(p, kPairs + 2 * hi, 2);
+    std::memcpy(p + 2, kPairs + 2 * lo, 2);
+    p += lo ? (p[3] != '0' ? 4 : 3) : (p[1] != '0' ? 2 : 1);
   }
   return std::string(buf, p);
 }

@@ -39,6 +39,8 @@ enum class PriceReading {
   Negative,      // in parentheses: stored negative
 };
 PriceReading price_reading(std::string_view value, PriceKind kind);
+// clean_price and price_reading of the same text, which then takes one pass in most cases.
+std::string clean_price(std::string_view value, PriceKind kind, PriceReading& reading);
 
 // Rounds value to decimals places (the program always passes 2): first to four places, half
 // to even, then on the third decimal digit alone, half away from zero. Raises ConvertError

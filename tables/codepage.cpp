@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cstdint>
 #include <cstring>
 #include <utility>
@@ -15,10 +16,22 @@ namespace {
 
 constexpr int kUtf8 = 65001;
 
+// The tables are in the order of their code pages, which the search below relies on.
+static_assert(std::is_sorted(std::begin(kCodepageTables), std::end(kCodepageTables),
+                             [](const CodepageTable& a, const CodepageTable& b) {
+                               return a.codepage < b.codepage;
+                             }));
+
+const CodepageTable* find_table(int codepage) {
+  const auto* it =
+      std::lower_bound(std::begin(kCodepageTables), std::end(kCodepageTables), codepage,
+                       [](const CodepageTable& t, int cp) { return t.codepage < cp; });
+  return it != std::end(kCodepageTables) && it->codepage == codepage ? it : nullptr;
+}
+
 const char16_t* high_half(int codepage) {
-  for (const auto& t : kCodepageTables)
-    if (t.codepage == codepage) return t.high;
-  return nullptr;
+  const CodepageTable* t = find_table(codepage);
+  return t ? t->high : nullptr;
 }
 
 // Unknown code pages read as 1252, as the header promises.
@@ -45,11 +58,9 @@ const Reverse& reverse_for(int codepage) {
     }
     return r;
   }();
-  for (size_t i = 0; i < std::size(kCodepageTables); ++i)
-    if (kCodepageTables[i].codepage == codepage) return all[i];
-  for (size_t i = 0; i < std::size(kCodepageTables); ++i)
-    if (kCodepageTables[i].codepage == 1252) return all[i];
-  return all[0];
+  const CodepageTable* t = find_table(codepage);
+  if (!t) t = find_table(1252);
+  return t ? all[static_cast<size_t>(t - kCodepageTables)] : all[0];
 }
 
 // Where the run of ASCII bytes from p[i] ends (n when it reaches the end): a word at a time.
@@ -57,7 +68,9 @@ std::size_t ascii_run_end(const char* p, std::size_t i, std::size_t n) {
   for (; i + 8 <= n; i += 8) {
     std::uint64_t w;
     std::memcpy(&w, p + i, 8);
-    if (w & 0x8080808080808080ull) break;
+    // The first byte in memory is the word's lowest.
+    if (const std::uint64_t high = w & 0x8080808080808080ull)
+      return i + static_cast<std::size_t>(std::countr_zero(high) >> 3);
   }
   while (i < n && static_cast<unsigned char>(p[i]) < 0x80) ++i;
   return i;
@@ -201,7 +214,7 @@ std::string from_utf8(std::string_view utf8, int codepage) {
       out += '?';
       return at;
     }
-    if (!rev) rev = &reverse_for(codepage_known(codepage) ? codepage : 1252).entries;
+    if (!rev) rev = &reverse_for(codepage).entries;  // an unknown code page reads as 1252
     auto it = std::lower_bound(rev->begin(), rev->end(),
                                std::pair<char16_t, unsigned char>(static_cast<char16_t>(c), 0));
     out += it != rev->end() && it->first == c ? static_cast<char>(it->second) : '?';

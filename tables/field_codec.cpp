@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 #include <limits>
 
@@ -34,10 +35,48 @@ std::string_view trim_blanks(std::string_view s) {
   return s;
 }
 
+// A number's field is a few bytes wide: its blanks, digits and zeros are put with word and
+// part-word moves rather than a library call each.
+void fill_bytes(char* p, std::size_t n, char c) {
+  const std::uint64_t w = 0x0101010101010101ull * static_cast<unsigned char>(c);
+  if (n >= 8) {
+    for (std::size_t i = 0; i + 8 <= n; i += 8) std::memcpy(p + i, &w, 8);
+    std::memcpy(p + n - 8, &w, 8);
+    return;
+  }
+  if (n & 4) {
+    std::memcpy(p, &w, 4);
+    p += 4;
+  }
+  if (n & 2) {
+    std::memcpy(p, &w, 2);
+    p += 2;
+  }
+  if (n & 1) *p = c;
+}
+
+char* copy_bytes(char* out, std::string_view s) {
+  const std::size_t n = s.size();
+  const char* src = s.data();
+  if (n >= 8) {
+    for (std::size_t i = 0; i + 8 <= n; i += 8) std::memcpy(out + i, src + i, 8);
+    std::memcpy(out + n - 8, src + n - 8, 8);
+  } else if (n >= 4) {
+    std::memcpy(out, src, 4);
+    std::memcpy(out + n - 4, src + n - 4, 4);
+  } else if (n >= 2) {
+    std::memcpy(out, src, 2);
+    std::memcpy(out + n - 2, src + n - 2, 2);
+  } else if (n == 1) {
+    *out = *src;
+  }
+  return out + n;
+}
+
 NumberFit place(const char* s, int len, int width, char* out) {
   if (len > width) return NumberFit::TooWide;
-  std::memset(out, ' ', static_cast<size_t>(width - len));
-  std::memcpy(out + (width - len), s, static_cast<size_t>(len));
+  fill_bytes(out, static_cast<size_t>(width - len), ' ');
+  copy_bytes(out + (width - len), std::string_view(s, static_cast<size_t>(len)));
   return NumberFit::Ok;
 }
 
@@ -215,16 +254,16 @@ NumberFit format_number_text(std::string_view text, int width, int decimals, cha
     const int len = (neg && !zero ? 1 : 0) + whole + (decimals > 0 ? 1 + decimals : 0);
     if (len > width) return NumberFit::TooWide;
     char* p = out + (width - len);
-    std::memset(out, ' ', static_cast<size_t>(width - len));
+    fill_bytes(out, static_cast<size_t>(width - len), ' ');
     if (neg && !zero) *p++ = '-';
     if (intDigits.empty())
       *p++ = '0';
     else
-      p = std::copy(intDigits.begin(), intDigits.end(), p);
+      p = copy_bytes(p, intDigits);
     if (decimals > 0) {
       *p++ = '.';
-      p = std::copy(fracDigits.begin(), fracDigits.end(), p);
-      std::memset(p, '0', static_cast<size_t>(decimals) - fracDigits.size());
+      p = copy_bytes(p, fracDigits);
+      fill_bytes(p, static_cast<size_t>(decimals) - fracDigits.size(), '0');
     }
     return NumberFit::Ok;
   }

@@ -61,6 +61,8 @@ TEST(BuildReport, PlantedCellsGetANoteWithTheirReasonRowAndColumnAndACleanSheetN
       {{"P5", "Hex head cap screw, zinc plated", "1"}, "DESCRIPTN", "truncated", "B"},
       {{"P6", "Pin", "123456789012.50"}, "LISTPRICE", "does_not_fit", "C"},
       {{"P7", "Clip", "(21.040)"}, "LISTPRICE", "negative_price", "C"},
+      {{"P8", "Tap", "."}, "LISTPRICE", "not_a_number", "C"},
+      {{"P9", "Cap", "1.2.3"}, "LISTPRICE", "not_a_number", "C"},
       {{"PART-NUMBER-TOO-LONG", "Rod", "2"}, "PARTNUMBER", "truncated", "A"},
       // Texts the rules read as written.
       {{"Q1", "Bolt", "$1,234.56"}, "", "", ""},

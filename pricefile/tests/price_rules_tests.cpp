@@ -58,6 +58,10 @@ TEST(CleanPrice, CellTextsAsSuppliersWriteThem) {
       {"12.00015", "LISTPRICE", "12"},  // the fourth place never reaches the cents
       {"0.00049999", "LISTPRICE", "0"},
       {"999999999.995", "LISTPRICE", "1000000000"},
+      {"007.50", "LISTPRICE", "7.5"},
+      {"(12.50)", "LISTPRICE", "-12.5"},
+      {"(0.00)", "LISTPRICE", "0"},
+      {"1234567890.5", "LISTPRICE", "1234567890.5"},  // ten whole digits: through a double
       // Break quantities: the part before a "-" or up to a blank.
       {"100-249", "LEV1", "100"},
       {"250 +", "LEV2", "250"},

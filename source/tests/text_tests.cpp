@@ -44,6 +44,13 @@ TEST(TextRows, QuotingAndLineEnds) {
       {"text after closing quote", "\"ab\"cd,1\n", {{"abcd", "1"}}},
       {"blanks kept as written", " a , b \n", {{" a ", " b "}}},
       {"UTF-8 byte order mark", "\xEF\xBB\xBFName\n", {{"Name"}}},
+      {"a row split whole, then rows that are not",
+       "\"x,y\",z,\"\",\r\nab\"c,\"q\"\"r\",\"one\ntwo\"\r\n5\" pipe,\"ab\"cd\rlast row of the "
+       "text\n",
+       {{"x,y", "z", "<null>", "<null>"},
+        {"ab\"c", "q\"r", "one\ntwo"},
+        {"5\" pipe", "abcd"},
+        {"last row of the text"}}},
   };
   for (const auto& c : cases) EXPECT_EQ(rows_of(c.data), c.rows) << c.what;
 }
@@ -55,6 +62,9 @@ TEST(TextRows, Encodings) {
                                                             "9",
                                                             "\xE2\x80\x9Cq\xE2\x80\x9D"}}));
   EXPECT_EQ(rows_of("caf\xC3\xA9\n"), (Rows{{"caf\xC3\xA9"}}));
+  EXPECT_EQ(
+      rows_of("caf\xE9,plain words,\x93q\x94\nrest of the text\n"),
+      (Rows{{"caf\xC3\xA9", "plain words", "\xE2\x80\x9Cq\xE2\x80\x9D"}, {"rest of the text"}}));
   // A UTF-8 file with one stray Windows-1252 value keeps the rest as it is.
   TextFormat utf8;
   utf8.codepage = kUtf8;
@@ -162,6 +172,10 @@ TEST(TextRows, NulBytesAreLeftOutAndCounted) {
       {"in a whole word before the delimiter's",
        "x\0yyyyyyyyy,b\n"s,
        {{"xyyyyyyyyy", "b"}},
+       "test.csv: 1 NUL byte was left out of its values (the first in row 1)"},
+      {"quoted, in a row split whole",
+       "\"q\0\",b\nlong enough row\n"s,
+       {{"q", "b"}, {"long enough row"}},
        "test.csv: 1 NUL byte was left out of its values (the first in row 1)"},
       {"a value of nothing else",
        "a,\0\n"s,

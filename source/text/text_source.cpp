@@ -250,6 +250,7 @@ class TextRowReader : public RowReader {
     in_->seekg(0);
     stop_[static_cast<unsigned char>(format_.delimiter)] = true;
     delimWord_ = kOnes * static_cast<unsigned char>(format_.delimiter);
+    delim_ = format_.delimiter;
     stop_[static_cast<unsigned char>('\r')] = stop_[static_cast<unsigned char>('\n')] = true;
     if (format_.codepage == 0) {
       std::string head(64 * 1024, '\0');
@@ -272,10 +273,10 @@ class TextRowReader : public RowReader {
   }
 
   bool nextRow(std::vector<Cell>& cells) override {
-    int c = get();
-    if (c < 0) return false;
+    if (pos_ == len_ && !fill()) return false;
     ++row_;
     rowBytes_ = 0;
+    if (split_whole_row(cells)) return true;
     std::size_t n = 0;
     int column = 0;
     const char delim = format_.delimiter;
@@ -291,35 +292,43 @@ class TextRowReader : public RowReader {
       } else {
         scratch_.clear();
       }
-      const bool quoted = c == '"';
-      if (quoted) {
+      // A value starts with a byte in the buffer (the row's first byte, or the one after a
+      // delimiter, checked below). What its plain part holds is told by its scan, so only a
+      // quoted value needs a pass of its own; most values are ASCII without a NUL.
+      int c;
+      unsigned kinds;
+      if (buf_[pos_] == '"') {
+        ++pos_;
         c = read_quoted(*t, column);
-      }
-      // What the plain part holds is told by its scan, so only a quoted value needs a pass of
-      // its own; most values are ASCII without a NUL.
-      std::uint64_t any = 0, nul = 0;
-      if (c >= 0 && c != delim && c != '\r' && c != '\n') {
-        // c is still in the buffer, just before pos_: the scan starts with it. It was never
-        // counted toward the row's length on its own, so neither is it now.
-        --pos_;
-        --rowBytes_;
+        if (c >= 0 && c != delim && c != '\r' && c != '\n') {
+          // Text after the closing quote belongs to the value; c is just before pos_.
+          --pos_;
+          std::uint64_t any = 0;
+          bool nul = false;
+          c = read_plain(*t, column, any, nul);
+        }
+        kinds = byte_kinds(*t);
+      } else {
+        std::uint64_t any = 0;
+        bool nul = false;
         c = read_plain(*t, column, any, nul);
+        kinds = kinds_of(any, nul);
       }
       if (t != &scratch_) {
-        unsigned kinds = quoted ? byte_kinds(*t) : kinds_of(any, nul);
         if (kinds & kHighBytes) decode_in_place(*t, format_.codepage);
         // A code page maps no byte but NUL to U+0000, so the decoding adds none.
         if (kinds & kNulBytes) drop_nuls(*t);
         if (!t->empty()) cells[n - 1].kind = Cell::Kind::Text;
       }
       if (c == delim) {
-        c = get();
+        c = peek();
         if (c < 0 || c == '\r' || c == '\n') {
           // A delimiter at the end of the line leaves one more, empty, value.
           if (n == cells.size()) cells.emplace_back();
           cells[n].kind = Cell::Kind::Empty;
           cells[n].text.clear();
           ++n;
+          if (c >= 0) ++pos_;
           end_line(c);
           break;
         }
@@ -345,8 +354,8 @@ class TextRowReader : public RowReader {
 
  private:
   static constexpr unsigned kHighBytes = 1, kNulBytes = 2;
-  static unsigned kinds_of(std::uint64_t any, std::uint64_t nul) {
-    return ((any & (kOnes << 7)) ? kHighBytes : 0) | (nul ? kNulBytes : 0);
+  static unsigned kinds_of(std::uint64_t any, bool nul) {
+    return ((any & kHigh) ? kHighBytes : 0) | (nul ? kNulBytes : 0);
   }
   static unsigned byte_kinds(const std::string& t) {
     const char* p = t.data();
@@ -358,11 +367,20 @@ class TextRowReader : public RowReader {
       any |= w;
       nul |= has_byte(w);
     }
+    if (i < n && n >= 8) {
+      // The rest within the last word, read again in part: its other bytes are looked at
+      // twice, which changes neither answer.
+      std::uint64_t w;
+      std::memcpy(&w, p + n - 8, 8);
+      any |= w;
+      nul |= has_byte(w);
+      i = n;
+    }
     for (; i < n; ++i) {
       any |= static_cast<unsigned char>(p[i]);
       nul |= p[i] == 0;
     }
-    return ((any & (kOnes << 7)) ? kHighBytes : 0) | (nul ? kNulBytes : 0);
+    return ((any & kHigh) ? kHighBytes : 0) | (nul ? kNulBytes : 0);
   }
 
   void drop_nuls(std::string& t) {
@@ -403,47 +421,130 @@ class TextRowReader : public RowReader {
            ": ";
   }
 
-  // Reads up to the next delimiter or line end; returns that byte (or -1 at the end).
-  // any and nul gather the bytes read: any their bits, nul a flag per zero byte.
-  int read_plain(std::string& t, int column, std::uint64_t& any, std::uint64_t& nul) {
+  // Most rows lie whole in the buffer, with no control byte but their line end, no doubled
+  // quote and no text after a closing one: those are split here, every value found before any
+  // is copied out, so that each takes one copy. False, with nothing read, for any other row,
+  // which the value by value reading below then takes.
+  bool split_whole_row(std::vector<Cell>& cells) {
+    const char* const e = buf_.data() + len_;
+    const std::uint64_t delimWord = delimWord_;
+    const char delim = delim_;
+    std::size_t n = 0;
+    std::uint64_t any = 0;  // the bits of the plain values' bytes
+    const char* v = buf_.data() + pos_;
+    char b;
+    const char* stop;
+    for (;;) {
+      if (n == static_cast<std::size_t>(kMaxColumns) + 1 || v == e) return false;
+      if (*v == '"') {
+        const char* close =
+            static_cast<const char*>(std::memchr(v + 1, '"', static_cast<std::size_t>(e - v - 1)));
+        if (!close || e - close < 2) return false;
+        stop = close + 1;
+        b = *stop;
+        // A doubled quote, or text after the closing one, is for the reading below.
+        if (b != delim && b != '\r' && b != '\n') return false;
+        values_[n++] = {v + 1, close, true};
+      } else {
+        // The first delimiter or byte below 0x0E (a quote past a value's start is text like any
+        // other); the lowest byte flagged by either test is a true match (a false one only
+        // follows a true one).
+        const char* q = v;
+        for (;;) {
+          if (e - q < 8) return false;
+          std::uint64_t w;
+          std::memcpy(&w, q, 8);
+          const std::uint64_t m = has_byte(w ^ delimWord) | ((w - kOnes * 0x0E) & ~w & kHigh);
+          if (m) {
+            const int k = std::countr_zero(m) >> 3;
+            any |= w & ((1ull << (8 * k)) - 1);  // the bytes before the stop
+            q += k;
+            break;
+          }
+          any |= w;
+          q += 8;
+        }
+        stop = q;
+        b = *stop;
+        if (!stop_[static_cast<unsigned char>(b)]) return false;  // NUL, another control byte
+        values_[n++] = {v, stop, false};
+      }
+      if (b != delim) break;
+      v = stop + 1;
+    }
+    if (cells.size() < n) cells.resize(n);
+    const bool high = (any & kHigh) != 0;
+    for (std::size_t i = 0; i < n; ++i) {
+      const Value& value = values_[i];
+      Cell& cell = cells[i];
+      cell.text.assign(value.begin, value.end);
+      if (value.quoted || high) {
+        const unsigned kinds = byte_kinds(cell.text);
+        if (kinds & kHighBytes) decode_in_place(cell.text, format_.codepage);
+        if (kinds & kNulBytes) drop_nuls(cell.text);
+      }
+      cell.kind = cell.text.empty() ? Cell::Kind::Empty : Cell::Kind::Text;
+    }
+    cells.resize(n);
+    pos_ = static_cast<std::size_t>(stop + 1 - buf_.data());
+    end_line(static_cast<unsigned char>(b));
+    return true;
+  }
+
+  // Reads up to the next delimiter or line end; returns that byte (or -1 at the end), pos_
+  // then just after it. any gathers the bits of the bytes read, nul whether one was zero.
+  // The first byte of a plain part was never counted toward the row's length, so neither is
+  // it now.
+  int read_plain(std::string& t, int column, std::uint64_t& any, bool& nul) {
+    std::size_t uncounted = 1;
     for (;;) {
       if (pos_ == len_ && !fill()) return -1;
-      const char* p = buf_.data() + pos_;
-      const char* e = buf_.data() + len_;
+      const char* const p = buf_.data() + pos_;
+      const char* const e = buf_.data() + len_;
       const char* q = p;
-      // Eight bytes at a time while none of them is a delimiter or line end (a byte equal to
-      // the pattern leaves a zero byte after the exclusive or, which the subtraction finds).
-      // The lowest flagged byte is always a true match (a false one only follows a true one),
-      // so the word that holds the stop also tells where it is.
-      bool found = false;
-      while (e - q >= 8) {
-        std::uint64_t w;
-        std::memcpy(&w, q, 8);
-        std::uint64_t m = has_byte(w ^ delimWord_) | has_byte(w ^ kCrWord) | has_byte(w ^ kLfWord);
-        if (m) {
+      // Eight bytes at a time while none is the delimiter or below 0x0E, which takes in both
+      // line ends and NUL with one test. The lowest flagged byte of either test is always a
+      // true match (a false one only follows a true one), so the word that holds the stop also
+      // tells where it is. A flagged byte that does not end the value (NUL, another control
+      // byte) is passed over by itself.
+      unsigned char b = 0;
+      for (;;) {
+        if (e - q >= 8) {
+          std::uint64_t w;
+          std::memcpy(&w, q, 8);
+          const std::uint64_t m = has_byte(w ^ delimWord_) | ((w - kOnes * 0x0E) & ~w & kHigh);
+          if (!m) {
+            any |= w;
+            q += 8;
+            continue;
+          }
           const int k = std::countr_zero(m) >> 3;
-          // The bytes before the stop, the others made 0x01 (neither high nor NUL).
-          const std::uint64_t keep = k ? ~0ull >> (64 - 8 * k) : 0;
-          const std::uint64_t v = (w & keep) | (kOnes & ~keep);
-          any |= v;
-          nul |= has_byte(v);
+          if (k) any |= w & (~0ull >> (64 - 8 * k));
           q += k;
-          found = true;
-          break;
+        } else {
+          while (q < e && static_cast<unsigned char>(*q) >= 0x0E && *q != delim_) {
+            any |= static_cast<unsigned char>(*q);
+            ++q;
+          }
+          if (q == e) break;
         }
-        any |= w;
-        nul |= has_byte(w);
-        q += 8;
+        b = static_cast<unsigned char>(*q);
+        if (stop_[b]) break;
+        nul |= b == 0;
+        any |= b;
+        ++q;
       }
-      if (!found)
-        for (; q < e && !stop_[static_cast<unsigned char>(*q)]; ++q) {
-          any |= static_cast<unsigned char>(*q);
-          nul |= *q == 0;
-        }
-      count(static_cast<std::size_t>(q - p), column);
-      t.append(p, q);
-      pos_ += static_cast<std::size_t>(q - p);
-      if (q < e) return get();
+      std::size_t bytes = static_cast<std::size_t>(q - p);
+      if (bytes) {
+        count(bytes - uncounted, column);
+        uncounted = 0;
+        t.append(p, q);
+      }
+      if (q < e) {
+        pos_ += bytes + 1;
+        return b;
+      }
+      pos_ = len_;
     }
   }
 
@@ -481,11 +582,16 @@ class TextRowReader : public RowReader {
   std::int64_t nuls_ = 0, firstNulRow_ = 0;
   bool stop_[256] = {};  // the bytes that end a plain value: the delimiter and line ends
   static constexpr std::uint64_t kOnes = 0x0101010101010101ull;
-  static constexpr std::uint64_t kCrWord = kOnes * '\r', kLfWord = kOnes * '\n';
+  static constexpr std::uint64_t kHigh = kOnes << 7;
   std::uint64_t delimWord_ = 0;
-  static std::uint64_t has_byte(std::uint64_t zeroed) {
-    return (zeroed - kOnes) & ~zeroed & (kOnes << 7);
-  }
+  char delim_ = ',';
+  struct Value {
+    const char* begin;
+    const char* end;
+    bool quoted;
+  };
+  Value values_[kMaxColumns + 1];  // of the row split whole
+  static std::uint64_t has_byte(std::uint64_t zeroed) { return (zeroed - kOnes) & ~zeroed & kHigh; }
   std::size_t pos_ = 0, len_ = 0;
   bool eof_ = false;
   std::int64_t row_ = 0;

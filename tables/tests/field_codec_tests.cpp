@@ -89,6 +89,7 @@ TEST(FieldCodec, NumberTextFitsTheField) {
       {"0.25", 6, 4, NumberFit::Ok, "0.2500"},
       {"-.5", 6, 2, NumberFit::Ok, " -0.50"},
       {"1234.5678", 9, 4, NumberFit::Ok, "1234.5678"},
+      {"123456789.5", 21, 2, NumberFit::Ok, "         123456789.50"},  // words of blanks, digits
       {" 12.5 ", 8, 2, NumberFit::Ok, "   12.50"},
       {"1.005", 8, 2, NumberFit::Ok, "    1.01"},  // decimal rounding, not binary
       {"-1.005", 8, 2, NumberFit::Ok, "   -1.01"},
