@@ -3,7 +3,6 @@
 
 #include <algorithm>
 #include <array>
-#include <bit>
 #include <cstdint>
 #include <cstring>
 #include <utility>
@@ -61,19 +60,6 @@ const Reverse& reverse_for(int codepage) {
   const CodepageTable* t = find_table(codepage);
   if (!t) t = find_table(1252);
   return t ? all[static_cast<size_t>(t - kCodepageTables)] : all[0];
-}
-
-// Where the run of ASCII bytes from p[i] ends (n when it reaches the end): a word at a time.
-std::size_t ascii_run_end(const char* p, std::size_t i, std::size_t n) {
-  for (; i + 8 <= n; i += 8) {
-    std::uint64_t w;
-    std::memcpy(&w, p + i, 8);
-    // The first byte in memory is the word's lowest.
-    if (const std::uint64_t high = w & 0x8080808080808080ull)
-      return i + static_cast<std::size_t>(std::countr_zero(high) >> 3);
-  }
-  while (i < n && static_cast<unsigned char>(p[i]) < 0x80) ++i;
-  return i;
 }
 
 // Decodes one UTF-8 sequence at s[i]; returns false (and advances by one byte) when it is
@@ -182,7 +168,7 @@ std::string by_ascii_runs(std::string_view text, std::size_t room, Special speci
   const std::size_t n = text.size();
   std::string out;
   for (std::size_t i = 0; i < n;) {
-    const std::size_t j = ascii_run_end(p, i, n);
+    const std::size_t j = ascii_run_end(text, i);
     if (j == n && i == 0) return std::string(text);
     if (out.empty()) out.reserve(room);
     out.append(p + i, j - i);

@@ -208,41 +208,8 @@ struct FieldAccess {
     if (text.size() <= static_cast<size_t>(w)) {
       // Copied while it is looked at: for the ASCII text most fields get, that is all. A
       // text with other bytes is written again below, over what this put.
-      const char* s = text.data();
       const size_t n = text.size();
-      std::uint64_t any = 0, x = 0;
-      size_t i = 0;
-      for (; i + 8 <= n; i += 8) {
-        std::memcpy(&x, s + i, 8);
-        std::memcpy(p + i, &x, 8);
-        any |= x;
-      }
-      if (i < n && n >= 8) {
-        std::memcpy(&x, s + n - 8, 8);
-        std::memcpy(p + n - 8, &x, 8);
-        any |= x;
-      } else if (n < 8) {
-        // Short texts (units, codes) in at most three moves.
-        if (n & 4) {
-          std::uint32_t v;
-          std::memcpy(&v, s, 4);
-          std::memcpy(p, &v, 4);
-          any |= v;
-          i = 4;
-        }
-        if (n & 2) {
-          std::uint16_t v;
-          std::memcpy(&v, s + i, 2);
-          std::memcpy(p + i, &v, 2);
-          any |= v;
-          i += 2;
-        }
-        if (n & 1) {
-          p[i] = s[i];
-          any |= static_cast<unsigned char>(s[i]);
-        }
-      }
-      if ((any & 0x8080808080808080ull) == 0) {
+      if (copy_noting_ascii(p, text)) {
         std::memset(p + n, ' ', static_cast<size_t>(w) - n);
         return;
       }

@@ -1,5 +1,7 @@
 #include "tables/field_codec.h"
 
+#include "core/text.h"
+
 #include <algorithm>
 #include <charconv>
 #include <cmath>
@@ -56,21 +58,8 @@ void fill_bytes(char* p, std::size_t n, char c) {
 }
 
 char* copy_bytes(char* out, std::string_view s) {
-  const std::size_t n = s.size();
-  const char* src = s.data();
-  if (n >= 8) {
-    for (std::size_t i = 0; i + 8 <= n; i += 8) std::memcpy(out + i, src + i, 8);
-    std::memcpy(out + n - 8, src + n - 8, 8);
-  } else if (n >= 4) {
-    std::memcpy(out, src, 4);
-    std::memcpy(out + n - 4, src + n - 4, 4);
-  } else if (n >= 2) {
-    std::memcpy(out, src, 2);
-    std::memcpy(out + n - 2, src + n - 2, 2);
-  } else if (n == 1) {
-    *out = *src;
-  }
-  return out + n;
+  copy_noting_ascii(out, s);
+  return out + s.size();
 }
 
 NumberFit place(const char* s, int len, int width, char* out) {

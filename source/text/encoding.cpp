@@ -12,13 +12,7 @@ namespace qm::source {
 bool valid_utf8(std::string_view s, bool truncatedTail) {
   std::size_t i = 0, n = s.size();
   while (i < n) {
-    // Runs of ASCII a word at a time.
-    while (i + 8 <= n) {
-      std::uint64_t w;
-      std::memcpy(&w, s.data() + i, 8);
-      if (w & 0x8080808080808080ull) break;
-      i += 8;
-    }
+    i = ascii_run_end(s, i);
     if (i == n) break;
     unsigned char c = static_cast<unsigned char>(s[i]);
     if (c < 0x80) {
