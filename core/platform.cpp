@@ -296,13 +296,19 @@ bool replace_file(const std::string& from, const std::string& to, std::string& e
   return false;
 }
 
-void sync_file(const std::string& path) {
+bool sync_file(const std::string& path) {
   HANDLE h =
       CreateFileW(to_fs_path(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
                   nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (h == INVALID_HANDLE_VALUE) return;
-  FlushFileBuffers(h);
+  if (h == INVALID_HANDLE_VALUE) return false;
+  const bool synced = FlushFileBuffers(h) != 0;
   CloseHandle(h);
+  return synced;
+}
+
+bool sync_open_file(std::FILE* f) {
+  const auto h = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(f)));
+  return h != INVALID_HANDLE_VALUE && FlushFileBuffers(h) != 0;
 }
 
 bool FileLock::othersHold(std::FILE* f) {
@@ -427,11 +433,23 @@ bool replace_file(const std::string& from, const std::string& to, std::string& e
   return true;
 }
 
-void sync_file(const std::string& path) {
+namespace {
+// EINVAL: a file that cannot be synced holds nothing a sync could lose.
+bool data_synced(int fd) {
+  return fdatasync(fd) == 0 || errno == EINVAL;
+}
+}  // namespace
+
+bool sync_file(const std::string& path) {
   int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return;
-  fdatasync(fd);
+  if (fd < 0) return false;
+  const bool synced = data_synced(fd);
   ::close(fd);
+  return synced;
+}
+
+bool sync_open_file(std::FILE* f) {
+  return data_synced(fileno(f));
 }
 
 bool FileLock::othersHold(std::FILE* f) {

@@ -81,8 +81,12 @@ bool folder_writable(const std::string& folder);
 // Puts from in the place of to in one step (to may exist); the name change reaches the disk
 // before it returns. False with the system's reason in error on failure.
 bool replace_file(const std::string& from, const std::string& to, std::string& error);
-// Pushes a closed file's data to the disk (before it is renamed into place).
-void sync_file(const std::string& path);
+// Pushes a closed file's data to the disk (before it is renamed into place); false when the
+// file cannot be opened or the system reports that its data did not reach the disk.
+bool sync_file(const std::string& path);
+// Pushes an open file's data to the disk, waiting for it; false when the system reports a
+// failure. Safe beside writes to the same file from another thread.
+bool sync_open_file(std::FILE* f);
 // Asks the system to start writing bytes [from, to) of an open file to the disk now, without
 // waiting for it: a later sync of a large file written in one go then waits only for its tail.
 // Where the system has no such call, nothing happens.

@@ -114,7 +114,7 @@ void StagedTable::prepare() {
   newSet_.clear();
   for (const std::string& f : table_file_set(stagedPath())) {
     if (!exists(f)) continue;
-    platform::sync_file(f);
+    if (!platform::sync_file(f)) throw Error("Cannot write " + f + " to the disk");
     newSet_.push_back(file_name_of(f));
   }
   step("synced");
@@ -124,7 +124,8 @@ void StagedTable::prepare() {
     out.close();
     if (!out) throw Error("Cannot write to " + folder_ + kReadyName);
   }
-  platform::sync_file(folder_ + kReadyName);
+  if (!platform::sync_file(folder_ + kReadyName))
+    throw Error("Cannot write " + folder_ + kReadyName + " to the disk");
   ready_ = true;
   step("ready");
 }

@@ -1,11 +1,60 @@
 #include "tables/dbf_file.h"
 
 #include <climits>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
 
 #include "core/error.h"
 #include "core/platform.h"
 
 namespace qm::tables {
+
+// A virtual disk keeps what it is sent in the host's cache until it is told to sync; told only
+// at the end, the build waited 0.3 s for 640 MB there. Synced every 64 MiB, the last sync
+// waits for its 64 MiB alone, while the build goes on writing.
+struct RandomFile::Syncer {
+  static constexpr std::uint64_t kStep = std::uint64_t{64} << 20;
+
+  explicit Syncer(std::FILE* f) : thread([this, f] { run(f); }) {}
+  ~Syncer() { finish(); }
+  // Lets a sync asked for run, then stops; true when every sync went well.
+  bool finish() {
+    {
+      std::lock_guard<std::mutex> lock(mutex);
+      stop = true;
+    }
+    wake.notify_one();
+    if (thread.joinable()) thread.join();
+    return !failed;
+  }
+  void ask() {
+    {
+      std::lock_guard<std::mutex> lock(mutex);
+      asked = true;
+    }
+    wake.notify_one();
+  }
+  void run(std::FILE* f) {
+    std::unique_lock<std::mutex> lock(mutex);
+    for (;;) {
+      wake.wait(lock, [this] { return asked || stop; });
+      if (!asked) return;
+      asked = false;
+      lock.unlock();
+      const bool synced = platform::sync_open_file(f);
+      lock.lock();
+      failed = failed || !synced;
+    }
+  }
+
+  std::mutex mutex;
+  std::condition_variable wake;
+  bool asked = false, stop = false, failed = false;
+  std::thread thread;  // last: it starts once the rest is in place
+};
+
+RandomFile::RandomFile() = default;
 
 RandomFile::~RandomFile() {
   close();
@@ -33,6 +82,9 @@ void RandomFile::create(const std::string& path) {
 }
 
 void RandomFile::close() {
+  // Before the file goes: the syncer's thread works on it.
+  syncer_.reset();
+  syncedTo_ = 0;
   if (f_) std::fclose(f_);
   f_ = nullptr;
   writable_ = false;
@@ -74,7 +126,20 @@ void RandomFile::writeAt(std::uint64_t off, const void* buf, std::size_t n) {
 }
 
 void RandomFile::startWriteBack(std::uint64_t from, std::uint64_t to) {
-  if (f_ && writable_) platform::start_writing_to_disk(f_, from, to);
+  if (!f_ || !writable_) return;
+  platform::start_writing_to_disk(f_, from, to);
+  if (to < syncedTo_ + Syncer::kStep) return;
+  if (!syncer_) syncer_ = std::make_unique<Syncer>(f_);
+  syncer_->ask();
+  syncedTo_ = to;
+}
+
+void RandomFile::finishWriteBack() {
+  if (!syncer_) return;
+  const bool synced = syncer_->finish();
+  syncer_.reset();
+  syncedTo_ = 0;
+  if (!synced) throw TableError("Cannot write to file '" + path_ + "' (disk full?)");
 }
 
 void RandomFile::truncate(std::uint64_t size) {

@@ -6,13 +6,14 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 #include <string>
 
 namespace qm::tables {
 
 class RandomFile {
  public:
-  RandomFile() = default;
+  RandomFile();
   ~RandomFile();
   RandomFile(const RandomFile&) = delete;
   RandomFile& operator=(const RandomFile&) = delete;
@@ -35,14 +36,21 @@ class RandomFile {
   void writeAt(std::uint64_t off, const void* buf, std::size_t n);
   // Cuts the file to size bytes; raises TableError on failure.
   void truncate(std::uint64_t size);
-  // Starts writing bytes [from, to) to the disk without waiting for them.
+  // Starts writing bytes [from, to) to the disk without waiting for them; every so many bytes
+  // a sync on a thread of its own too, so that the last sync waits for the tail alone.
   void startWriteBack(std::uint64_t from, std::uint64_t to);
+  // Waits for that sync; raises TableError when one failed, which a later sync of the file may
+  // no longer report.
+  void finishWriteBack();
   // The open file, for the operating-system locks on it.
   std::FILE* handle() const { return f_; }
 
  private:
+  struct Syncer;
   void seek(std::uint64_t off);
   std::FILE* f_ = nullptr;
+  std::unique_ptr<Syncer> syncer_;
+  std::uint64_t syncedTo_ = 0;
   std::string path_;
   bool writable_ = false;
 };

@@ -199,6 +199,11 @@ void DbfTable::close() {
   }
   // Idle by now: flushPending waited for the batch posted last.
   m.writer.reset();
+  try {
+    m.file.finishWriteBack();
+  } catch (...) {
+    if (!err) err = std::current_exception();
+  }
   m.pending.clear();
   m.pendingRecords = 0;
   m.writtenBack = 0;
