@@ -29,8 +29,10 @@ class RowsAhead : public RowReader {
     // More than the sheet layer scans at an open (16,384 rows), so that opening a sheet for
     // the grid never starts the thread nor reads the whole string table.
     std::size_t directRows = 20000;
-    std::size_t batchRows = 512;
-    std::size_t batchesAhead = 4;
+    // Some 8,000 rows ahead, a few milliseconds of the walk: enough to ride out the reader's
+    // thread being held off its core for a while, which at 2,000 rows made the walk wait.
+    std::size_t batchRows = 1024;
+    std::size_t batchesAhead = 8;
   };
   RowsAhead(std::unique_ptr<RowReader> reader, std::function<bool()> prepare, Options options);
   RowsAhead(std::unique_ptr<RowReader> reader, std::function<bool()> prepare)
