@@ -111,10 +111,13 @@ void StagedTable::copyOld() {
 
 void StagedTable::prepare() {
   if (ready_) return;
+  const auto sync = [](const std::string& f) {
+    if (!platform::sync_file(f)) throw Error("Cannot write " + f + " to the disk");
+  };
   newSet_.clear();
   for (const std::string& f : table_file_set(stagedPath())) {
     if (!exists(f)) continue;
-    if (!platform::sync_file(f)) throw Error("Cannot write " + f + " to the disk");
+    sync(f);
     newSet_.push_back(file_name_of(f));
   }
   step("synced");
@@ -124,8 +127,7 @@ void StagedTable::prepare() {
     out.close();
     if (!out) throw Error("Cannot write to " + folder_ + kReadyName);
   }
-  if (!platform::sync_file(folder_ + kReadyName))
-    throw Error("Cannot write " + folder_ + kReadyName + " to the disk");
+  sync(folder_ + kReadyName);
   ready_ = true;
   step("ready");
 }
