@@ -105,7 +105,6 @@ class SharedStrings : private XmlHandler {
     const char* const* blocks;
     std::uint64_t count;
   };
-  std::atomic<const Published*> published_{nullptr};
   std::vector<std::unique_ptr<Published>> publications_;
   std::vector<std::vector<std::uint64_t>> retiredEntries_;
   std::vector<std::vector<const char*>> retiredStarts_;
@@ -115,9 +114,13 @@ class SharedStrings : private XmlHandler {
   bool inItem_ = false, inText_ = false;
   int phonetic_ = 0;
   bool ended_ = false;
+  mutable std::mutex mutex_;
+  // What get reads for every cell, on a cache line of its own: the parsing thread writes the
+  // members above for every string, and each write would take the line from the reading core.
+  alignas(64) std::atomic<const Published*> published_{nullptr};
   // Set once the whole table is read: from then on nothing changes, and get needs no lock.
   std::atomic<bool> complete_{false};
-  mutable std::mutex mutex_;
+  char pad_[64 - sizeof(std::atomic<const Published*>) - sizeof(std::atomic<bool>)];
 };
 
 }  // namespace qm::source::xlsx
