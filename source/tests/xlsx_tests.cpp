@@ -246,6 +246,47 @@ TEST(XlsxStrings, EscapesAreDecodedInSharedAndInlineStrings) {
   }
 }
 
+TEST(XlsxStrings, EveryFormOfStringReadsAsWrittenWhereverTheBufferEnds) {
+  struct Case {
+    std::string items;  // the table's strings, then what follows it
+    std::string read;   // the first cell, or a part of the message
+  };
+  Limits small;
+  small.maxCellBytes = 8;
+  const std::vector<Case> cases = {
+      {"<si><t>a\r\nb\rc</t></si></sst>", "a\nb\nc"},
+      {"<si><t>x &amp; y</t></si></sst>", "x & y"},
+      {"<si><t>\tTöpfe 1\"</t></si></sst>", "\tTöpfe 1\""},
+      {"<si><t></t></si></sst>", ""},
+      {"<si><t>ok</t></si></sst><si><t>b</t></si>", "a second root element"},
+      {"<si><t>a</t></si><si><t>b</t></si></sst>", "a"},
+  };
+  auto with = [](const std::string& items) { return std::string("<sst ") + kNs + ">" + items; };
+  const std::string cellA1 = sheet_xml("<row r=\"1\"><c r=\"A1\" t=\"s\"><v>0</v></c></row>");
+  for (const auto& c : cases) {
+    std::string got = failure(make_zip(package(cellA1, with(c.items))));
+    if (got == "(no error)") got = read_sheet(package(cellA1, with(c.items)));
+    EXPECT_NE(got.find(c.read), std::string::npos) << c.items << ": " << got;
+  }
+  std::string m =
+      failure(make_zip(package(cellA1, with("<si><t>too long a text</t></si></sst>"))), small);
+  EXPECT_NE(m.find("the text is longer than 8 bytes"), std::string::npos) << m;
+  // Strings of every length up to a hundred bytes, some 1.5 MB of them: the scanner's buffers
+  // end inside tags and texts alike.
+  std::string items, rows, want;
+  for (int i = 0; i < 30000; ++i) {
+    std::string text = std::to_string(i) + std::string(static_cast<std::size_t>(i % 97), 'x');
+    items += "<si><t>" + text + "</t></si>";
+    if (i % 101 == 0) {
+      const std::string n = std::to_string(i / 101 + 1);
+      rows += "<row r=\"" + n + "\"><c r=\"A" + n + "\" t=\"s\"><v>" + std::to_string(i) +
+              "</v></c></row>";
+      want += text + "\n";
+    }
+  }
+  EXPECT_EQ(read_sheet(package(sheet_xml(rows), with(items + "</sst>"))), want);
+}
+
 TEST(XlsxRows, CellsPastTheColumnLimitAreDropped) {
   std::string sheet = sheet_xml(
       "<row r=\"1\"><c r=\"A1\"><v>1</v></c><c r=\"B1\"><v>2</v></c><c r=\"XFD1\"><v>3</v></c>"

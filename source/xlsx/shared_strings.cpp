@@ -103,6 +103,7 @@ void SharedStrings::start(const char* name, const char** atts) {
   // of East Asian text, which is not part of the value.
   if (name[0] == 's' && name[1] == 's' && name[2] == 't' && name[3] == 0) {
     reserveEntries(atts);
+    xml_->offer_elements(true);
   } else if (name[0] == 's' && name[1] == 'i' && name[2] == 0) {
     inItem_ = true;
     inText_ = false;
@@ -116,6 +117,9 @@ void SharedStrings::start(const char* name, const char** atts) {
 }
 
 void SharedStrings::end(const char* name) {
+  // Past the table a second <si> would be a second root, which the scanner refuses.
+  if (name[0] == 's' && name[1] == 's' && name[2] == 't' && name[3] == 0)
+    xml_->offer_elements(false);
   if (!inItem_) return;
   if (name[0] == 't' && name[1] == 0) {
     inText_ = false;
@@ -134,6 +138,50 @@ void SharedStrings::text(const char* data, int len) {
           "the text is longer than " + std::to_string(limits_.maxCellBytes) + " bytes");
   }
   current_.append(data, static_cast<std::size_t>(len));
+}
+
+namespace {
+
+// Bytes a text may hold as they stand: printable ASCII and the tab, without the markup's '<'
+// and '&'. A line end is left to the scanner, which counts lines for its messages.
+struct PlainBytes {
+  bool plain[256] = {};
+  PlainBytes() {
+    for (int c = 0x20; c < 0x80; ++c) plain[c] = true;
+    plain[static_cast<unsigned char>('<')] = plain[static_cast<unsigned char>('&')] = false;
+    plain[static_cast<unsigned char>('\t')] = true;
+  }
+};
+const PlainBytes kPlainBytes;
+
+// Byte by byte, so that a mismatch at the buffer's NUL reads nothing past it.
+bool at(const char* p, std::string_view s) {
+  for (char c : s)
+    if (*p++ != c) return false;
+  return true;
+}
+
+}  // namespace
+
+// Most strings are <si><t>plain text</t></si>: those are taken here without the scanner's
+// four calls for each. Anything else (attributes, runs, a phonetic reading, an entity, bytes
+// beyond ASCII, a string cut by the buffer's end) is left to the scanner.
+std::size_t SharedStrings::elements(const char* from, const char* end) {
+  (void)end;  // each byte looked at is compared with one of the markup's, which the NUL is not
+  if (inItem_) return 0;
+  const char* p = from;
+  while (at(p, "<si><t>")) {
+    const char* text = p + 7;
+    const char* q = text;
+    while (kPlainBytes.plain[static_cast<unsigned char>(*q)]) ++q;
+    const auto n = static_cast<std::size_t>(q - text);
+    // Too long a text is the scanner's to refuse, with its message.
+    if (n > limits_.maxCellBytes || !at(q, "</t></si>")) break;
+    current_.assign(text, n);
+    commit();
+    p = q + 9;
+  }
+  return static_cast<std::size_t>(p - from);
 }
 
 void SharedStrings::commit() {

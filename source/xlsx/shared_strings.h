@@ -81,6 +81,7 @@ class SharedStrings : private XmlHandler {
   void start(const char* name, const char** atts) override;
   void end(const char* name) override;
   void text(const char* data, int len) override;
+  std::size_t elements(const char* from, const char* end) override;
   std::string context() const override;
   void commit();
   void reserveEntries(const char** atts);
