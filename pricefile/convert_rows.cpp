@@ -53,6 +53,7 @@ struct Line {
   std::string_view constant;      // Role::LevConstant
   int field = -1;                 // position in the price file, -1 when it has none
   PriceSink::Shape shape;         // of the field, when there is one
+  bool firstWriter = false;       // no line before it writes its field: a new record's is blank
 };
 
 // text with a-z made A-Z, the other bytes as they are, written to out. Eight bytes at a time:
@@ -202,6 +203,12 @@ class Walk {
       lines_.push_back(l);
     }
     dept_ = out_.findField("DEPT");
+    for (std::size_t i = 0; i < lines_.size(); ++i) {
+      Line& l = lines_[i];
+      l.firstWriter = l.field >= 0 && l.field != dept_;
+      for (std::size_t k = 0; k < i && l.firstWriter; ++k)
+        if (lines_[k].field == l.field) l.firstWriter = false;
+    }
     partnumber_ = out_.findField("partnumber");
     descriptn_ = out_.findField("DESCRIPTN");
     for (int level = 1; level <= kBreakLevels; ++level) {
@@ -481,7 +488,11 @@ class Walk {
         const int col = column(l);
         const std::string& c = cell(col);
         if (l.field < 0) out_.raiseMissingField(l.name);
-        out_.readFieldText(l.field, scratch_);
+        // Joined to what the field holds: nothing yet, unless an earlier line wrote it.
+        if (l.firstWriter)
+          scratch_.clear();
+        else
+          out_.readFieldText(l.field, scratch_);
         std::size_t at = scratch_.size();
         scratch_.resize(at + c.size());
         upper_ascii_into(c, scratch_.data() + at);
