@@ -154,13 +154,6 @@ struct PlainBytes {
 };
 const PlainBytes kPlainBytes;
 
-// Byte by byte, so that a mismatch at the buffer's NUL reads nothing past it.
-bool at(const char* p, std::string_view s) {
-  for (char c : s)
-    if (*p++ != c) return false;
-  return true;
-}
-
 }  // namespace
 
 // Most strings are <si><t>plain text</t></si>: those are taken here without the scanner's
@@ -170,13 +163,13 @@ std::size_t SharedStrings::elements(const char* from, const char* end) {
   (void)end;  // each byte looked at is compared with one of the markup's, which the NUL is not
   if (inItem_) return 0;
   const char* p = from;
-  while (at(p, "<si><t>")) {
+  while (markup_at(p, "<si><t>")) {
     const char* text = p + 7;
     const char* q = text;
     while (kPlainBytes.plain[static_cast<unsigned char>(*q)]) ++q;
     const auto n = static_cast<std::size_t>(q - text);
     // Too long a text is the scanner's to refuse, with its message.
-    if (n > limits_.maxCellBytes || !at(q, "</t></si>")) break;
+    if (n > limits_.maxCellBytes || !markup_at(q, "</t></si>")) break;
     current_.assign(text, n);
     commit();
     p = q + 9;

@@ -364,13 +364,6 @@ const CellBytes kCellBytes;
 constexpr std::ptrdiff_t kLongestWord = 15;
 constexpr std::size_t kLongestValue = 64;
 
-// Byte by byte, so that a mismatch at the buffer's NUL reads nothing past it.
-bool at(const char* p, std::string_view s) {
-  for (char c : s)
-    if (*p++ != c) return false;
-  return true;
-}
-
 }  // namespace
 
 // A sheet is mostly cells written one way, <c r="B2" s="1" t="s"><v>8</v></c>: those are read
@@ -417,15 +410,15 @@ std::size_t SheetReader::elements(const char* from, const char* end) {
       q += 2;
     } else if (q[0] == '>') {
       ++q;
-      if (at(q, "<v>")) {
+      if (markup_at(q, "<v>")) {
         q += 3;
         value = q;
         while (kCellBytes.value[static_cast<unsigned char>(*q)]) ++q;
         valueLength = static_cast<std::size_t>(q - value);
-        if (valueLength > room || !at(q, "</v>")) break;
+        if (valueLength > room || !markup_at(q, "</v>")) break;
         q += 4;
       }
-      if (!at(q, "</c>")) break;
+      if (!markup_at(q, "</c>")) break;
       q += 4;
     } else {
       break;

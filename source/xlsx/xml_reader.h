@@ -26,6 +26,14 @@ namespace qm::source::xlsx {
 
 class PartStream;
 
+// Whether the markup s stands at p, compared byte by byte so that a mismatch at the buffer's
+// NUL reads nothing past it: for a handler's elements().
+inline bool markup_at(const char* p, std::string_view s) {
+  for (char c : s)
+    if (*p++ != c) return false;
+  return true;
+}
+
 class XmlHandler {
  public:
   virtual ~XmlHandler() = default;
