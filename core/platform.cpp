@@ -122,6 +122,14 @@ bool cancel_signalled() {
   return g_cancel.load(std::memory_order_relaxed);
 }
 
+namespace {
+std::atomic<bool> g_failSyncs{false};
+}  // namespace
+
+void fail_syncs_for_testing(bool on) {
+  g_failSyncs.store(on);
+}
+
 #ifdef _WIN32
 namespace {
 BOOL WINAPI on_console_event(DWORD event) {
@@ -297,6 +305,7 @@ bool replace_file(const std::string& from, const std::string& to, std::string& e
 }
 
 bool sync_file(const std::string& path) {
+  if (g_failSyncs.load()) return false;
   HANDLE h =
       CreateFileW(to_fs_path(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
                   nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -307,6 +316,7 @@ bool sync_file(const std::string& path) {
 }
 
 bool sync_open_file(std::FILE* f) {
+  if (g_failSyncs.load()) return false;
   const auto h = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(f)));
   return h != INVALID_HANDLE_VALUE && FlushFileBuffers(h) != 0;
 }
@@ -441,6 +451,7 @@ bool data_synced(int fd) {
 }  // namespace
 
 bool sync_file(const std::string& path) {
+  if (g_failSyncs.load()) return false;
   int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return false;
   const bool synced = data_synced(fd);
@@ -449,6 +460,7 @@ bool sync_file(const std::string& path) {
 }
 
 bool sync_open_file(std::FILE* f) {
+  if (g_failSyncs.load()) return false;
   return data_synced(fileno(f));
 }
 

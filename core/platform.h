@@ -87,6 +87,9 @@ bool sync_file(const std::string& path);
 // Pushes an open file's data to the disk, waiting for it; false when the system reports a
 // failure. Safe beside writes to the same file from another thread.
 bool sync_open_file(std::FILE* f);
+// For tests: while on, both syncs report a failure, as a disk that lost the data would; the
+// paths that must then fail a build cannot be reached otherwise.
+void fail_syncs_for_testing(bool on);
 // Asks the system to start writing bytes [from, to) of an open file to the disk now, without
 // waiting for it: a later sync of a large file written in one go then waits only for its tail.
 // Where the system has no such call, nothing happens.

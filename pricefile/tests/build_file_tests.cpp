@@ -13,6 +13,7 @@
 #include "core/error.h"
 #include "core/messages.h"
 #include "core/paths.h"
+#include "core/platform.h"
 #include "pricefile/build_file.h"
 #include "pricefile/staged_table.h"
 #include "pricefile/tests/memory_dataset.h"
@@ -414,6 +415,8 @@ TEST_F(BuildTest, AFailedRefusedOrCancelledBuildLeavesTheOldFileSetByteForByte) 
          };
        },
        [] {}, BuildOutcome::Refused, ""},
+      {"a disk that reports a failed sync", [] { platform::fail_syncs_for_testing(true); },
+       [] { platform::fail_syncs_for_testing(false); }, BuildOutcome::ConversionStopped, ""},
       {"a read-only memo",
        [&] {
          fs::permissions(memo, fs::perms::owner_write, fs::perm_options::remove);

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "core/error.h"
+#include "core/platform.h"
 #include "tables/dbf_table.h"
 #include "tables/tests/test_util.h"
 
@@ -496,6 +497,38 @@ TEST(DbfWrite, FullBatchesKeepTheFileValid) {
     again.append();
     again.post();
     EXPECT_EQ(again.field(2).asInteger(), total + 1);
+  }
+}
+
+// A table that grows past a sync's step is synced while it is written; a sync the disk
+// reports as failed fails the close, which is the last word a build has on its file.
+TEST(DbfWrite, ABackgroundSyncThatFailsFailsTheClose) {
+  for (const bool failing : {false, true}) {
+    SCOPED_TRACE(failing ? "syncs failing" : "syncs going well");
+    Fixture f({{"PART", 'C', 250, 0}}, "big");
+    f.t.setWriteBehind(true);
+    platform::fail_syncs_for_testing(failing);
+    const int total = 80000;  // some 20 MB: past the first sync, at 16 MiB
+    const std::string part(240, 'p');
+    for (int i = 0; i < total; ++i) {
+      f.t.append();
+      f.t.field(0).setAsString(part);
+      f.t.post();
+    }
+    std::string error;
+    try {
+      f.t.close();
+    } catch (const TableError& e) {
+      error = e.what();
+    }
+    platform::fail_syncs_for_testing(false);
+    if (failing) {
+      EXPECT_NE(error.find("Cannot write to file"), std::string::npos) << error;
+      EXPECT_NE(error.find("big.dbf"), std::string::npos) << error;
+    } else {
+      EXPECT_EQ(error, "");
+      EXPECT_EQ(read_bytes(f.dir.file("big.dbf")).size(), 68 + 48 + 1 + total * 251u + 1);
+    }
   }
 }
 
