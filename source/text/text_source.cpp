@@ -380,7 +380,7 @@ class TextRowReader : public RowReader {
       any |= static_cast<unsigned char>(p[i]);
       nul |= p[i] == 0;
     }
-    return ((any & kHigh) ? kHighBytes : 0) | (nul ? kNulBytes : 0);
+    return kinds_of(any, nul != 0);
   }
 
   void drop_nuls(std::string& t) {

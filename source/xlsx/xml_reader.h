@@ -132,7 +132,6 @@ class XmlReader {
   std::size_t namesUsed_ = 0;
   std::vector<Open> open_;  // as many as depth_
   int depth_ = 0;
-  bool lastWasCR_ = false;  // a CR ended the last text run: a LF right after it is its pair
   // A tag's attributes as decoded, names and values each ended by a NUL. Decoding never
   // lengthens what it reads, so room for the bytes left in the buffer is room enough.
   std::unique_ptr<char[]> arena_;
