@@ -118,10 +118,11 @@ class SharedStrings : private XmlHandler {
   mutable std::mutex mutex_;
   // What get reads for every cell, on a cache line of its own: the parsing thread writes the
   // members above for every string, and each write would take the line from the reading core.
+  // Last, so that the object's size, rounded up to the alignment, ends the line with them.
   alignas(64) std::atomic<const Published*> published_{nullptr};
   // Set once the whole table is read: from then on nothing changes, and get needs no lock.
   std::atomic<bool> complete_{false};
-  char pad_[64 - sizeof(std::atomic<const Published*>) - sizeof(std::atomic<bool>)];
 };
+static_assert(sizeof(SharedStrings) % 64 == 0, "nothing else shares the readers' line");
 
 }  // namespace qm::source::xlsx
